@@ -1,0 +1,57 @@
+// The outgoing message record and the exact text that is written for it once the server accepts DATA.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvel {
+
+inline constexpr std::string_view CRLF = "\r\n";
+inline constexpr std::string_view MailBoundary = "=====================_MERLANTOSK_==_";
+
+struct TEmailMessage {
+    std::string XAttachments;
+    std::vector<std::string> Attachments;
+    std::string Sender;
+    std::string ToHeader;
+    std::vector<std::string> Recipients;
+    std::string Subject;
+    std::string BodyFile;
+    std::string Body;
+    std::string Status;
+};
+
+// The records one SMTP session sends; the program keeps exactly one and refills it for every send.
+using MessageList = std::vector<TEmailMessage>;
+
+// Where WriteMessage puts the message text: the SMTP session's socket writer, or memory in tests.
+class MessageOutput {
+public:
+    virtual ~MessageOutput() = default;
+    // Puts the piece (whole lines, each ending in CRLF) on the wire with the leading-dot rule.
+    virtual void WriteLine(std::string_view piece) = 0;
+    // Puts the text and a CRLF on the wire with the leading-dot rule.
+    virtual void WriteBlock(std::string_view text) = 0;
+};
+
+// Why a message could not be written whole: the file that failed and the reason.
+struct WriteFailure {
+    std::string path;
+    std::string reason;
+};
+
+void SplitToList(std::vector<std::string>& list, std::string_view text, char separator);
+std::int64_t FileSizeOf(const std::string& path);
+std::int64_t EstimateMessageSize(const TEmailMessage& message);
+std::string EncodeBase64Line(const unsigned char* bytes, std::size_t count);
+
+// Writes the message text (not the end-of-data line). Returns false when a body file or an
+// attachment could not be opened or read; `failure` then names it and nothing more is written.
+// Checks `sendAborted` where the send may be cancelled and returns true (nothing more written).
+bool WriteMessage(const TEmailMessage& message, MessageOutput& output, const std::atomic<bool>& sendAborted,
+                  WriteFailure* failure = nullptr);
+
+} // namespace tarvel

@@ -1,0 +1,34 @@
+// What the SMTP session needs of a connection: the socket component implements it, tests script it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace tarvel {
+
+class SmtpConnection {
+public:
+    virtual ~SmtpConnection() = default;
+
+    virtual void SetIPAddr(const std::string& address) = 0;
+    virtual void SetPort(const std::string& port) = 0;
+    // Starts a connect and returns at once; the greeting later arrives as received text. Throws
+    // ConvertError (net/convert_error.h) for a port that is neither a service name nor a number.
+    virtual void SConnect() = 0;
+    // One send of a command. A failure is reported through the component's error event, which
+    // calls the session's Abort on this same thread before SetText returns.
+    virtual void SetText(const std::string& text) = 0;
+    virtual void Disconnect() = 0;
+    virtual std::string GetLocalHostName() = 0;
+
+    // Raw writes of message text on the open socket, for the session's writers.
+    struct SendResult {
+        long written;  // > 0: bytes accepted
+        int error;     // when written <= 0: the WinSock error number (10035 = would block)
+    };
+    virtual SendResult RawSend(const char* data, std::size_t length) = 0;
+    // Waits until the socket can take more bytes, at most timeoutMs; false on time-out or error.
+    virtual bool WaitWritable(int timeoutMs) = 0;
+};
+
+} // namespace tarvel

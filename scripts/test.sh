@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Runs every test: the portable core natively (with sanitizers), then the Win32 build under Wine
+# on a virtual display, then the end-to-end suite against the real program.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+"$root/scripts/setup.sh"
+
+jobs=$(nproc)
+echo "== native tests (AddressSanitizer + UndefinedBehaviorSanitizer)"
+cmake --preset native-asan >/dev/null
+cmake --build --preset native-asan -j "$jobs"
+ctest --preset native-asan
+
+echo "== Win32 build and tests under Wine"
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 -j "$jobs"
+. "$root/scripts/headless.sh"
+tarvel_headless_start
+ctest --preset win32
+
+if [ -d "$root/tests/e2e" ] && ls "$root"/tests/e2e/test_*.py >/dev/null 2>&1; then
+    echo "== end-to-end tests"
+    TARVEL_BUILD="$root/build/win32" /usr/bin/python3 -m pytest -q -p no:cacheprovider "$root/tests/e2e"
+fi

@@ -1,0 +1,54 @@
+// The window base: posted work runs on the owner's thread, in order, and dies with the window.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "ui/window.h"
+
+using tarvel::ui::Window;
+
+namespace {
+
+class Probe : public Window {
+public:
+    bool Open() { return CreateMessageOnly("TarvelTestProbe"); }
+};
+
+// Handles what is queued now without waiting for more.
+void Drain() {
+    MSG msg;
+    for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) DispatchMessageA(&msg);
+}
+
+} // namespace
+
+TEST(WindowBase, PostedWorkRunsOnOwnerThreadInOrder) {
+    Probe probe;
+    ASSERT_TRUE(probe.Open());
+    std::vector<int> seen;
+    DWORD owner = GetCurrentThreadId();
+    DWORD ranOn = 0;
+    std::thread worker([&] {
+        for (int i = 0; i < 3; ++i) probe.Post([&, i] { seen.push_back(i); ranOn = GetCurrentThreadId(); });
+    });
+    worker.join();
+    EXPECT_TRUE(seen.empty());  // nothing runs on the worker
+    Drain();
+    EXPECT_EQ(seen, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(ranOn, owner);
+}
+
+TEST(WindowBase, WorkPostedToADestroyedWindowIsDropped) {
+    bool ran = false;
+    {
+        Probe probe;
+        ASSERT_TRUE(probe.Open());
+        probe.Post([&] { ran = true; });
+        probe.Destroy();
+        EXPECT_EQ(probe.Handle(), nullptr);
+        EXPECT_FALSE(probe.Post([&] { ran = true; }));
+    }
+    Drain();
+    EXPECT_FALSE(ran);
+}

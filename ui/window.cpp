@@ -1,0 +1,88 @@
+// The window base: creation, the shared window procedure and posted work.
+#include "ui/window.h"
+
+#include <memory>
+#include <mutex>
+#include <set>
+
+#include "ui/messages.h"
+
+namespace tarvel::ui {
+
+Window::~Window() { Destroy(); }
+
+void Window::Destroy() {
+    if (hwnd_) DestroyWindow(hwnd_);  // WM_NCDESTROY clears hwnd_
+}
+
+bool Window::Post(std::function<void()> fn) const {
+    if (!hwnd_) return false;
+    auto job = std::make_unique<std::function<void()>>(std::move(fn));
+    if (!PostMessageA(hwnd_, WM_TARVEL_RUN, 0, reinterpret_cast<LPARAM>(job.get()))) return false;
+    job.release();  // the window procedure owns it now
+    return true;
+}
+
+void Window::RegisterClassOnce(const char* className, UINT style, HICON icon, HBRUSH background) {
+    static std::mutex lock;
+    static std::set<std::string> registered;
+    std::lock_guard<std::mutex> guard(lock);
+    if (!registered.insert(className).second) return;
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = style;
+    wc.lpfnWndProc = &Window::Procedure;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hIcon = icon;
+    wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.hbrBackground = background;
+    wc.lpszClassName = className;
+    RegisterClassExA(&wc);
+}
+
+bool Window::Create(const char* className, DWORD exStyle, const char* title, DWORD style, int x, int y, int width,
+                    int height, HWND parent, HMENU menu) {
+    return CreateWindowExA(exStyle, className, title, style, x, y, width, height, parent, menu,
+                           GetModuleHandleA(nullptr), this) != nullptr;
+}
+
+bool Window::CreateMessageOnly(const char* className) {
+    RegisterClassOnce(className);
+    return Create(className, 0, "", 0, 0, 0, 0, 0, HWND_MESSAGE);
+}
+
+LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(hwnd_, message, wParam, lParam);
+}
+
+LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Window* self;
+    if (message == WM_NCCREATE) {
+        // A full pointer: never cut to 32 bits, whatever the build.
+        self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    } else {
+        self = reinterpret_cast<Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    }
+    if (message == WM_TARVEL_RUN) {
+        std::unique_ptr<std::function<void()>> job(reinterpret_cast<std::function<void()>*>(lParam));
+        if (self && *job) (*job)();
+        return 0;
+    }
+    if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        LRESULT result = self->HandleMessage(message, wParam, lParam);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        self->hwnd_ = nullptr;
+        // Posted work still queued for this window would leak its job: drain it now.
+        MSG msg;
+        while (PeekMessageA(&msg, hwnd, WM_TARVEL_RUN, WM_TARVEL_RUN, PM_REMOVE))
+            delete reinterpret_cast<std::function<void()>*>(msg.lParam);
+        self->Destroyed();
+        return result;
+    }
+    return self->HandleMessage(message, wParam, lParam);
+}
+
+} // namespace tarvel::ui
