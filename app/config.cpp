@@ -1,0 +1,268 @@
+// zembrix.cfg: four fixed lines (server:port, address, entry:password, TRUE/FALSE), then name and
+// address lines in pairs, every line ended by CR LF, in the system's ANSI code page.
+#include "app/config.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace tarvel {
+namespace {
+
+constexpr char CtrlZ = '\x1A';
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string Quoted(const std::string& path) {
+    return "\"" + path + "\"";
+}
+
+std::string ErrnoText(int error) {
+    return std::strerror(error);
+}
+
+// Reads lines as the format defines them: up to a CR, skipping one LF right after it; a lone LF
+// belongs to the value. Past the end every line is empty.
+class LineReader {
+  public:
+    explicit LineReader(std::string_view text) : text_(text) {}
+
+    bool AtEnd() const { return pos_ >= text_.size(); }
+
+    std::string Next() {
+        if (AtEnd()) return {};
+        const std::size_t cr = text_.find('\r', pos_);
+        const std::size_t stop = cr == std::string_view::npos ? text_.size() : cr;
+        std::string line(text_.substr(pos_, stop - pos_));
+        pos_ = stop;
+        if (pos_ < text_.size()) ++pos_;
+        if (cr != std::string_view::npos && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+        return line;
+    }
+
+  private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+};
+
+std::string ReadWholeFile(std::FILE* f, const std::string& path) {
+    std::string content;
+    char buffer[4096];
+    for (;;) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, f);
+        content.append(buffer, got);
+        if (got < sizeof buffer) break;
+    }
+    if (std::ferror(f)) {
+        const int error = errno;
+        throw ConfigError("Cannot read the configuration file " + Quoted(path) + " (" + ErrnoText(error) +
+                          ").");
+    }
+    return content;
+}
+
+std::string FileText(const Settings& s) {
+    std::string text;
+    auto line = [&text](std::string_view value) {
+        text += value;
+        text += "\r\n";
+    };
+    line(s.SMTPServer + ":" + s.SMTPPort);
+    line(s.EmailAddress);
+    line(s.DialEntry + ":" + s.DialPassword);
+    line(s.UseDialup ? "TRUE" : "FALSE");
+    for (std::size_t i = 0; i < s.NameList.size(); ++i) {
+        line(s.NameList[i]);
+        line(s.AddressList[i]);
+    }
+    return text;
+}
+
+// Makes the file's data durable before the rename publishes it.
+bool FlushToDisk(std::FILE* f) {
+    if (std::fflush(f) != 0) return false;
+#ifdef _WIN32
+    return true; // MOVEFILE_WRITE_THROUGH below waits for the data
+#else
+    return ::fsync(::fileno(f)) == 0;
+#endif
+}
+
+#ifdef _WIN32
+std::string SystemErrorText(DWORD error) {
+    char buffer[512] = {};
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                   0, buffer, sizeof buffer, nullptr);
+    std::string text(buffer, n);
+    while (!text.empty() &&
+           (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    return text.empty() ? "error " + std::to_string(error) : text;
+}
+#endif
+
+// Puts the finished temporary file in place of the old one in a single step; the old file is whole
+// until then.
+void PutInPlace(const std::string& tmp, const std::string& path) {
+#ifdef _WIN32
+    if (!MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = GetLastError();
+        throw ConfigError("Cannot save the configuration file " + Quoted(path) + ": it cannot be replaced (" +
+                          SystemErrorText(error) + ").");
+    }
+#else
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        throw ConfigError("Cannot save the configuration file " + Quoted(path) + ": it cannot be replaced (" +
+                          ErrnoText(error) + ").");
+    }
+#endif
+}
+
+std::optional<StorageProblem> Problem(std::string_view field, const std::string& subject,
+                                      std::string_view value, bool allowColon) {
+    const char* what = nullptr;
+    if (value.find_first_of("\r\n") != std::string_view::npos)
+        what = "a line break";
+    else if (value.find(CtrlZ) != std::string_view::npos)
+        what = "the character Ctrl-Z";
+    else if (!allowColon && value.find(':') != std::string_view::npos)
+        what = "a colon";
+    if (!what) return std::nullopt;
+    return StorageProblem{std::string(field), subject + " must not contain " + what + "."};
+}
+
+} // namespace
+
+std::string ExeFolderOf(std::string_view exePath) {
+    const std::size_t last = exePath.find_last_of("\\:");
+    return last == std::string_view::npos ? std::string() : std::string(exePath.substr(0, last + 1));
+}
+
+std::string ConfigPath(std::string_view exeFolder) {
+    return std::string(exeFolder) + ConfigFileName;
+}
+
+void LoadConfiguration(Settings& settings, const std::string& path) {
+    errno = 0;
+    File f(std::fopen(path.c_str(), "rb"));
+    if (!f) {
+        const int error = errno;
+        if (error == ENOENT) {
+            settings.FirstRun = true;
+            return;
+        }
+        throw ConfigError("Cannot open the configuration file " + Quoted(path) + " (" + ErrnoText(error) +
+                          ").");
+    }
+    std::string content = ReadWholeFile(f.get(), path);
+    f.reset();
+
+    // A Ctrl-Z ends the line and the file: nothing after it can be read.
+    if (const std::size_t eof = content.find(CtrlZ); eof != std::string::npos) content.resize(eof);
+
+    Settings loaded = settings;
+    LineReader reader(content);
+
+    std::string line = reader.Next();
+    if (const std::size_t colon = line.find(':'); colon != std::string::npos) {
+        loaded.SMTPServer = line.substr(0, colon);
+        loaded.SMTPPort = line.substr(colon + 1);
+    } else {
+        loaded.SMTPServer = line;
+    }
+    loaded.EmailAddress = reader.Next();
+    line = reader.Next();
+    if (const std::size_t colon = line.find(':'); colon != std::string::npos) {
+        loaded.DialEntry = line.substr(0, colon);
+        loaded.DialPassword = line.substr(colon + 1);
+    } else {
+        loaded.DialEntry = line;
+        loaded.DialPassword.clear();
+    }
+    loaded.UseDialup = reader.Next() == "TRUE";
+    loaded.FirstRun = false;
+    loaded.NameList.clear();
+    loaded.AddressList.clear();
+    while (!reader.AtEnd()) {
+        loaded.NameList.push_back(reader.Next());
+        loaded.AddressList.push_back(reader.Next());
+    }
+    settings = std::move(loaded);
+}
+
+void SaveConfiguration(const Settings& settings, const std::string& path) {
+    if (const auto problem = CheckStorable(settings))
+        throw ConfigError("The configuration file " + Quoted(path) + " was not saved: " + problem->message);
+
+    const std::string text = FileText(settings);
+    // A fixed name in the same folder: the rename below must not cross file systems, and a file left
+    // by an interrupted save is simply reused.
+    const std::string tmp = path + ".tmp";
+    File f(std::fopen(tmp.c_str(), "wb"));
+    if (!f) {
+        const int error = errno;
+        throw ConfigError("Cannot save the configuration file " + Quoted(path) + ": its temporary copy " +
+                          Quoted(tmp) + " cannot be created (" + ErrnoText(error) + ").");
+    }
+    bool written = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size() && FlushToDisk(f.get());
+    int error = written ? 0 : errno;
+    if (std::fclose(f.release()) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        std::remove(tmp.c_str());
+        throw ConfigError("Cannot save the configuration file " + Quoted(path) + ": its temporary copy " +
+                          Quoted(tmp) + " cannot be written (" + ErrnoText(error) + ").");
+    }
+    try {
+        PutInPlace(tmp, path);
+    } catch (const ConfigError&) {
+        std::remove(tmp.c_str());
+        throw;
+    }
+}
+
+std::optional<StorageProblem> CheckStorableText(std::string_view fieldName, std::string_view value,
+                                                bool allowColon) {
+    return Problem(fieldName, "The " + std::string(fieldName), value, allowColon);
+}
+
+std::optional<StorageProblem> CheckStorable(const Settings& s) {
+    struct Field {
+        const char* name;
+        const std::string& value;
+        bool allowColon;
+    };
+    // The colon splits lines 1 and 3 at its first occurrence, so only the part before it is refused one.
+    const Field fields[] = {{FieldSMTPServer, s.SMTPServer, false},
+                            {FieldSMTPPort, s.SMTPPort, true},
+                            {FieldEmailAddress, s.EmailAddress, true},
+                            {FieldDialEntry, s.DialEntry, false},
+                            {FieldDialPassword, s.DialPassword, true}};
+    for (const Field& field : fields)
+        if (auto problem = CheckStorableText(field.name, field.value, field.allowColon)) return problem;
+
+    if (s.NameList.size() != s.AddressList.size())
+        return StorageProblem{FieldName, "The name list and the address list differ in length."};
+    for (std::size_t i = 0; i < s.NameList.size(); ++i) {
+        const std::string entry = " of entry " + std::to_string(i + 1) + " in the name list";
+        if (auto problem = Problem(FieldName, "The name" + entry, s.NameList[i], true)) return problem;
+        if (auto problem = Problem(FieldAddress, "The address" + entry, s.AddressList[i], true))
+            return problem;
+    }
+    return std::nullopt;
+}
+
+} // namespace tarvel

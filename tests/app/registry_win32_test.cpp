@@ -1,0 +1,289 @@
+// Registry integration under Wine: the program's location, the "mailto:" handler and the import of other
+// mail programs' settings. Every test removes or restores the keys it touches.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/registry.h"
+
+using namespace tarvel;
+
+namespace {
+
+constexpr const char* TarvelKey = "Software\\Tarvel 32";
+constexpr const char* MailtoKey = "SOFTWARE\\Classes\\MailTo\\Shell\\Open\\command";
+constexpr const char* ImnKey = "Software\\Microsoft\\Internet Mail and News";
+constexpr const char* ImnMail = "Software\\Microsoft\\Internet Mail and News\\Mail";
+constexpr const char* NetscapeKey = "Software\\Netscape";
+constexpr const char* Navigator = "Software\\Netscape\\Netscape Navigator";
+constexpr const char* NavigatorUser = "Software\\Netscape\\Netscape Navigator\\User";
+constexpr const char* NavigatorServices = "Software\\Netscape\\Netscape Navigator\\Services";
+
+bool KeyExists(HKEY root, const char* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void DeleteTree(HKEY root, const std::string& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+    std::vector<std::string> children;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        children.emplace_back(name, size);
+    }
+    RegCloseKey(key);
+    for (const std::string& child : children)
+        DeleteTree(root, path + "\\" + child);
+    RegDeleteKeyA(root, path.c_str());
+}
+
+void SetValue(HKEY root, const char* path, const char* name, DWORD type, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS)
+        << path;
+    ASSERT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS)
+        << name;
+    RegCloseKey(key);
+}
+
+void SetText(HKEY root, const char* path, const char* name, const std::string& value) {
+    SetValue(root, path, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+}
+
+void SetDword(HKEY root, const char* path, const char* name, DWORD value) {
+    SetValue(root, path, name, REG_DWORD, &value, sizeof value);
+}
+
+void MakeKey(HKEY root, const char* path) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+// The stored text, or nullopt when the key or value is missing or is no REG_SZ.
+std::optional<std::string> GetText(HKEY root, const char* path, const char* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+    char buffer[1024] = {};
+    DWORD size = sizeof buffer - 1;
+    DWORD type = 0;
+    const LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
+    return std::string(buffer);
+}
+
+} // namespace
+
+class ProgramLocation : public ::testing::Test {
+  protected:
+    void SetUp() override { DeleteTree(HKEY_CURRENT_USER, TarvelKey); }
+    void TearDown() override { DeleteTree(HKEY_CURRENT_USER, TarvelKey); }
+};
+
+TEST_F(ProgramLocation, IsWrittenEachTime) {
+    const std::string first = "C:\\Program Files\\Tarvel Pro\\tarvel.exe";
+    EXPECT_TRUE(RecordProgramLocation(first));
+    EXPECT_EQ(GetText(HKEY_CURRENT_USER, TarvelKey, "Command Line"), first);
+
+    SetText(HKEY_CURRENT_USER, TarvelKey, "Command Line", "C:\\old\\place.exe");
+    const std::string second = "D:\\Tools\\tarvel.exe";
+    EXPECT_TRUE(RecordProgramLocation(second));
+    EXPECT_EQ(GetText(HKEY_CURRENT_USER, TarvelKey, "Command Line"), second);
+}
+
+TEST(ProgramFile, PathOfTheRunningProgram) {
+    const std::string path = ProgramFilePath();
+    ASSERT_GT(path.size(), 4u);
+    EXPECT_EQ(path.substr(path.size() - 4), ".exe") << path;
+    EXPECT_NE(path.find('\\'), std::string::npos) << path;
+}
+
+// Keeps the prefix's own "mailto:" command key as it was, whatever the test does to it.
+class MailtoHandler : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        existed_ = KeyExists(HKEY_LOCAL_MACHINE, MailtoKey);
+        if (existed_) saved_ = GetText(HKEY_LOCAL_MACHINE, MailtoKey, nullptr);
+    }
+    void TearDown() override {
+        DeleteTree(HKEY_LOCAL_MACHINE, MailtoKey);
+        if (!existed_) return;
+        if (saved_)
+            SetText(HKEY_LOCAL_MACHINE, MailtoKey, nullptr, *saved_);
+        else
+            MakeKey(HKEY_LOCAL_MACHINE, MailtoKey);
+    }
+    bool existed_ = false;
+    std::optional<std::string> saved_;
+};
+
+TEST_F(MailtoHandler, PathWithBlanksIsWrittenWithoutQuotes) {
+    MakeKey(HKEY_LOCAL_MACHINE, MailtoKey);
+    ASSERT_TRUE(RegisterMailtoHandler("C:\\Program Files\\Tarvel Pro\\tarvel.exe"));
+    EXPECT_EQ(GetText(HKEY_LOCAL_MACHINE, MailtoKey, nullptr),
+              "C:\\Program Files\\Tarvel Pro\\tarvel.exe /u %1 %2");
+
+    ASSERT_TRUE(RegisterMailtoHandler(ProgramFilePath()));
+    EXPECT_EQ(GetText(HKEY_LOCAL_MACHINE, MailtoKey, nullptr), ProgramFilePath() + " /u %1 %2");
+}
+
+TEST_F(MailtoHandler, MissingKeyFailsAndIsNotCreated) {
+    DeleteTree(HKEY_LOCAL_MACHINE, MailtoKey);
+    ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, MailtoKey));
+    EXPECT_FALSE(RegisterMailtoHandler("C:\\tarvel.exe"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, MailtoKey));
+    EXPECT_STREQ(MailtoRegistrationFailedText, "Unable to set Tarvel to default program.");
+}
+
+class ImportDefaults : public ::testing::Test {
+  protected:
+    void SetUp() override { Clean(); }
+    void TearDown() override { Clean(); }
+    static void Clean() {
+        DeleteTree(HKEY_CURRENT_USER, ImnKey);
+        DeleteTree(HKEY_CURRENT_USER, NetscapeKey);
+    }
+    static void Imn(const char* name, const char* email, const char* server) {
+        SetText(HKEY_CURRENT_USER, ImnMail, "Sender Name", name);
+        SetText(HKEY_CURRENT_USER, ImnMail, "Sender Email", email);
+        SetText(HKEY_CURRENT_USER, ImnMail, "Default SMTP Server", server);
+    }
+    static void Netscape(const char* email, const char* server) {
+        SetText(HKEY_CURRENT_USER, NavigatorUser, "User_Addr", email);
+        SetText(HKEY_CURRENT_USER, NavigatorServices, "SMTP_Server", server);
+    }
+    // What start-up and an earlier dialog may have put there; all of it but the port is dropped.
+    static Settings Before() {
+        Settings s;
+        s.SMTPServer = "localhost";
+        s.SMTPPort = "587";
+        s.EmailAddress = "old@example.org";
+        s.DialEntry = "Office";
+        s.DialPassword = "secret";
+        s.UseDialup = true;
+        s.NameList = {"Anna"};
+        s.AddressList = {"anna@example.org"};
+        return s;
+    }
+    static void ExpectImported(const Settings& s, const char* email, const char* server) {
+        EXPECT_EQ(s.EmailAddress, email);
+        EXPECT_EQ(s.SMTPServer, server);
+        EXPECT_EQ(s.SMTPPort, "587");
+        EXPECT_EQ(s.DialEntry, "");
+        EXPECT_EQ(s.DialPassword, "");
+        EXPECT_FALSE(s.UseDialup);
+        EXPECT_EQ(s.NameList.size(), 1u);
+    }
+};
+
+TEST_F(ImportDefaults, FromInternetMailAndNewsOnly) {
+    Imn("Me", "me@imn.example", "smtp.imn.example");
+    Settings s = Before();
+    ImportMailerDefaults(s);
+    ExpectImported(s, "me@imn.example", "smtp.imn.example");
+}
+
+TEST_F(ImportDefaults, FromNetscapeOnly) {
+    Netscape("me@ns.example", "smtp.ns.example");
+    Settings s = Before();
+    ImportMailerDefaults(s);
+    ExpectImported(s, "me@ns.example", "smtp.ns.example");
+}
+
+TEST_F(ImportDefaults, InternetMailAndNewsWinsAndNetscapeFillsGaps) {
+    Imn("Me", "me@imn.example", "smtp.imn.example");
+    Netscape("me@ns.example", "smtp.ns.example");
+    Settings s = Before();
+    ImportMailerDefaults(s);
+    ExpectImported(s, "me@imn.example", "smtp.imn.example");
+
+    Imn("Me", "", "smtp.imn.example");
+    s = Before();
+    ImportMailerDefaults(s);
+    ExpectImported(s, "me@ns.example", "smtp.imn.example");
+
+    // The server value is absent from Internet Mail and News.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, ImnMail, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    SetText(HKEY_CURRENT_USER, ImnMail, "Sender Email", "me@imn.example");
+    EXPECT_EQ(RegDeleteValueA(key, "Default SMTP Server"), ERROR_SUCCESS);
+    RegCloseKey(key);
+    s = Before();
+    ImportMailerDefaults(s);
+    ExpectImported(s, "me@imn.example", "smtp.ns.example");
+}
+
+TEST_F(ImportDefaults, EmptySenderNameIgnoresInternetMailAndNews) {
+    Imn("", "me@imn.example", "smtp.imn.example");
+    Settings s = Before();
+    ImportMailerDefaults(s);
+    ExpectImported(s, "", "");
+
+    Netscape("me@ns.example", "smtp.ns.example");
+    s = Before();
+    ImportMailerDefaults(s);
+    ExpectImported(s, "me@ns.example", "smtp.ns.example");
+}
+
+TEST_F(ImportDefaults, NeitherProgramLeavesServerAndAddressEmpty) {
+    Settings s = Before();
+    ImportMailerDefaults(s);
+    ExpectImported(s, "", "");
+
+    MakeKey(HKEY_CURRENT_USER, Navigator); // the program is there, but not its settings
+    s = Before();
+    ImportMailerDefaults(s);
+    ExpectImported(s, "", "");
+}
+
+TEST_F(ImportDefaults, ValuesOfAnotherTypeCountAsAbsent) {
+    Imn("Me", "me@imn.example", "smtp.imn.example");
+    SetDword(HKEY_CURRENT_USER, ImnMail, "Sender Email", 42);
+    Netscape("me@ns.example", "smtp.ns.example");
+    Settings s = Before();
+    ImportMailerDefaults(s);
+    ExpectImported(s, "me@ns.example", "smtp.imn.example");
+
+    SetDword(HKEY_CURRENT_USER, ImnMail, "Sender Name", 1);
+    s = Before();
+    ImportMailerDefaults(s);
+    ExpectImported(s, "me@ns.example", "smtp.ns.example");
+
+    const std::string expand = "%SystemRoot%";
+    SetValue(HKEY_CURRENT_USER, NavigatorServices, "SMTP_Server", REG_EXPAND_SZ, expand.c_str(),
+             static_cast<DWORD>(expand.size() + 1));
+    SetDword(HKEY_CURRENT_USER, NavigatorUser, "User_Addr", 7);
+    s = Before();
+    ImportMailerDefaults(s);
+    ExpectImported(s, "", "%SystemRoot%");
+}
+
+TEST(RegKeyTest, LeadingBackslashMeansFromTheRootAndKeysClose) {
+    DeleteTree(HKEY_CURRENT_USER, "Software\\TarvelRegKeyTest");
+    {
+        RegKey created = RegKey::OpenOrCreate(HKEY_CURRENT_USER, "\\Software\\TarvelRegKeyTest\\Inner");
+        ASSERT_TRUE(created);
+        EXPECT_TRUE(created.WriteText("v", "text"));
+        RegKey moved = std::move(created);
+        EXPECT_FALSE(created);
+        EXPECT_EQ(moved.ReadText("v"), "text");
+        EXPECT_EQ(moved.ReadText("absent"), "");
+    }
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\TarvelRegKeyTest\\Inner"));
+    EXPECT_FALSE(RegKey::Open(HKEY_CURRENT_USER, "\\Software\\TarvelRegKeyTest\\Missing"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\TarvelRegKeyTest\\Missing"));
+    DeleteTree(HKEY_CURRENT_USER, "Software\\TarvelRegKeyTest");
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\TarvelRegKeyTest"));
+}
