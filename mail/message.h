@@ -43,10 +43,16 @@ struct WriteFailure {
     std::string reason;
 };
 
+// Clears the list, then adds every non-empty piece between separators, in order, untrimmed.
 void SplitToList(std::vector<std::string>& list, std::string_view text, char separator);
+// The file's size in bytes (64-bit, so files over 2 GiB count right); 0 when it cannot be opened or sized.
 std::int64_t FileSizeOf(const std::string& path);
+// Body file + body text + 4/3 of each attachment (each truncated on its own); headers not counted.
 std::int64_t EstimateMessageSize(const TEmailMessage& message);
+// One base64 line: at most 57 bytes (more are cut to 57), 4 characters per started group of 3.
 std::string EncodeBase64Line(const unsigned char* bytes, std::size_t count);
+// The name that an attachment part carries: the path after its last "\" or ":", at most 255 characters.
+std::string AttachmentFileName(std::string_view path);
 
 // Writes the message text (not the end-of-data line). Returns false when a body file or an
 // attachment could not be opened or read; `failure` then names it and nothing more is written.
