@@ -1,0 +1,50 @@
+// A single consumer over a FIFO queue: calls never overlap and keep the order of Post.
+#include "mail/reply_worker.h"
+
+#include <utility>
+
+namespace tarvel {
+
+ReplyWorker::ReplyWorker(Handler handler) : handler_(std::move(handler)), thread_([this] { Run(); }) {}
+
+ReplyWorker::~ReplyWorker() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        queue_.clear();
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void ReplyWorker::Post(std::string text) {
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(text));
+    }
+    changed_.notify_all();
+}
+
+bool ReplyWorker::WaitIdle(std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [this] { return queue_.empty() && !busy_; });
+}
+
+void ReplyWorker::Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (stopping_) return;
+        std::string text = std::move(queue_.front());
+        queue_.pop_front();
+        busy_ = true;
+        // The handler may take long (a whole transfer): Post must not wait for it.
+        lock.unlock();
+        handler_(text);
+        lock.lock();
+        busy_ = false;
+        changed_.notify_all();
+    }
+}
+
+} // namespace tarvel

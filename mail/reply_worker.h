@@ -1,0 +1,44 @@
+// The one worker thread that hands received texts to the SMTP session: in their order of arrival,
+// one at a time, each with its own copy, so that a long transfer never blocks the window's thread.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace tarvel {
+
+class ReplyWorker {
+public:
+    using Handler = std::function<void(std::string_view)>;
+
+    explicit ReplyWorker(Handler handler);
+    // Drops the texts not yet started and waits for the running call (the caller has set
+    // SendAborted first if a transfer may be running). Never call it from the handler.
+    ~ReplyWorker();
+    ReplyWorker(const ReplyWorker&) = delete;
+    ReplyWorker& operator=(const ReplyWorker&) = delete;
+
+    // Queues a copy of the text; returns at once. Safe from any thread.
+    void Post(std::string text);
+    // Waits until every queued text has been handled, at most `limit`; false on time-out.
+    bool WaitIdle(std::chrono::milliseconds limit);
+
+private:
+    void Run();
+
+    Handler handler_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::string> queue_;
+    bool busy_ = false;
+    bool stopping_ = false;
+    std::thread thread_; // last: starts once everything it uses exists
+};
+
+} // namespace tarvel

@@ -1,0 +1,295 @@
+// The SMTP session's state machine: one handler per state, one place that changes the state, and
+// the local-failure path shared by the socket's error event, the time-out and a runaway reply.
+#include "mail/smtp_session.h"
+
+#include "mail/socket_writer.h"
+#include "net/convert_error.h"
+
+namespace tarvel {
+
+namespace {
+constexpr int CodeReady = 220;
+constexpr int CodeClosing = 221;
+constexpr int CodeOk = 250;
+constexpr int CodeWillForward = 251;
+constexpr int CodeStartInput = 354;
+constexpr int CodeLocalFailure = 500;
+
+// RFC 5321 section 4.2.1: 4yz and 5yz replies refuse, whichever code a state happens to expect.
+bool Refuses(int code) {
+    return code >= 400 && code <= 599;
+}
+} // namespace
+
+const char* SessionStateName(SessionState state) {
+    switch (state) {
+    case SessionState::ssIdle:
+        return "ssIdle";
+    case SessionState::ssGreeting:
+        return "ssGreeting";
+    case SessionState::ssHelo:
+        return "ssHelo";
+    case SessionState::ssMailFrom:
+        return "ssMailFrom";
+    case SessionState::ssRcptTo:
+        return "ssRcptTo";
+    case SessionState::ssData:
+        return "ssData";
+    case SessionState::ssDataEnd:
+        return "ssDataEnd";
+    case SessionState::ssQuit:
+        return "ssQuit";
+    }
+    return "?";
+}
+
+class SmtpSession::Running {
+public:
+    explicit Running(SmtpSession& session) : session_(session) {
+        session_.runner_.store(std::this_thread::get_id());
+    }
+    ~Running() { session_.runner_.store(std::thread::id{}); }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+
+private:
+    SmtpSession& session_;
+};
+
+SmtpSession::SmtpSession(SmtpConnection& connection, MessageList& messages, SendState& state)
+    : connection_(connection), messages_(messages), send_(state) {}
+
+bool SmtpSession::Start(const std::string& server, const std::string& port) {
+    std::lock_guard lock(mutex_);
+    Running running(*this);
+    connection_.SetIPAddr(server);
+    connection_.SetPort(port.empty() ? "25" : port);
+
+    // A new send must never show the outcome of the one before it.
+    for (TEmailMessage& message : messages_)
+        message.Status.clear();
+    send_.BytesSent.store(0);
+    send_.BytesTotal.store(0);
+    replies_.Clear();
+    recipientIndex_ = 0;
+    messageIndex_ = 0;
+    if (messages_.empty()) {
+        current_ = nullptr;
+        SetState(SessionState::ssIdle);
+        send_.SendAborted.store(true);
+        return false;
+    }
+    current_ = &messages_.front();
+    SetState(SessionState::ssGreeting);
+
+    try {
+        connection_.SConnect();
+    } catch (const ConvertError& error) {
+        send_.SendAborted.store(true);
+        RecordLocalFailure(error.what());
+        SetState(SessionState::ssIdle);
+        return false;
+    }
+    // A connect that failed at once has been reported through Abort on this thread already.
+    return !send_.SendAborted.load();
+}
+
+void SmtpSession::HandleReply(std::string_view chunk) {
+    std::lock_guard lock(mutex_);
+    Running running(*this);
+    if (State() != SessionState::ssIdle && !send_.SendAborted.load()) {
+        replies_.Append(chunk);
+        while (State() != SessionState::ssIdle && !send_.SendAborted.load()) {
+            std::optional<SmtpReply> reply = replies_.Next();
+            if (!reply) break;
+            OnReply(*reply);
+        }
+        if (State() != SessionState::ssIdle && replies_.Overflowed() && !send_.SendAborted.exchange(true)) {
+            const std::string text(ReplyTooLongText);
+            RecordLocalFailure(text);
+            EndAfterFailure(text);
+        }
+    }
+    // A cancel or a failure ends the session's part here; the main window closes the connection.
+    if (send_.SendAborted.load()) SetState(SessionState::ssIdle);
+    if (State() == SessionState::ssIdle) replies_.Clear();
+}
+
+void SmtpSession::Abort(const std::string& text) {
+    const SessionState before = State();
+    if (send_.SendAborted.exchange(true)) return;
+    if (runner_.load() == std::this_thread::get_id()) {
+        // Entered from a failed command send inside Start or HandleReply: the variables are ours already.
+        if (before != SessionState::ssIdle) RecordLocalFailure(text);
+        EndAfterFailure(text);
+        return;
+    }
+    // SendAborted is set, so a running transfer stops within one send and the wait is short.
+    std::lock_guard lock(mutex_);
+    Running running(*this);
+    if (before != SessionState::ssIdle) RecordLocalFailure(text);
+    EndAfterFailure(text);
+}
+
+std::size_t SmtpSession::PendingReplyBytes() {
+    std::lock_guard lock(mutex_);
+    return replies_.Pending();
+}
+
+void SmtpSession::SetState(SessionState next) {
+    state_.store(next);
+}
+
+void SmtpSession::Send(std::string_view command) {
+    std::string line(command);
+    line += CRLF;
+    connection_.SetText(line);
+}
+
+void SmtpSession::OnReply(const SmtpReply& reply) {
+    switch (State()) {
+    case SessionState::ssIdle:
+        return;
+    case SessionState::ssGreeting:
+        return OnGreeting(reply);
+    case SessionState::ssHelo:
+        return OnHelo(reply);
+    case SessionState::ssMailFrom:
+        return OnMailFrom(reply);
+    case SessionState::ssRcptTo:
+        return OnRcptTo(reply);
+    case SessionState::ssData:
+        return OnData(reply);
+    case SessionState::ssDataEnd:
+        return OnDataEnd(reply);
+    case SessionState::ssQuit:
+        return OnQuit(reply);
+    }
+}
+
+// Each handler changes the state before it sends: a failed send aborts on this thread, and what the
+// abort decides must not be overwritten afterwards.
+
+void SmtpSession::OnGreeting(const SmtpReply& reply) {
+    if (reply.code == CodeReady) {
+        SetState(SessionState::ssHelo);
+        Send("HELO " + connection_.GetLocalHostName());
+    } else if (Refuses(reply.code)) {
+        // The server refuses the whole session: no transaction to go on with.
+        current_->Status = reply.text;
+        SetState(SessionState::ssQuit);
+        Send("QUIT");
+    }
+}
+
+void SmtpSession::OnHelo(const SmtpReply& reply) {
+    if (reply.code == CodeOk) {
+        if (current_->Recipients.empty()) return Refuse(NoRecipientText);
+        SetState(SessionState::ssMailFrom);
+        Send("MAIL FROM: <" + current_->Sender + ">");
+    } else if (Refuses(reply.code)) {
+        Refuse(reply.text);
+    }
+}
+
+void SmtpSession::OnMailFrom(const SmtpReply& reply) {
+    if (reply.code == CodeOk) {
+        if (current_->Recipients.empty()) return Refuse(NoRecipientText);
+        SendNextRecipient();
+    } else if (Refuses(reply.code)) {
+        Refuse(reply.text);
+    }
+}
+
+void SmtpSession::OnRcptTo(const SmtpReply& reply) {
+    if (reply.code != CodeOk && reply.code != CodeWillForward) return Refuse(reply.text);
+    if (recipientIndex_ < current_->Recipients.size()) return SendNextRecipient();
+    SetState(SessionState::ssData);
+    Send("DATA");
+}
+
+void SmtpSession::OnData(const SmtpReply& reply) {
+    if (reply.code != CodeStartInput) return Refuse(reply.text);
+    Transfer();
+}
+
+void SmtpSession::OnDataEnd(const SmtpReply& reply) {
+    if (reply.code != CodeOk) return Refuse(reply.text);
+    current_->Status = "OK!";
+    NextMessage();
+}
+
+void SmtpSession::OnQuit(const SmtpReply& reply) {
+    SetState(SessionState::ssIdle);
+    if (reply.code == CodeClosing) return;
+    Send("QUIT");
+    connection_.Disconnect();
+}
+
+void SmtpSession::SendNextRecipient() {
+    // Sent exactly as it stands in the list, blanks included.
+    const std::string& address = current_->Recipients[recipientIndex_];
+    ++recipientIndex_;
+    SetState(SessionState::ssRcptTo);
+    Send("RCPT TO: <" + address + ">");
+}
+
+void SmtpSession::Refuse(std::string_view status) {
+    current_->Status = status;
+    NextMessage();
+}
+
+void SmtpSession::NextMessage() {
+    ++messageIndex_;
+    if (messageIndex_ < messages_.size()) {
+        current_ = &messages_[messageIndex_];
+        recipientIndex_ = 0;
+        // The server's 250 to "RSET" starts the next transaction as a 250 to "HELO" would.
+        SetState(SessionState::ssHelo);
+        Send("RSET");
+    } else {
+        SetState(SessionState::ssQuit);
+        Send("QUIT");
+    }
+}
+
+void SmtpSession::Transfer() {
+    send_.BytesSent.store(0);
+    send_.BytesTotal.store(EstimateMessageSize(*current_));
+
+    SocketWriter writer(connection_, send_);
+    WriteFailure failure;
+    if (!WriteMessage(*current_, writer, send_.SendAborted, &failure)) {
+        // The server must not accept a partial message: no end-of-data line, and no command either,
+        // which it would take for message text. The main window closes the connection.
+        send_.SendAborted.store(true);
+        writer.Discard();
+        RecordLocalFailure(failure.reason.empty() ? failure.path : failure.path + ": " + failure.reason);
+        SetState(SessionState::ssIdle);
+        return;
+    }
+    if (!send_.SendAborted.load()) {
+        SetState(SessionState::ssDataEnd);
+        writer.WriteEndOfData();
+    }
+    if (send_.SendAborted.load()) {
+        // Cancelled, timed out or the connection failed: the transfer ends here without a command.
+        writer.Discard();
+        if (writer.Failed()) RecordLocalFailure(writer.FailureText());
+        SetState(SessionState::ssIdle);
+    }
+}
+
+void SmtpSession::RecordLocalFailure(std::string_view text) {
+    if (current_ != nullptr && current_->Status.empty()) current_->Status = text;
+}
+
+void SmtpSession::EndAfterFailure(const std::string& text) {
+    replies_.Clear();
+    if (State() == SessionState::ssIdle) return;
+    // The synthetic reply meets the ssQuit rule for codes other than 221: "QUIT", then Disconnect.
+    SetState(SessionState::ssQuit);
+    OnReply(SmtpReply{CodeLocalFailure, std::to_string(CodeLocalFailure) + " " + text + std::string(CRLF)});
+}
+
+} // namespace tarvel

@@ -1,0 +1,109 @@
+// The SMTP client: delivers the records of a MessageList over one connection, driven by the
+// server's replies, and records each record's outcome in its Status.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "mail/message.h"
+#include "mail/reply_assembler.h"
+#include "mail/send_state.h"
+#include "mail/smtp_connection.h"
+
+namespace tarvel {
+
+// What the session waits for; the numbers are part of the session's contract.
+enum class SessionState : int {
+    ssIdle = 0,     // nothing; replies are ignored
+    ssGreeting = 1, // the server's greeting
+    ssHelo = 2,     // the reply to "HELO" or "RSET"
+    ssMailFrom = 3, // the reply to "MAIL FROM"
+    ssRcptTo = 4,   // the reply to "RCPT TO"
+    ssData = 5,     // the reply to "DATA"
+    ssDataEnd = 6,  // the reply to the end of the message text
+    ssQuit = 7,     // the reply to "QUIT"
+};
+
+const char* SessionStateName(SessionState state);
+
+// Status texts of failures that the session finds itself.
+inline constexpr std::string_view NoRecipientText = "No recipient address to send the mail to";
+inline constexpr std::string_view ReplyTooLongText =
+    "The server sent more than 64 KiB without ending its reply";
+
+class SmtpSession {
+public:
+    SmtpSession(SmtpConnection& connection, MessageList& messages, SendState& state);
+    SmtpSession(const SmtpSession&) = delete;
+    SmtpSession& operator=(const SmtpSession&) = delete;
+
+    // Clears the records' Status and the byte counters and starts the connect. False when the send
+    // ended at once: a port that is no number or service (Status holds the error's text), a connect
+    // failure reported while connecting, or no record to send; SendAborted is set then.
+    bool Start(const std::string& server, const std::string& port);
+    // Takes one chunk of received text; acts on every reply that it completes, in order. Runs on
+    // one worker at a time; may write the whole message text before it returns.
+    void HandleReply(std::string_view chunk);
+    // A local failure (socket error text, "TimeOut"): stops all writing, and ends the session with
+    // "QUIT" when no transfer was under way. From another thread it waits for a running HandleReply,
+    // which stops within one send once SendAborted is set; from inside HandleReply (a failed
+    // command send reported on the sending thread) it goes on at once.
+    void Abort(const std::string& text);
+
+    SessionState State() const { return state_.load(); }
+    // Received bytes that wait for the end of a reply (takes the session's lock: not from a handler).
+    std::size_t PendingReplyBytes();
+
+private:
+    // Marks the thread that runs the session's variables, so that an Abort from inside is recognised.
+    class Running;
+
+    void SetState(SessionState next);
+    void Send(std::string_view command);
+    void OnReply(const SmtpReply& reply);
+    void OnGreeting(const SmtpReply& reply);
+    void OnHelo(const SmtpReply& reply);
+    void OnMailFrom(const SmtpReply& reply);
+    void OnRcptTo(const SmtpReply& reply);
+    void OnData(const SmtpReply& reply);
+    void OnDataEnd(const SmtpReply& reply);
+    void OnQuit(const SmtpReply& reply);
+
+    void SendNextRecipient();
+    void Refuse(std::string_view status);
+    void NextMessage();
+    void Transfer();
+    // A failure of our own: Status takes the text unless the record has an outcome already.
+    void RecordLocalFailure(std::string_view text);
+    // What a local failure does once SendAborted is set: "QUIT" and Disconnect unless already idle.
+    void EndAfterFailure(const std::string& text);
+
+    SmtpConnection& connection_;
+    MessageList& messages_;
+    SendState& send_;
+
+    std::mutex mutex_;                      // one caller at a time changes the variables below
+    std::atomic<std::thread::id> runner_{}; // the thread inside Start or HandleReply, if any
+    std::atomic<SessionState> state_{SessionState::ssIdle};
+    ReplyAssembler replies_;
+    std::size_t recipientIndex_ = 0;
+    std::size_t messageIndex_ = 0;
+    TEmailMessage* current_ = nullptr; // Messages entry messageIndex_; null before the first Start
+};
+
+// The session's operations under the names the rest of the program knows them by.
+inline bool StartSmtpSession(SmtpSession& session, const std::string& server, const std::string& port) {
+    return session.Start(server, port);
+}
+inline void HandleSmtpReply(SmtpSession& session, std::string_view chunk) {
+    session.HandleReply(chunk);
+}
+inline void AbortSmtpSession(SmtpSession& session, const std::string& text) {
+    session.Abort(text);
+}
+
+} // namespace tarvel
