@@ -77,8 +77,14 @@ LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARA
         self->hwnd_ = nullptr;
         // Posted work still queued for this window would leak its job: drain it now.
         MSG msg;
-        while (PeekMessageA(&msg, hwnd, WM_TARVEL_RUN, WM_TARVEL_RUN, PM_REMOVE))
+        while (PeekMessageA(&msg, hwnd, WM_TARVEL_RUN, WM_TARVEL_RUN, PM_REMOVE)) {
+            // PeekMessage hands out WM_QUIT whatever the filter: it must reach the message loop.
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                break;
+            }
             delete reinterpret_cast<std::function<void()>*>(msg.lParam);
+        }
         self->Destroyed();
         return result;
     }
