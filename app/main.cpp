@@ -1,27 +1,14 @@
-// Start-up of Tarvel Pro.
+// Tarvel Pro's entry point: the command line as the runtime split it, handed to start-up.
 #include <windows.h>
 
-namespace {
-LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
-    if (m == WM_DESTROY) PostQuitMessage(0);
-    return DefWindowProcA(h, m, w, l);
-}
-} // namespace
+#include <cstdlib>
+#include <string>
+#include <vector>
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = MainProc;
-    wc.hInstance = instance;
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = "TfrmMain";
-    RegisterClassA(&wc);
-    HWND hwnd = CreateWindowA("TfrmMain", "Tarvel Pro", WS_OVERLAPPEDWINDOW, 176, 130, 365, 387, nullptr, nullptr,
-                              instance, nullptr);
-    ShowWindow(hwnd, show);
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-    return 0;
+#include "app/startup.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // The runtime splits the command line the platform's way: blanks separate, double quotes group.
+    std::vector<std::string> args(__argv + (__argc > 0 ? 1 : 0), __argv + __argc);
+    return tarvel::RunProgram(std::move(args));
 }

@@ -52,3 +52,20 @@ TEST(WindowBase, WorkPostedToADestroyedWindowIsDropped) {
     Drain();
     EXPECT_FALSE(ran);
 }
+
+TEST(WindowBase, AQuitPostedBeforeTheWindowGoesStillEndsTheLoop) {
+    Probe probe;
+    ASSERT_TRUE(probe.Open());
+    probe.Post([] {});
+    PostQuitMessage(3);
+    probe.Destroy();  // drops the posted work, and must leave the WM_QUIT alone
+    MSG msg;
+    bool quit = false;
+    for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+        if (msg.message == WM_QUIT) {
+            quit = true;
+            EXPECT_EQ(msg.wParam, 3u);
+        }
+    }
+    EXPECT_TRUE(quit);
+}

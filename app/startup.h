@@ -1,0 +1,71 @@
+// Start-up of one run: the shared objects, the configuration, tray or mail-to mode, the main window
+// with its name list, settings dialog and about box, the settings dialog of a first run, and the loop.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mail/message.h"
+#include "ui/about.h"
+#include "ui/application.h"
+#include "ui/settings.h"
+#include "ui/shared_state.h"
+#include "ui/vorpek.h"
+
+namespace tarvel {
+
+struct StartupOptions {
+    std::vector<std::string> args; // the command line after the program path
+    std::string exePath;           // empty: the running program's file
+    std::string configFolder;      // empty: the program's folder (with its trailing separator)
+    // Tests replace the registry and the phone book, the shell's opening of the home page, and the
+    // main window's timings; empty: the real ones.
+    std::optional<ui::SettingsServices> services;
+    std::function<void()> openHomePage;
+    ui::MainOptions mainOptions;
+};
+
+class Program {
+public:
+    explicit Program(StartupOptions options);
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+    ~Program();
+
+    // Everything before the message loop. False when the program cannot start; the reason has been
+    // shown in a message box.
+    bool Start();
+    // The message loop; returns the exit code once the main window has closed.
+    int Run();
+
+    ui::SharedState& State() { return state_; }
+    MessageList& Messages() { return messages_; }
+    ui::TfrmMain* frmMain() { return frmMain_.get(); }
+    ui::TfrmSettings* frmSettings() { return frmSettings_.get(); }
+    ui::TfrmAbout* frmAbout() { return frmAbout_.get(); }
+    bool MailToMode() const { return mailToMode_; }
+
+    // The tray menu's items, also used by start-up.
+    void Properties1Click(HWND owner);
+    void AboutOndrix1Click();
+
+private:
+    ui::SettingsServices Services() const;
+
+    StartupOptions options_;
+    std::unique_ptr<ui::Application> application_;
+    ui::SharedState state_;
+    MessageList messages_;
+    bool mailToMode_ = false;
+    // Destroyed in reverse: the dialogs go before the main window that owns them.
+    std::unique_ptr<ui::TfrmMain> frmMain_;
+    std::unique_ptr<ui::TfrmSettings> frmSettings_;
+    std::unique_ptr<ui::TfrmAbout> frmAbout_;
+};
+
+// The whole run, for WinMain: `args` is the command line after the program path.
+int RunProgram(std::vector<std::string> args);
+
+} // namespace tarvel

@@ -1,0 +1,68 @@
+// Sends with the dial-up line through the scripted RASAPI32.DLL beside this test: a failed dial stops the
+// send before any connect, a good one is hung up again when the send ends.
+#include "main_window_fixture.h"
+
+#include "dialup/fake_ras.h"
+
+using ui_test::MainWindowTest;
+using ui_test::PumpUntil;
+using ui_test::TfrmMain;
+
+namespace {
+
+class DialTest : public MainWindowTest {
+protected:
+    DialTest() {
+        settings.UseDialup = true;
+        settings.DialEntry = "Work";
+        settings.DialPassword = "secret";
+    }
+    void SetUp() override {
+        ASSERT_TRUE(fake.Loaded())
+            << "the scripted rasapi32.dll was not loaded (WINEDLLOVERRIDES rasapi32=n,b)";
+        ASSERT_TRUE(dialup_test::EnsureRasKey());
+    }
+    dialup_test::FakeRas fake;
+};
+
+} // namespace
+
+TEST_F(DialTest, AFailedDialShowsItsTextAndConnectsNowhere) {
+    fake.Script().dialResult = 678;
+    fake.AddErrorText(678, "The remote computer did not respond.");
+    settings.SMTPPort = std::to_string(ui_test::FreePort());
+    Open();
+    frm->SetPosition(TfrmMain::ProgressBar1, 100); // as an earlier send left it
+    Type(TfrmMain::edsEmail, "bob@example.com");
+    Type(TfrmMain::edsMemo, "kept");
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Status(), "RasDial failed: The remote computer did not respond.");
+    EXPECT_EQ(frm->Hint(TfrmMain::lblProgress), Status());
+    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Send");
+    EXPECT_EQ(frm->Position(TfrmMain::ProgressBar1), 0);
+    EXPECT_FALSE(frm->Timer1().Enabled());
+    EXPECT_FALSE(frm->Timer2().Enabled());
+    ui_test::PumpFor(300);
+    EXPECT_EQ(Status(), "RasDial failed: The remote computer did not respond.") << "no connect followed";
+    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "kept");
+    EXPECT_EQ(std::string(fake.Script().dialEntryName), "Work");
+    EXPECT_EQ(std::string(fake.Script().dialPassword), "secret");
+    EXPECT_EQ(dialup_test::CountCalls(fake.Calls(), "RasDialA"), 1);
+}
+
+TEST_F(DialTest, ADialledLineIsHungUpWhenTheSendEnds) {
+    ui_test::SmtpPeer peer("store");
+    ASSERT_TRUE(peer.Ready());
+    settings.SMTPPort = std::to_string(peer.Port());
+    Open();
+    Type(TfrmMain::edsEmail, "bob@example.com");
+    Type(TfrmMain::edsMemo, "over the modem");
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(PumpUntil([&] { return Status() == "Mail has been sent!"; }, 30000)) << Status();
+    std::vector<std::string> calls = fake.Calls();
+    EXPECT_EQ(dialup_test::CountCalls(calls, "RasDialA"), 1);
+    EXPECT_EQ(dialup_test::CountCalls(calls, "RasHangUpA"), 1);
+    EXPECT_EQ(fake.Script().hangUpHandle, fake.Script().dialHandle);
+    EXPECT_FALSE(peer.Message(1).empty());
+}

@@ -1,0 +1,92 @@
+// A main window under test: the real TfrmMain with its tray requests recorded instead of shown, its
+// menu recorded instead of popped up, and fast timers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/application.h"
+#include "ui/tasksrc.h"
+#include "ui/vorpek.h"
+#include "ui_support.h"
+
+namespace ui_test {
+
+using tarvel::ui::TfrmMain;
+
+struct ShellRequest {
+    DWORD message;
+    tarvel::ui::NotifyIconRecord record;
+};
+
+struct Popup {
+    HMENU menu;
+    int x, y;
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    MainWindowTest() {
+        tarvel::ui::SetShellNotifyHook([this](DWORD message, NOTIFYICONDATAA* data) {
+            ShellRequest r{message, {}};
+            std::memcpy(&r.record, data, sizeof r.record);
+            shell.push_back(r);
+            return TRUE;
+        });
+        settings.SMTPServer = "127.0.0.1";
+        settings.EmailAddress = "me@example.com";
+        options.timer1Interval = 100;
+        options.timer2Interval = 50;
+    }
+    ~MainWindowTest() override {
+        frm.reset();
+        Drain();
+        tarvel::ui::SetShellNotifyHook(nullptr);
+    }
+
+    // Creates the window (hidden, as in tray mode) and shows it as start-up would in mail-to mode.
+    void Open(bool show = true) {
+        frm = std::make_unique<TfrmMain>(settings, messages, options);
+        ASSERT_TRUE(frm->Create()) << "needs a display (Xvfb)";
+        frm->PopupHook = [this](HMENU menu, int x, int y) { popups.push_back({menu, x, y}); };
+        if (show) frm->Show();
+        Drain();
+    }
+
+    HWND Ctl(int id) { return frm->Control(id); }
+    void Type(int id, const std::string& text) {
+        SendMessageA(Ctl(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        Drain();
+    }
+    void Click(int id) {
+        SendMessageA(Ctl(id), BM_CLICK, 0, 0);
+        Drain();
+    }
+    void Menu(int id) {
+        PostMessageA(frm->Handle(), WM_COMMAND, static_cast<WPARAM>(id), 0);
+        Drain();
+    }
+    void Tray(WPARAM iconId, LPARAM mouse) {
+        PostMessageA(frm->Handle(), WM_USER, iconId, mouse);
+        Drain();
+    }
+    std::string Status() { return frm->Text(TfrmMain::lblProgress); }
+    // Waits for the send under way to end (a bounded wait, never a timing check).
+    bool WaitIdle(DWORD limitMs = 20000) {
+        return PumpUntil([this] { return frm->SendPhase() == TfrmMain::Phase::Idle; }, limitMs);
+    }
+
+    tarvel::ui::Application app;
+    tarvel::Settings settings;
+    tarvel::MessageList messages{1};
+    tarvel::ui::MainOptions options;
+    std::vector<ShellRequest> shell;
+    std::vector<Popup> popups;
+    std::unique_ptr<TfrmMain> frm;
+};
+
+} // namespace ui_test

@@ -1,0 +1,361 @@
+// frmMain as built: the window, every control of its table, hints, fonts, the menu, the tray icon and
+// the tray notifications, driven with the messages the system would send.
+#include "main_window_fixture.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+using ui_test::Drain;
+using ui_test::MainWindowTest;
+using ui_test::TfrmMain;
+
+namespace {
+
+struct Expected {
+    int id;
+    const char* cls;
+    int x, y, w, h; // h 0: not checked (labels size themselves, combo boxes follow the font)
+    const char* caption;
+    bool enabled;
+};
+
+// The table of the window as the user sees it.
+const Expected Controls[] = {
+    {TfrmMain::Label1, "Static", 9, 8, 0, 0, "Name", true},
+    {TfrmMain::Label4, "Static", 9, 32, 0, 0, "E-mail", true},
+    {TfrmMain::Label2, "Static", 9, 56, 0, 0, "Subject", true},
+    {TfrmMain::Label5, "Static", 9, 80, 0, 0, "Attach file", true},
+    {TfrmMain::edsName, "ComboBox", 60, 3, 288, 0, "", true},
+    {TfrmMain::edsEmail, "Edit", 60, 27, 289, 21, "", true},
+    {TfrmMain::edsSubj, "Edit", 60, 51, 289, 21, "", true},
+    {TfrmMain::edsAttach, "Edit", 60, 75, 213, 21, "", true},
+    {TfrmMain::Button1, "Button", 280, 76, 69, 21, "&Browse", true},
+    {TfrmMain::edsMemo, "Edit", 8, 100, 341, 201, "", true},
+    {TfrmMain::lblProgress, "Static", 12, 308, 0, 0, "Waiting...", true},
+    {TfrmMain::ProgressBar1, "msctls_progress32", 176, 306, 173, 17, "", true},
+    {TfrmMain::cmdMake, "Button", 8, 332, 65, 21, "&Send", false},
+    {TfrmMain::cmdAdd, "Button", 100, 332, 65, 21, "&Add", false},
+    {TfrmMain::cmdDel, "Button", 192, 332, 65, 21, "&Delete", false},
+    {TfrmMain::cmdMin, "Button", 284, 332, 65, 21, "&Close", true},
+};
+
+std::string ClassOf(HWND hwnd) {
+    char name[64] = {};
+    GetClassNameA(hwnd, name, sizeof name);
+    return name;
+}
+
+// A 16 × 16 icon file of one colour.
+std::string SolidIcon(BYTE r, BYTE g, BYTE b) {
+    std::string bmp;
+    auto put32 = [&](DWORD v) { bmp.append(reinterpret_cast<const char*>(&v), 4); };
+    auto put16 = [&](WORD v) { bmp.append(reinterpret_cast<const char*>(&v), 2); };
+    put32(40), put32(16), put32(32), put16(1), put16(32);
+    for (int i = 0; i < 6; ++i)
+        put32(0);
+    for (int i = 0; i < 256; ++i)
+        bmp += std::string{static_cast<char>(b), static_cast<char>(g), static_cast<char>(r), '\xff'};
+    bmp.append(16 * 4, '\0'); // AND mask: every pixel opaque
+    std::string ico;
+    auto add16 = [&](WORD v) { ico.append(reinterpret_cast<const char*>(&v), 2); };
+    auto add32 = [&](DWORD v) { ico.append(reinterpret_cast<const char*>(&v), 4); };
+    add16(0), add16(1), add16(1);
+    ico += std::string{16, 16, 0, 0};
+    add16(1), add16(32), add32(static_cast<DWORD>(bmp.size())), add32(22);
+    return ico + bmp;
+}
+
+// The colour of the icon's top-left pixel as 0xRRGGBB.
+DWORD IconPixel(HICON icon) {
+    ICONINFO info{};
+    if (!GetIconInfo(icon, &info)) return 0xFFFFFFFF;
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = 16;
+    bi.bmiHeader.biHeight = -16;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    DWORD pixels[256] = {};
+    HDC dc = GetDC(nullptr);
+    GetDIBits(dc, info.hbmColor, 0, 16, pixels, &bi, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return pixels[0] & 0xFFFFFF;
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, TheWindowHasItsClassCaptionFixedBorderAndPlace) {
+    Open(false);
+    HWND hwnd = frm->Handle();
+    EXPECT_EQ(ClassOf(hwnd), "TfrmMain");
+    EXPECT_EQ(frm->Text(0), "Tarvel Pro");
+    EXPECT_FALSE(IsWindowVisible(hwnd)) << "tray mode starts hidden";
+    LONG style = GetWindowLongA(hwnd, GWL_STYLE);
+    EXPECT_TRUE((style & WS_CAPTION) == WS_CAPTION);
+    EXPECT_FALSE(style & (WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) << std::hex << style;
+    RECT client{}, outer{};
+    GetClientRect(hwnd, &client);
+    GetWindowRect(hwnd, &outer);
+    EXPECT_EQ(client.right, 357);
+    EXPECT_EQ(client.bottom, 360);
+    EXPECT_EQ(outer.left, 176);
+    EXPECT_EQ(outer.top, 130);
+}
+
+TEST_F(MainWindowTest, EveryControlHasItsKindPlaceSizeCaptionAndState) {
+    Open();
+    for (const Expected& e : Controls) {
+        SCOPED_TRACE(e.id);
+        HWND ctl = Ctl(e.id);
+        ASSERT_NE(ctl, nullptr);
+        EXPECT_EQ(ClassOf(ctl), e.cls);
+        RECT r{};
+        GetWindowRect(ctl, &r);
+        MapWindowPoints(nullptr, frm->Handle(), reinterpret_cast<POINT*>(&r), 2);
+        EXPECT_EQ(r.left, e.x);
+        EXPECT_EQ(r.top, e.y);
+        if (e.w) {
+            EXPECT_EQ(r.right - r.left, e.w);
+        }
+        if (e.h) {
+            EXPECT_EQ(r.bottom - r.top, e.h);
+        }
+        EXPECT_EQ(frm->Text(e.id), e.caption);
+        EXPECT_EQ(IsWindowEnabled(ctl) != FALSE, e.enabled);
+        EXPECT_TRUE(IsWindowVisible(ctl));
+        // "MS Sans Serif" 8 pt at 96 dpi.
+        LOGFONTA lf{};
+        GetObjectA(reinterpret_cast<HFONT>(SendMessageA(ctl, WM_GETFONT, 0, 0)), sizeof lf, &lf);
+        EXPECT_EQ(lf.lfHeight, -11);
+        EXPECT_STREQ(lf.lfFaceName, "MS Sans Serif");
+    }
+    EXPECT_EQ(SendMessageA(Ctl(TfrmMain::ProgressBar1), PBM_GETRANGE, FALSE, 0), 100);
+    EXPECT_EQ(frm->Position(TfrmMain::ProgressBar1), 0);
+    EXPECT_FALSE(frm->Timer1().Enabled());
+    EXPECT_FALSE(frm->Timer2().Enabled());
+    EXPECT_EQ(frm->Timer1().Interval(), 100u); // as configured for the test; 1000 by default
+    EXPECT_EQ(tarvel::ui::MainOptions{}.timer1Interval, 1000u);
+    EXPECT_EQ(tarvel::ui::MainOptions{}.timer2Interval, 100u);
+    EXPECT_EQ(tarvel::ui::MainOptions{}.timeoutTicks, 30);
+    EXPECT_EQ(frm->Sockets1().MaximumReceiveLength(), 8192);
+}
+
+TEST_F(MainWindowTest, ControlsFollowTheTabOrderOfTheTable) {
+    Open();
+    // z-order is the tab sequence; labels have no place in it.
+    std::vector<int> order;
+    for (HWND c = GetWindow(frm->Handle(), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        int id = GetDlgCtrlID(c);
+        if (ClassOf(c) != "Static") order.push_back(id);
+    }
+    std::vector<int> expected{TfrmMain::edsName,      TfrmMain::edsEmail, TfrmMain::edsSubj,
+                              TfrmMain::edsMemo,      TfrmMain::cmdMake,  TfrmMain::cmdAdd,
+                              TfrmMain::cmdDel,       TfrmMain::cmdMin,   TfrmMain::edsAttach,
+                              TfrmMain::ProgressBar1, TfrmMain::Button1};
+    EXPECT_EQ(order, expected);
+    // Labels lie below every windowed control: a long status runs under the progress bar, not over it.
+    std::vector<HWND> stack;
+    for (HWND c = GetWindow(frm->Handle(), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+        stack.push_back(c);
+    auto depth = [&](int id) { return std::find(stack.begin(), stack.end(), Ctl(id)) - stack.begin(); };
+    EXPECT_GT(depth(TfrmMain::lblProgress), depth(TfrmMain::ProgressBar1));
+    EXPECT_GT(depth(TfrmMain::Label5), depth(TfrmMain::edsAttach));
+    // Tab moves the focus along it, through the application's dialog navigation. Windows of other
+    // test programs on the same display may take the focus away: try again then.
+    bool moved = false;
+    for (int attempt = 0; attempt < 20 && !moved; ++attempt) {
+        SetForegroundWindow(frm->Handle());
+        SetFocus(Ctl(TfrmMain::edsEmail));
+        if (GetFocus() != Ctl(TfrmMain::edsEmail)) {
+            ui_test::PumpFor(50);
+            continue;
+        }
+        PostMessageA(Ctl(TfrmMain::edsEmail), WM_KEYDOWN, VK_TAB, 0);
+        Drain();
+        moved = GetFocus() == Ctl(TfrmMain::edsSubj);
+    }
+    EXPECT_TRUE(moved);
+}
+
+TEST_F(MainWindowTest, HintsAreSetAndShownByTheTooltip) {
+    Open();
+    EXPECT_EQ(frm->Hint(TfrmMain::cmdMin), "Minimizes the application.");
+    EXPECT_EQ(frm->Hint(TfrmMain::cmdDel), "Deletes the selected person.");
+    EXPECT_EQ(frm->Hint(TfrmMain::cmdAdd), "Adds the name and e-mail to the name list.");
+    EXPECT_EQ(frm->Hint(TfrmMain::cmdMake), "Sends the composed e-mail.");
+    EXPECT_EQ(frm->Hint(TfrmMain::edsSubj), "The subject of the e-mail to be sent.");
+    EXPECT_EQ(frm->Hint(TfrmMain::edsEmail),
+              "Enter the e-mail of the person you want to send mail to. You can "
+              "enter multiple and separate them with ;");
+    EXPECT_EQ(frm->Hint(TfrmMain::edsName),
+              "Select the name of the person you want to send mail to or enter a new.");
+    EXPECT_EQ(frm->Hint(TfrmMain::edsMemo), "The body of the e-mail to be sent!");
+    EXPECT_EQ(frm->Hint(TfrmMain::lblProgress), "Waiting...");
+    EXPECT_EQ(frm->Hint(TfrmMain::edsAttach), "");
+    // One tool per hinted control, and one more for the combo box's edit part.
+    HWND tip = frm->HintWindow().Tooltip();
+    ASSERT_NE(tip, nullptr);
+    EXPECT_EQ(SendMessageA(tip, TTM_GETTOOLCOUNT, 0, 0), 10);
+    TOOLINFOA info{};
+    info.cbSize = TTTOOLINFOA_V2_SIZE;
+    info.hwnd = frm->Handle();
+    info.uId = reinterpret_cast<UINT_PTR>(Ctl(TfrmMain::cmdMake));
+    char text[128] = {};
+    info.lpszText = text;
+    ASSERT_TRUE(SendMessageA(tip, TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&info)));
+    EXPECT_TRUE(info.uFlags & TTF_SUBCLASS);
+    EXPECT_TRUE(info.uFlags & TTF_IDISHWND);
+}
+
+TEST_F(MainWindowTest, ShowStatusSetsCaptionAndHint) {
+    Open();
+    frm->ShowStatus("Creating mail...");
+    EXPECT_EQ(Status(), "Creating mail...");
+    EXPECT_EQ(frm->Hint(TfrmMain::lblProgress), "Creating mail...");
+    // The label grows with a longer text.
+    RECT before{}, after{};
+    GetWindowRect(Ctl(TfrmMain::lblProgress), &before);
+    frm->ShowStatus("Establishing ISP connection...");
+    GetWindowRect(Ctl(TfrmMain::lblProgress), &after);
+    EXPECT_GT(after.right - after.left, before.right - before.left);
+}
+
+TEST_F(MainWindowTest, PopupMenuHasItsItemsWithCloseAsTheDefault) {
+    Open();
+    HMENU menu = frm->PopupMenu1();
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(GetMenuItemCount(menu), 5);
+    const char* captions[] = {"&Show Tarvel Pro", "&About Tarvel Pro", "", "&Properties", "&Close"};
+    const int ids[] = {TfrmMain::ShowPelvane1, TfrmMain::AboutOndrix1, 0, TfrmMain::Properties1,
+                       TfrmMain::Close1};
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        char text[64] = {};
+        GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+        EXPECT_STREQ(text, captions[i]);
+        if (ids[i]) {
+            EXPECT_EQ(static_cast<int>(GetMenuItemID(menu, i)), ids[i]);
+        }
+    }
+    EXPECT_TRUE(GetMenuState(menu, 2, MF_BYPOSITION) & MF_SEPARATOR);
+    EXPECT_EQ(static_cast<int>(GetMenuDefaultItem(menu, FALSE, 0)), TfrmMain::Close1);
+}
+
+TEST_F(MainWindowTest, TheTrayIconIsAddedOnceAndRemovedWithTheWindow) {
+    Open(false);
+    ASSERT_EQ(shell.size(), 1u) << "enabled twice at creation, added once";
+    EXPECT_EQ(shell[0].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(shell[0].record.hWnd, frm->Handle());
+    EXPECT_EQ(shell[0].record.uID, 0u);
+    EXPECT_EQ(shell[0].record.uFlags, 7u);
+    EXPECT_EQ(shell[0].record.uCallbackMessage, 1024u);
+    EXPECT_STREQ(shell[0].record.szTip, "Tarvel Pro");
+    EXPECT_NE(shell[0].record.hIcon, nullptr) << "no zembrix.ico here: the program's own icon";
+    EXPECT_TRUE(frm->TaskIcon().Enabled());
+
+    // Explorer restarted: the icon is added again.
+    PostMessageA(frm->Handle(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    Drain();
+    ASSERT_EQ(shell.size(), 2u);
+    EXPECT_EQ(shell[1].message, static_cast<DWORD>(NIM_ADD));
+
+    HWND hwnd = frm->Handle();
+    frm.reset();
+    ASSERT_EQ(shell.size(), 3u);
+    EXPECT_EQ(shell[2].message, static_cast<DWORD>(NIM_DELETE));
+    EXPECT_EQ(shell[2].record.hWnd, hwnd);
+}
+
+TEST_F(MainWindowTest, TheTrayPictureComesFromZembrixIcoOrElseFromTheProgram) {
+    ui_test::TempFolder folder;
+    options.exeFolder = folder.Win() + "\\";
+    ui_test::WriteFile(folder.WinFile("zembrix.ico"), SolidIcon(255, 0, 0));
+    Open(false);
+    ASSERT_EQ(shell.size(), 1u);
+    EXPECT_EQ(IconPixel(shell[0].record.hIcon), 0xFF0000u);
+    frm.reset();
+
+    // Unreadable: not an icon at all.
+    ui_test::WriteFile(folder.WinFile("zembrix.ico"), "not an icon");
+    shell.clear();
+    Open(false);
+    ASSERT_EQ(shell.size(), 1u);
+    ASSERT_NE(shell[0].record.hIcon, nullptr);
+    EXPECT_NE(IconPixel(shell[0].record.hIcon), 0xFF0000u);
+}
+
+TEST_F(MainWindowTest, TrayClicksShowPopUpOrAreIgnored) {
+    Open(false);
+    Tray(0, WM_LBUTTONDBLCLK);
+    Tray(0, WM_MOUSEMOVE);
+    Tray(0, WM_LBUTTONDOWN);
+    EXPECT_FALSE(frm->IsVisible());
+    EXPECT_TRUE(popups.empty());
+    Tray(1, WM_LBUTTONUP); // not our icon
+    EXPECT_FALSE(frm->IsVisible());
+
+    Tray(0, WM_LBUTTONUP);
+    EXPECT_TRUE(frm->IsVisible());
+
+    Click(TfrmMain::cmdMin);
+    EXPECT_FALSE(frm->IsVisible()) << "Close hides to the tray";
+    EXPECT_NE(frm->Handle(), nullptr);
+
+    POINT cursor{};
+    SetCursorPos(40, 50);
+    GetCursorPos(&cursor);
+    Tray(0, WM_RBUTTONUP);
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups[0].menu, frm->PopupMenu1());
+    EXPECT_EQ(popups[0].x, cursor.x);
+    EXPECT_EQ(popups[0].y, cursor.y);
+    Tray(1, WM_RBUTTONUP);
+    EXPECT_EQ(popups.size(), 1u);
+
+    Menu(TfrmMain::ShowPelvane1);
+    EXPECT_TRUE(frm->IsVisible());
+}
+
+TEST_F(MainWindowTest, MenuItemsReachTheirHooksAndCloseEndsTheProgram) {
+    Open();
+    int properties = 0, about = 0;
+    frm->Hooks.Properties1Click = [&] { ++properties; };
+    frm->Hooks.AboutOndrix1Click = [&] { ++about; };
+    Menu(TfrmMain::Properties1);
+    Menu(TfrmMain::AboutOndrix1);
+    EXPECT_EQ(properties, 1);
+    EXPECT_EQ(about, 1);
+
+    int quits = ui_test::quitsSeen;
+    Menu(TfrmMain::Close1);
+    EXPECT_EQ(frm->Handle(), nullptr);
+    EXPECT_EQ(ui_test::quitsSeen, quits + 1) << "closing the main window ends the message loop";
+    EXPECT_EQ(shell.back().message, static_cast<DWORD>(NIM_DELETE));
+}
+
+TEST_F(MainWindowTest, InMailToModeCloseEndsTheProgramAndTheLinkFillsTheFields) {
+    options.mailToMode = true;
+    options.mailToEmail = "alice@example.com";
+    options.mailToSubject = "Hello";
+    Open();
+    EXPECT_EQ(frm->Text(TfrmMain::edsEmail), "alice@example.com");
+    EXPECT_EQ(frm->Text(TfrmMain::edsSubj), "Hello");
+    EXPECT_TRUE(IsWindowEnabled(Ctl(TfrmMain::cmdMake)));
+    int quits = ui_test::quitsSeen;
+    Click(TfrmMain::cmdMin);
+    EXPECT_EQ(frm->Handle(), nullptr);
+    EXPECT_EQ(ui_test::quitsSeen, quits + 1);
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowBySystemCommandEndsTheProgramToo) {
+    Open();
+    int quits = ui_test::quitsSeen;
+    PostMessageA(frm->Handle(), WM_CLOSE, 0, 0);
+    Drain();
+    EXPECT_EQ(frm->Handle(), nullptr);
+    EXPECT_EQ(ui_test::quitsSeen, quits + 1);
+    EXPECT_EQ(shell.back().message, static_cast<DWORD>(NIM_DELETE));
+}

@@ -1,0 +1,239 @@
+// Whole sends from frmMain to SMTP peers on 127.0.0.1: delivered, refused connection, a server that
+// stops answering, Cancel in the middle of a large attachment, and closing the program during a send.
+#include "main_window_fixture.h"
+
+using ui_test::MainWindowTest;
+using ui_test::PumpUntil;
+using ui_test::SmtpPeer;
+using ui_test::TfrmMain;
+
+namespace {
+
+class SendTest : public MainWindowTest {
+protected:
+    void UsePeer(const SmtpPeer& peer) { settings.SMTPPort = std::to_string(peer.Port()); }
+    void Compose(const std::string& email, const std::string& subject, const std::string& body,
+                 const std::string& attach = "") {
+        Type(TfrmMain::edsEmail, email);
+        Type(TfrmMain::edsSubj, subject);
+        Type(TfrmMain::edsMemo, body);
+        Type(TfrmMain::edsAttach, attach);
+    }
+    // Waits until the transfer of message text has begun.
+    bool WaitTransfer() {
+        return PumpUntil([this] { return frm->Shared().BytesSent.load() > 0; }, 20000);
+    }
+    void ExpectIdleAfterEnd() {
+        EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Send");
+        EXPECT_EQ(frm->SendPhase(), TfrmMain::Phase::Idle);
+        EXPECT_FALSE(frm->Timer1().Enabled());
+        EXPECT_FALSE(frm->Timer2().Enabled());
+        EXPECT_EQ(frm->Sockets1().SocketHandle(), -1) << "the connection is closed at the end";
+        EXPECT_FALSE(frm->Shared().SendAborted.load());
+    }
+};
+
+std::string Repeat(const std::string& piece, size_t times) {
+    std::string out;
+    for (size_t i = 0; i < times; ++i)
+        out += piece;
+    return out;
+}
+
+} // namespace
+
+TEST_F(SendTest, AMessageWithAnAttachmentIsDeliveredAndTheFieldsAreEmptied) {
+    SmtpPeer peer("store");
+    ASSERT_TRUE(peer.Ready());
+    UsePeer(peer);
+    ui_test::TempFolder folder;
+    std::string file = folder.WinFile("notes.txt");
+    ui_test::WriteFile(file, "attached bytes");
+    settings.NameList = {"Bob"};
+    settings.AddressList = {"bob@example.com"};
+    Open();
+    frm->SetSelectedIndex(TfrmMain::edsName, 0);
+    Compose("bob@example.com;carol@example.com", "Greetings", "Hello Bob,\r\n.see you\r\n", file);
+
+    Click(TfrmMain::cmdMake);
+    bool sawCancel = false, sawSending = false;
+    std::string hintWhileSending;
+    HWND focusAtEnd = nullptr;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            if (frm->Text(TfrmMain::cmdMake) == "&Cancel") sawCancel = true;
+            if (Status() == "Sending mail..." && !sawSending) {
+                sawSending = true;
+                hintWhileSending = frm->Hint(TfrmMain::lblProgress);
+            }
+            focusAtEnd = GetFocus();
+            return Status() == "Mail has been sent!";
+        },
+        30000))
+        << "status: " << Status();
+    EXPECT_TRUE(sawCancel);
+    EXPECT_TRUE(sawSending);
+    EXPECT_EQ(hintWhileSending, "Creating mail...") << "\"Sending mail...\" sets the caption only";
+    EXPECT_EQ(frm->Hint(TfrmMain::lblProgress), "Mail has been sent!");
+    ExpectIdleAfterEnd();
+    EXPECT_EQ(frm->Position(TfrmMain::ProgressBar1), 100);
+    EXPECT_EQ(frm->Text(TfrmMain::edsSubj), "");
+    EXPECT_EQ(frm->Text(TfrmMain::edsAttach), "");
+    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "");
+    EXPECT_EQ(frm->Text(TfrmMain::edsEmail), "bob@example.com;carol@example.com");
+    EXPECT_EQ(frm->Text(TfrmMain::edsName), "Bob");
+    EXPECT_EQ(focusAtEnd, Ctl(TfrmMain::edsSubj));
+
+    std::string stored;
+    ASSERT_TRUE(PumpUntil([&] { return !(stored = peer.Message(1)).empty(); }, 10000));
+    EXPECT_NE(stored.find("\"mail_from\": \"me@example.com\""), std::string::npos) << stored;
+    EXPECT_NE(stored.find("\"rcpt_tos\": [\"bob@example.com\", \"carol@example.com\"]"), std::string::npos)
+        << stored;
+    EXPECT_NE(stored.find("To: Bob <bob@example.com;carol@example.com>\\r\\n"), std::string::npos) << stored;
+    EXPECT_NE(stored.find("Subject: Greetings\\r\\n"), std::string::npos) << stored;
+    EXPECT_NE(stored.find("Hello Bob,\\r\\n.see you\\r\\n"), std::string::npos) << stored;
+    EXPECT_NE(stored.find("filename=\\\"notes.txt\\\""), std::string::npos) << stored;
+    EXPECT_NE(stored.find("YXR0YWNoZWQgYnl0ZXM="), std::string::npos)
+        << "base64 of the attachment: " << stored;
+}
+
+TEST_F(SendTest, ASecondClickWhileTheSendIsPreparedStartsNothingMore) {
+    SmtpPeer peer("store");
+    ASSERT_TRUE(peer.Ready());
+    UsePeer(peer);
+    Open();
+    Compose("bob@example.com", "Once", "only once");
+    SendMessageA(Ctl(TfrmMain::cmdMake), BM_CLICK, 0, 0);
+    SendMessageA(Ctl(TfrmMain::cmdMake), BM_CLICK, 0, 0); // before the worker got as far as "&Cancel"
+    ASSERT_TRUE(PumpUntil([&] { return Status() == "Mail has been sent!"; }, 30000)) << Status();
+    ui_test::PumpFor(300);
+    EXPECT_FALSE(peer.Message(1).empty());
+    EXPECT_TRUE(peer.Message(2).empty()) << "one message only";
+}
+
+TEST_F(SendTest, ARefusedConnectionShowsWhyAndKeepsTheMessage) {
+    settings.SMTPPort = std::to_string(ui_test::FreePort());
+    Open();
+    Compose("bob@example.com", "Kept", "body stays");
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitIdle()) << Status();
+    EXPECT_EQ(Status(), "Connection refused");
+    ExpectIdleAfterEnd();
+    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "body stays");
+    EXPECT_EQ(frm->Text(TfrmMain::edsSubj), "Kept");
+
+    // Nothing of it is left behind: the next send to a working server gets through.
+    SmtpPeer peer("store");
+    ASSERT_TRUE(peer.Ready());
+    settings.SMTPPort = std::to_string(peer.Port());
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(PumpUntil([&] { return Status() == "Mail has been sent!"; }, 30000)) << Status();
+}
+
+TEST_F(SendTest, InMailToModeAFailedSendLeavesTheWindowForAnotherTry) {
+    settings.SMTPPort = std::to_string(ui_test::FreePort());
+    options.mailToMode = true;
+    options.mailToEmail = "bob@example.com";
+    Open();
+    Type(TfrmMain::edsMemo, "try again");
+    int quits = ui_test::quitsSeen;
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitIdle()) << Status();
+    EXPECT_EQ(Status(), "Connection refused");
+    EXPECT_NE(frm->Handle(), nullptr);
+    EXPECT_EQ(ui_test::quitsSeen, quits);
+
+    SmtpPeer peer("store");
+    ASSERT_TRUE(peer.Ready());
+    settings.SMTPPort = std::to_string(peer.Port());
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(PumpUntil([&] { return frm->Handle() == nullptr; }, 30000)) << Status();
+    EXPECT_EQ(ui_test::quitsSeen, quits + 1) << "the program ends after the send that got through";
+    EXPECT_FALSE(peer.Message(1).empty());
+}
+
+TEST_F(SendTest, AServerThatStopsAnsweringEndsWithTimeOut) {
+    SmtpPeer peer("mute");
+    ASSERT_TRUE(peer.Ready());
+    UsePeer(peer);
+    options.timeoutTicks = 3;
+    Open();
+    Compose("bob@example.com", "Waiting", "for nothing");
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitIdle()) << Status();
+    EXPECT_EQ(Status(), "TimeOut");
+    ExpectIdleAfterEnd();
+    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "for nothing");
+}
+
+TEST_F(SendTest, CancelDuringALargeAttachmentStopsTheSendAndKeepsTheMessage) {
+    SmtpPeer peer("stall");
+    ASSERT_TRUE(peer.Ready());
+    UsePeer(peer);
+    ui_test::TempFolder folder;
+    std::string big = folder.WinFile("big.bin");
+    ui_test::WriteFile(big,
+                       Repeat(std::string(1024, 'x'), 16 * 1024)); // 16 MiB: far more than socket buffers
+    options.timer1Interval = 1000; // the real tick: Cancel is seen within one second
+    Open();
+    Compose("bob@example.com", "Large", "body stays", big);
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitTransfer()) << Status();
+    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Cancel");
+    Click(TfrmMain::cmdMake);
+    EXPECT_TRUE(frm->Shared().SendAborted.load());
+    ASSERT_TRUE(WaitIdle()) << Status();
+    EXPECT_EQ(Status(), "Mail has been cancelled!");
+    ExpectIdleAfterEnd();
+    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "body stays");
+    EXPECT_EQ(frm->Text(TfrmMain::edsAttach), big);
+    EXPECT_LT(frm->Shared().BytesSent.load(), frm->Shared().BytesTotal.load()) << "stopped part way";
+}
+
+TEST_F(SendTest, ProgressFollowsTheBytesWrittenAndStaysWithinTheBar) {
+    SmtpPeer peer("stall");
+    ASSERT_TRUE(peer.Ready());
+    UsePeer(peer);
+    ui_test::TempFolder folder;
+    std::string big = folder.WinFile("big.bin");
+    ui_test::WriteFile(big, Repeat(std::string(1024, 'y'), 8 * 1024));
+    Open();
+    Compose("bob@example.com", "Progress", "", big);
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitTransfer()) << Status();
+    // The writer is stuck on a full buffer: the bar shows what it wrote so far.
+    ASSERT_TRUE(PumpUntil([&] { return frm->Position(TfrmMain::ProgressBar1) > 0; }, 10000));
+    int shown = frm->Position(TfrmMain::ProgressBar1);
+    EXPECT_LT(shown, 100);
+    // Counters past any 32-bit product still give a sane percentage.
+    frm->Shared().BytesTotal.store(4'000'000'000'000LL);
+    frm->Shared().BytesSent.store(3'000'000'000'000LL);
+    EXPECT_TRUE(PumpUntil([&] { return frm->Position(TfrmMain::ProgressBar1) == 75; }, 5000))
+        << frm->Position(TfrmMain::ProgressBar1);
+    // More written than estimated (headers are not in the estimate): a full bar.
+    frm->Shared().BytesSent.store(5'000'000'000'000LL);
+    EXPECT_TRUE(PumpUntil([&] { return frm->Position(TfrmMain::ProgressBar1) == 100; }, 5000))
+        << frm->Position(TfrmMain::ProgressBar1);
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Status(), "Mail has been cancelled!");
+}
+
+TEST_F(SendTest, CloseFromTheTrayMenuDuringASendEndsTheProgram) {
+    SmtpPeer peer("stall");
+    ASSERT_TRUE(peer.Ready());
+    UsePeer(peer);
+    ui_test::TempFolder folder;
+    std::string big = folder.WinFile("big.bin");
+    ui_test::WriteFile(big, Repeat(std::string(1024, 'z'), 8 * 1024));
+    Open();
+    Compose("bob@example.com", "Closing", "", big);
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitTransfer());
+    int quits = ui_test::quitsSeen;
+    Menu(TfrmMain::Close1);
+    EXPECT_EQ(frm->Handle(), nullptr);
+    EXPECT_EQ(ui_test::quitsSeen, quits + 1);
+    // The program's objects go as start-up returns: the writer stops and every thread ends.
+    frm.reset();
+}

@@ -1,0 +1,316 @@
+// The settings dialog: its layout, FormCreate's immediate effects, OK's copy, refusal and save, Cancel,
+// the "mailto:" registration and the one-instance opening.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "dialog_support.h"
+#include "ui/settings.h"
+
+using tarvel::test::Click;
+using tarvel::test::Drain;
+using tarvel::test::FakeServices;
+using tarvel::test::Lines;
+using tarvel::test::MessageBoxes;
+using tarvel::test::ScratchFolder;
+using tarvel::ui::OpenSettings;
+using tarvel::ui::SharedState;
+using tarvel::ui::TfrmSettings;
+using S = TfrmSettings;
+
+namespace {
+
+class SettingsDialog : public ::testing::Test {
+protected:
+    SettingsDialog() {
+        state.configPath = folder.Config();
+        state.settings.SMTPServer = "mail.example";
+        state.settings.SMTPPort = "25";
+        state.settings.EmailAddress = "me@example.com";
+        fake.phoneBook.items = {"Home", "Work"};
+    }
+
+    TfrmSettings& Open(HWND owner = nullptr) {
+        TfrmSettings* dialog = OpenSettings(frmSettings, state, owner, fake.Make());
+        EXPECT_NE(dialog, nullptr);
+        return *dialog;
+    }
+    bool Checked(TfrmSettings& d) {
+        return SendMessageA(d.Control(S::chkDialup), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    }
+
+    tarvel::ui::Application app;
+    ScratchFolder folder;
+    MessageBoxes boxes;
+    FakeServices fake;
+    SharedState state;
+    std::unique_ptr<TfrmSettings> frmSettings;
+};
+
+} // namespace
+
+TEST_F(SettingsDialog, WindowAndControlsAsDesigned) {
+    TfrmSettings& d = Open();
+    RECT outer{};
+    GetWindowRect(d.Handle(), &outer);
+    EXPECT_EQ(d.Text(0), "Settings");
+    EXPECT_EQ(outer.left, 261);
+    EXPECT_EQ(outer.top, 163);
+    EXPECT_EQ(outer.right - outer.left, 344);
+    EXPECT_EQ(outer.bottom - outer.top, 230);
+    const LONG style = GetWindowLongA(d.Handle(), GWL_STYLE);
+    EXPECT_EQ(style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0) << std::hex << style;
+
+    // Pages, their captions, and the first one shown.
+    HWND tabs = d.Control(S::PageControl1);
+    ASSERT_EQ(SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0), 2);
+    char caption[32] = {};
+    TCITEMA item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = caption;
+    item.cchTextMax = sizeof caption;
+    SendMessageA(tabs, TCM_GETITEMA, 1, reinterpret_cast<LPARAM>(&item));
+    EXPECT_STREQ(caption, "Dial Up");
+    EXPECT_EQ(d.ActivePage(), 0);
+    EXPECT_TRUE(IsWindowVisible(d.Control(S::edsSMTP)));
+    EXPECT_FALSE(IsWindowVisible(d.Control(S::edsPasswd)));
+
+    // Places within the parent: the form for the buttons, a page for the fields.
+    auto place = [&](int id) {
+        RECT r{};
+        HWND h = d.Control(id);
+        GetWindowRect(h, &r);
+        MapWindowPoints(nullptr, GetParent(h), reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    };
+    EXPECT_EQ(place(S::cmdOk).left, 174);
+    EXPECT_EQ(place(S::cmdOk).top, 173);
+    EXPECT_EQ(place(S::edsPort).left, 268);
+    EXPECT_EQ(place(S::edsPort).top, 107);
+    EXPECT_EQ(GetParent(d.Control(S::edsPort)), d.Control(S::TabSheet1));
+    EXPECT_EQ(GetParent(d.Control(S::edsPasswd)), d.Control(S::TabSheet2));
+    EXPECT_EQ(d.Text(S::cmdMailTo), "MailTo");
+    EXPECT_EQ(d.Text(S::chkDialup), "&Use dialup connection");
+
+    // Tab order on the first page: MailTo, address, server, port.
+    HWND at = d.Control(S::cmdMailTo);
+    std::vector<int> order;
+    for (int i = 0; i < 4; ++i) {
+        order.push_back(GetDlgCtrlID(at));
+        at = GetNextDlgTabItem(d.Control(S::TabSheet1), at, FALSE);
+    }
+    EXPECT_EQ(order, (std::vector<int>{S::cmdMailTo, S::edsEmail, S::edsSMTP, S::edsPort}));
+
+    // The password shows stars and keeps its hint without showing it.
+    EXPECT_TRUE(GetWindowLongA(d.Control(S::edsPasswd), GWL_STYLE) & ES_PASSWORD);
+    EXPECT_EQ(SendMessageA(d.Control(S::edsPasswd), EM_GETPASSWORDCHAR, 0, 0), '*');
+    EXPECT_EQ(d.Hint(S::edsPasswd), "An optional password to your DialUp functions.");
+    TOOLINFOA tool{};
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.hwnd = d.Handle();
+    tool.uId = reinterpret_cast<UINT_PTR>(d.Control(S::edsPasswd));
+    EXPECT_FALSE(
+        SendMessageA(d.HintWindow().Tooltip(), TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&tool)));
+    EXPECT_EQ(d.Hint(S::cmdOk), "Closes this dialog and saves all changes you've made.");
+    EXPECT_EQ(d.Hint(S::edsPort), "The port number your SMTP server listens on. 25 is default.");
+
+    // Switching pages shows the other page's fields.
+    d.SetActivePage(1);
+    EXPECT_TRUE(IsWindowVisible(d.Control(S::edsPasswd)));
+    EXPECT_FALSE(IsWindowVisible(d.Control(S::edsSMTP)));
+}
+
+TEST_F(SettingsDialog, FormCreateFillsTheFieldsAndSelectsTheStoredEntry) {
+    state.settings.DialEntry = "Work";
+    state.settings.DialPassword = "secret";
+    state.settings.UseDialup = true;
+    state.settings.SMTPPort = "2525";
+    TfrmSettings& d = Open();
+    EXPECT_TRUE(state.SettingsOpen);
+    EXPECT_EQ(fake.recorded, 1);
+    EXPECT_EQ(fake.imported, 0); // not a first run
+    EXPECT_EQ(d.Items(S::lstEntries), (std::vector<std::string>{"Home", "Work"}));
+    EXPECT_EQ(d.SelectedIndex(S::lstEntries), 1);
+    EXPECT_TRUE(d.IsEnabled(S::chkDialup));
+    EXPECT_TRUE(Checked(d));
+    EXPECT_TRUE(state.settings.UseDialup);
+    EXPECT_EQ(d.Text(S::edsSMTP), "mail.example");
+    EXPECT_EQ(d.Text(S::edsPort), "2525");
+    EXPECT_EQ(d.Text(S::edsEmail), "me@example.com");
+    EXPECT_EQ(d.Text(S::edsPasswd), "secret");
+}
+
+TEST_F(SettingsDialog, UnmatchedEntryTurnsDialUpOffAtOnceAndCancelKeepsItOff) {
+    state.settings.DialEntry = "Office";
+    state.settings.UseDialup = true;
+    TfrmSettings& d = Open();
+    EXPECT_FALSE(state.settings.UseDialup); // before OK or Cancel
+    EXPECT_EQ(d.SelectedIndex(S::lstEntries), -1);
+    EXPECT_FALSE(d.IsEnabled(S::chkDialup));
+    EXPECT_FALSE(Checked(d));
+
+    Click(d.Control(S::cmdCancel));
+    EXPECT_FALSE(state.SettingsOpen);
+    EXPECT_FALSE(d.IsVisible());
+    Drain();
+    EXPECT_EQ(frmSettings->Handle(), nullptr); // destroyed once the queue was handled
+    EXPECT_FALSE(state.settings.UseDialup);
+    EXPECT_EQ(state.settings.DialEntry, "Office"); // Cancel copies nothing
+    EXPECT_FALSE(folder.HasConfig());
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(SettingsDialog, PickingAnEntryEnablesTheCheckBox) {
+    TfrmSettings& d = Open();
+    ASSERT_FALSE(d.IsEnabled(S::chkDialup));
+    d.SetSelectedIndex(S::lstEntries, 0);
+    d.lstEntriesClick();
+    EXPECT_TRUE(d.IsEnabled(S::chkDialup));
+}
+
+TEST_F(SettingsDialog, AStoredEntryNameIsCutToTheLongestPhoneBookName) {
+    state.settings.DialEntry = std::string(300, 'e');
+    Open();
+    ASSERT_EQ(fake.wantedNames.size(), 1u);
+    EXPECT_EQ(fake.wantedNames[0], std::string(256, 'e'));
+    EXPECT_EQ(state.settings.DialEntry.size(), 300u); // the setting itself is left alone
+}
+
+TEST_F(SettingsDialog, OkCopiesTheFieldsClosesAndSaves) {
+    state.settings.DialEntry = "Office"; // matches nothing: no entry selected
+    state.settings.DialPassword = "old";
+    TfrmSettings& d = Open();
+    d.SetText(S::edsSMTP, "smtp.new.example");
+    d.SetText(S::edsPort, "smtp-port"); // not a number: taken as it is
+    d.SetText(S::edsEmail, "new@example.com");
+    d.SetText(S::edsPasswd, "pw:with colon");
+    Click(d.Control(S::cmdOk));
+
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    EXPECT_FALSE(state.SettingsOpen);
+    EXPECT_EQ(state.settings.SMTPServer, "smtp.new.example");
+    EXPECT_EQ(state.settings.SMTPPort, "smtp-port");
+    EXPECT_EQ(state.settings.EmailAddress, "new@example.com");
+    EXPECT_EQ(state.settings.DialEntry, ""); // no entry selected stores an empty entry
+    EXPECT_EQ(state.settings.DialPassword, "pw:with colon");
+    EXPECT_FALSE(state.settings.UseDialup);
+    EXPECT_EQ(folder.ReadConfig(),
+              "smtp.new.example:smtp-port\r\nnew@example.com\r\n:pw:with colon\r\nFALSE\r\n");
+    Drain();
+    EXPECT_EQ(frmSettings->Handle(), nullptr);
+}
+
+TEST_F(SettingsDialog, OkStoresTheSelectedEntryAndTheTick) {
+    TfrmSettings& d = Open();
+    d.SetSelectedIndex(S::lstEntries, 1);
+    d.lstEntriesClick();
+    SendMessageA(d.Control(S::chkDialup), BM_SETCHECK, BST_CHECKED, 0);
+    Click(d.Control(S::cmdOk));
+    EXPECT_EQ(state.settings.DialEntry, "Work");
+    EXPECT_TRUE(state.settings.UseDialup);
+    EXPECT_EQ(Lines(folder.ReadConfig())[2], "Work:");
+    EXPECT_EQ(Lines(folder.ReadConfig())[3], "TRUE");
+}
+
+TEST_F(SettingsDialog, OkRefusesAServerWithAColonAndChangesNothing) {
+    folder.WriteConfig("old\r\n");
+    TfrmSettings& d = Open();
+    d.SetText(S::edsEmail, "changed@example.com");
+    d.SetText(S::edsSMTP, "host:25");
+    Click(d.Control(S::cmdOk));
+
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_NE(boxes.shown[0].text.find("SMTP server"), std::string::npos) << boxes.shown[0].text;
+    EXPECT_EQ(GetFocus(), d.Control(S::edsSMTP));
+    EXPECT_TRUE(state.SettingsOpen);
+    EXPECT_TRUE(d.IsVisible());
+    EXPECT_EQ(state.settings.SMTPServer, "mail.example");
+    EXPECT_EQ(state.settings.EmailAddress, "me@example.com");
+    EXPECT_EQ(folder.ReadConfig(), "old\r\n");
+    Drain();
+    EXPECT_NE(frmSettings->Handle(), nullptr); // still open for a correction
+}
+
+TEST_F(SettingsDialog, OkRefusesALineBreakInThePasswordOnItsPage) {
+    TfrmSettings& d = Open();
+    d.SetText(S::edsPasswd, "a\r\nb");
+    Click(d.Control(S::cmdOk));
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_NE(boxes.shown[0].text.find("dial-up password"), std::string::npos) << boxes.shown[0].text;
+    EXPECT_EQ(d.ActivePage(), 1);
+    EXPECT_EQ(GetFocus(), d.Control(S::edsPasswd));
+    EXPECT_FALSE(folder.HasConfig());
+    EXPECT_EQ(state.settings.DialPassword, "");
+}
+
+TEST_F(SettingsDialog, AFailedSaveIsShownAndLeavesTheFileWhole) {
+    folder.WriteConfig("old:25\r\n\r\n:\r\nFALSE\r\n");
+    folder.BlockSaving();
+    TfrmSettings& d = Open();
+    d.SetText(S::edsSMTP, "new.example");
+    Click(d.Control(S::cmdOk));
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_NE(boxes.shown[0].text.find("zembrix.cfg"), std::string::npos) << boxes.shown[0].text;
+    EXPECT_EQ(folder.ReadConfig(), "old:25\r\n\r\n:\r\nFALSE\r\n");
+    EXPECT_EQ(state.settings.SMTPServer, "new.example"); // the memory keeps what was confirmed
+}
+
+TEST_F(SettingsDialog, FirstRunImportsEveryTimeTheDialogOpens) {
+    state.settings.FirstRun = true;
+    TfrmSettings& d = Open();
+    EXPECT_EQ(fake.serverSeenByImport, "mail.example");
+    EXPECT_EQ(d.Text(S::edsSMTP), "smtp.imported.example");
+    d.SetText(S::edsSMTP, "typed.example");
+    Click(d.Control(S::cmdOk));
+    Drain();
+    EXPECT_EQ(state.settings.SMTPServer, "typed.example");
+
+    TfrmSettings& again = Open();
+    EXPECT_EQ(fake.imported, 2);
+    EXPECT_EQ(again.Text(S::edsSMTP), "smtp.imported.example");
+}
+
+TEST_F(SettingsDialog, MailToReportsAFailedRegistrationAndStaysOpen) {
+    TfrmSettings& d = Open();
+    Click(d.Control(S::cmdMailTo));
+    EXPECT_EQ(fake.registered, 1);
+    EXPECT_TRUE(boxes.shown.empty());
+
+    fake.registerSucceeds = false;
+    Click(d.Control(S::cmdMailTo));
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Unable to set Tarvel to default program.");
+    EXPECT_EQ(boxes.shown[0].flags, static_cast<UINT>(MB_OK));
+    Drain();
+    EXPECT_TRUE(d.IsVisible());
+    EXPECT_TRUE(state.SettingsOpen);
+}
+
+TEST_F(SettingsDialog, OpeningAgainBringsTheOpenDialogForward) {
+    TfrmSettings& first = Open();
+    HWND hwnd = first.Handle();
+    ShowWindow(hwnd, SW_HIDE);
+    TfrmSettings& second = Open();
+    EXPECT_EQ(&second, &first);
+    EXPECT_EQ(second.Handle(), hwnd);
+    EXPECT_TRUE(IsWindowVisible(hwnd));
+    EXPECT_EQ(fake.recorded, 1); // FormCreate ran once
+
+    Click(first.Control(S::cmdCancel));
+    Drain();
+    TfrmSettings& third = Open();
+    EXPECT_NE(third.Handle(), nullptr);
+    EXPECT_EQ(fake.recorded, 2); // a new instance after the close
+}
+
+TEST_F(SettingsDialog, OwnedByTheGivenWindowOrByNone) {
+    HWND owner =
+        CreateWindowExA(0, "STATIC", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    TfrmSettings& owned = Open(owner);
+    EXPECT_EQ(GetWindow(owned.Handle(), GW_OWNER), owner);
+    Click(owned.Control(S::cmdCancel));
+    Drain();
+    TfrmSettings& free = Open(nullptr);
+    EXPECT_EQ(GetWindow(free.Handle(), GW_OWNER), nullptr);
+    DestroyWindow(owner);
+}

@@ -1,0 +1,168 @@
+// The about box: its layout, centring, the address line that cannot be edited and opens the shortcut,
+// and its one-instance opening.
+#include "ui/about.h"
+
+#include <shellapi.h>
+
+#include <array>
+
+namespace tarvel::ui {
+
+namespace {
+
+using K = ControlKind;
+using A = TfrmAbout;
+
+constexpr FormLayout AboutLayout{
+    "TfrmAbout", "About Tarvel Pro", WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN, 0, 0, 0, 344, 166};
+
+// id, name, kind, left, top, width, height, caption, tab order, flags, hint, handler
+constexpr std::array<ControlDef<A>, 8> AboutControls{{
+    {A::Label1, "Label1", K::Label, 129, 7, 0, 0, "Tarvel Pro", NoTabOrder, Bold, nullptr, nullptr},
+    {A::lblVersion, "lblVersion", K::Label, 112, 21, 113, 16, "", NoTabOrder, Centered, nullptr, nullptr},
+    {A::Label2, "Label2", K::Label, 101, 43, 0, 0,
+     "Tarvel Pro: a small e-mail sender that waits in your tray.", NoTabOrder, Centered, nullptr, nullptr},
+    {A::Label3, "Label3", K::Label, 13, 59, 0, 0,
+     "For help on an item, just let the mouse pointer rest over it.", NoTabOrder, Centered, nullptr, nullptr},
+    {A::Label4, "Label4", K::Label, 13, 75, 0, 0, "See the Tarvel home page for the latest updates, changes ",
+     NoTabOrder, Centered, nullptr, nullptr},
+    {A::Label5, "Label5", K::Label, 13, 91, 0, 0,
+     "and help with troubleshooting. Remember to check back often.", NoTabOrder, Centered, nullptr, nullptr},
+    {A::txtHTML, "txtHTML", K::Edit, 32, 115, 297, 16, HomePageLine, 1, NoFlags,
+     "Click here to start your browser!", &A::txtHTMLChange},
+    {A::cmdClose, "cmdClose", K::Button, 132, 136, 75, 25, "&Close", 0, NoFlags, "Closes this about box.",
+     &A::cmdCloseClick},
+}};
+
+constexpr UINT_PTR AddressLineSubclass = 1;
+
+// The address line's background: silver, the colour of the light grey stock brush.
+constexpr COLORREF Silver = RGB(192, 192, 192);
+
+int OuterWidth(HWND hwnd) {
+    RECT r{};
+    GetWindowRect(hwnd, &r);
+    return r.right - r.left;
+}
+
+void OpenShortcut() {
+    // The shortcut beside the program; the blanks are the parameters and folder it is opened with.
+    ShellExecuteA(nullptr, "open", "zembrix.url", " ", " ", SW_SHOWNORMAL);
+}
+
+} // namespace
+
+TfrmAbout::TfrmAbout(SharedState& state, std::function<void()> openHomePage)
+    : state_(state), openHomePage_(openHomePage ? std::move(openHomePage) : OpenShortcut) {}
+
+TfrmAbout::~TfrmAbout() {
+    Destroy();
+}
+
+bool TfrmAbout::Create(HWND owner) {
+    if (!CreateForm(AboutLayout, owner)) return false;
+    if (!CreateControls<A>(AboutControls)) return false;
+    HWND line = Control(txtHTML);
+    // A line of text rather than a field: no sunken edge.
+    SetWindowLongPtrA(line, GWL_EXSTYLE, GetWindowLongPtrA(line, GWL_EXSTYLE) & ~WS_EX_CLIENTEDGE);
+    SetWindowPos(line, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+    // An edit control has no click event and no cursor of its own choice: both come from a subclass.
+    SetWindowSubclass(line, AddressLineProc, AddressLineSubclass, reinterpret_cast<DWORD_PTR>(this));
+    FormCreate();
+    return true;
+}
+
+void TfrmAbout::FormCreate() {
+    state_.AboutOpen = true;
+    RECT outer{};
+    GetWindowRect(Handle(), &outer);
+    const int width = outer.right - outer.left;
+    const int height = outer.bottom - outer.top;
+    SetWindowPos(Handle(), nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                 (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetText(lblVersion, "Ver: 1.5");
+    for (int id : {lblVersion, Label1, Label2, Label3, Label4, Label5, txtHTML, cmdClose}) {
+        HWND control = Control(id);
+        RECT place{};
+        GetWindowRect(control, &place);
+        MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&place), 2);
+        SetWindowPos(control, nullptr, (width - OuterWidth(control)) / 2, place.top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void TfrmAbout::FormActivate() {
+    SetText(cmdClose, state_.settings.FirstRun ? "&Continue" : "&Close");
+}
+
+void TfrmAbout::txtHTMLChange() {
+    // Setting the text raises the change again; it then matches and the second round stops here.
+    if (Text(txtHTML) != HomePageLine) SetText(txtHTML, HomePageLine);
+}
+
+void TfrmAbout::txtHTMLClick() {
+    openHomePage_();
+}
+
+void TfrmAbout::cmdCloseClick() {
+    state_.AboutOpen = false;
+    Hide();
+    // Released once the click has been handled; dropped if the box is destroyed before that.
+    Post([this] { Close(); });
+}
+
+LRESULT TfrmAbout::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) != WA_INACTIVE) FormActivate();
+        break;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+        if (reinterpret_cast<HWND>(lParam) == Control(txtHTML)) {
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            SetBkColor(dc, Silver);
+            return reinterpret_cast<LRESULT>(GetStockObject(LTGRAY_BRUSH));
+        }
+        break;
+    }
+    return Form::HandleMessage(message, wParam, lParam);
+}
+
+LRESULT CALLBACK TfrmAbout::AddressLineProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                            UINT_PTR id, DWORD_PTR self) {
+    switch (message) {
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT) {
+            SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_UPARROW)));
+            return TRUE;
+        }
+        break;
+    case WM_LBUTTONUP: {
+        LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+        reinterpret_cast<TfrmAbout*>(self)->txtHTMLClick();
+        return result;
+    }
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(hwnd, AddressLineProc, id);
+        break;
+    }
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+TfrmAbout* OpenAbout(std::unique_ptr<TfrmAbout>& frmAbout, SharedState& state, HWND owner,
+                     std::function<void()> openHomePage) {
+    if (!state.AboutOpen || !frmAbout || !frmAbout->Handle()) {
+        auto box = std::make_unique<TfrmAbout>(state, std::move(openHomePage));
+        frmAbout.reset(); // the released box before it, whose window is gone or going
+        if (!box->Create(owner)) {
+            state.AboutOpen = false;
+            return nullptr;
+        }
+        frmAbout = std::move(box);
+    }
+    frmAbout->Show();
+    return frmAbout.get();
+}
+
+} // namespace tarvel::ui

@@ -1,0 +1,263 @@
+// The settings dialog: its layout on two pages, FormCreate with the registry and the phone book, and OK,
+// which refuses values the configuration file cannot carry before it copies and saves anything.
+#include "ui/settings.h"
+
+#include <array>
+#include <utility>
+
+#include "app/config.h"
+#include "app/registry.h"
+#include "res/resource.h"
+#include "ui/message_box.h"
+
+namespace tarvel::ui {
+
+namespace {
+
+using K = ControlKind;
+using S = TfrmSettings;
+
+constexpr int OuterWidth = 344;
+constexpr int OuterHeight = 230;
+constexpr DWORD FormStyle = WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN; // no system menu, no buttons
+
+// id, name, kind, left, top, width, height, caption, tab order, flags, hint, handler, parent. The pages
+// are placed over the page control's display area once it exists.
+constexpr std::array<ControlDef<S>, 20> SettingsControls{{
+    {S::PageControl1, "PageControl1", K::TabControl, 5, 4, 328, 165, nullptr, 2, NoFlags, nullptr,
+     &S::PageControl1Change},
+    {S::TabSheet1, "TabSheet1", K::Panel, 0, 0, 0, 0, "Basic settings", NoTabOrder, NoFlags, nullptr,
+     nullptr},
+    {S::TabSheet2, "TabSheet2", K::Panel, 0, 0, 0, 0, "Dial Up", NoTabOrder, Hidden, nullptr, nullptr},
+    {S::Label5, "Label5", K::Label, 15, 92, 0, 0, "SMTP ", NoTabOrder, NoFlags, nullptr, nullptr,
+     S::TabSheet1},
+    {S::edsSMTP, "edsSMTP", K::Edit, 15, 107, 246, 21, "", 2, NoFlags,
+     "The IP or domain address to your Send Mail server.", nullptr, S::TabSheet1},
+    {S::Label4, "Label4", K::Label, 15, 24, 0, 0, "Your main e-mail address", NoTabOrder, NoFlags, nullptr,
+     nullptr, S::TabSheet1},
+    {S::edsEmail, "edsEmail", K::Edit, 13, 40, 300, 21, "", 1, NoFlags,
+     "The e-mail address that you want the reply to.", nullptr, S::TabSheet1},
+    {S::Label1, "Label1", K::Label, 5, 5, 0, 0, "User Info", NoTabOrder, Bold, nullptr, nullptr,
+     S::TabSheet1},
+    {S::Label2, "Label2", K::Label, 5, 73, 0, 0, "Server", NoTabOrder, Bold, nullptr, nullptr, S::TabSheet1},
+    {S::chkDialup, "chkDialup", K::CheckBox, 15, 28, 300, 17, "&Use dialup connection", 0, NoFlags,
+     "If you want to use the dial up function. If so Tarvel dials up your ISP when you want to send a mail.",
+     nullptr, S::TabSheet2},
+    {S::Label27, "Label27", K::Label, 5, 5, 0, 0, "Dial up", NoTabOrder, Bold, nullptr, nullptr,
+     S::TabSheet2},
+    {S::Label29, "Label29", K::Label, 15, 52, 0, 0, "Use this dialup entry", NoTabOrder, NoFlags, nullptr,
+     nullptr, S::TabSheet2},
+    {S::lstEntries, "lstEntries", K::DropDownList, 15, 68, 186, 21, nullptr, 1, NoFlags,
+     "Your RAS entries. If you want to add, edit or delete an entry, do it in your Dial Up Networking "
+     "settings.",
+     &S::lstEntriesClick, S::TabSheet2},
+    {S::cmdOk, "cmdOk", K::Button, 174, 173, 75, 25, "&Ok", 0, NoFlags,
+     "Closes this dialog and saves all changes you've made.", &S::cmdOkClick},
+    {S::cmdCancel, "cmdCancel", K::Button, 256, 173, 75, 25, "&Cancel", 1, NoFlags,
+     "Closes this dialog and cancels all the changes.", &S::cmdCancelClick},
+    {S::cmdMailTo, "cmdMailTo", K::Button, 239, 4, 75, 25, "MailTo", 0, NoFlags,
+     "Sets Tarvel as your default e-mail program.", &S::cmdMailToClick, S::TabSheet1},
+    {S::edsPort, "edsPort", K::Edit, 268, 107, 45, 21, "", 3, NoFlags,
+     "The port number your SMTP server listens on. 25 is default.", nullptr, S::TabSheet1},
+    {S::Label3, "Label3", K::Label, 271, 92, 0, 0, "Port nr", NoTabOrder, NoFlags, nullptr, nullptr,
+     S::TabSheet1},
+    {S::edsPasswd, "edsPasswd", K::Edit, 16, 108, 185, 21, "", 2, Password | HintHidden,
+     "An optional password to your DialUp functions.", nullptr, S::TabSheet2},
+    {S::Label6, "Label6", K::Label, 15, 92, 0, 0, "Use this password", NoTabOrder, NoFlags, nullptr, nullptr,
+     S::TabSheet2},
+}};
+
+constexpr const char* PageCaptions[] = {"Basic settings", "Dial Up"};
+constexpr int Pages[] = {S::TabSheet1, S::TabSheet2};
+
+// The page that holds a field, for showing it before the field takes the focus.
+int PageOf(int id) {
+    return id == S::edsPasswd || id == S::lstEntries || id == S::chkDialup ? 1 : 0;
+}
+
+} // namespace
+
+SettingsServices SettingsServices::System(const std::string& exePath) {
+    SettingsServices s;
+    s.recordProgramLocation = [exePath] { RecordProgramLocation(exePath); };
+    s.importMailerDefaults = [](Settings& settings) { ImportMailerDefaults(settings); };
+    s.registerMailtoHandler = [exePath] { return RegisterMailtoHandler(exePath); };
+    s.fillRasEntries = [](RasEntryList& list, std::optional<std::string_view> wanted) {
+        FillRasEntries(list, wanted);
+    };
+    return s;
+}
+
+TfrmSettings::TfrmSettings(SharedState& state, SettingsServices services)
+    : state_(state), services_(std::move(services)) {}
+
+TfrmSettings::~TfrmSettings() {
+    Destroy();
+}
+
+bool TfrmSettings::Create(HWND owner) {
+    // The designed size is the outer one; the layer wants the client size that gives it.
+    RECT frame{0, 0, 0, 0};
+    AdjustWindowRectEx(&frame, FormStyle, FALSE, 0);
+    FormLayout layout{"TfrmSettings",
+                      "Settings",
+                      FormStyle,
+                      0,
+                      261,
+                      163,
+                      OuterWidth - (frame.right - frame.left),
+                      OuterHeight - (frame.bottom - frame.top)};
+    layout.classIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_MAINICON));
+    if (!CreateForm(layout, owner)) return false;
+    if (!CreateControls<S>(SettingsControls)) return false;
+
+    HWND tabs = Control(PageControl1);
+    for (int i = 0; i < 2; ++i) {
+        TCITEMA item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = const_cast<char*>(PageCaptions[i]);
+        SendMessageA(tabs, TCM_INSERTITEMA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    }
+    // The pages are siblings laid over the display area, above the page control so that it does not
+    // paint over them.
+    RECT area{};
+    GetClientRect(tabs, &area);
+    SendMessageA(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+    MapWindowPoints(tabs, Handle(), reinterpret_cast<POINT*>(&area), 2);
+    for (int page : Pages)
+        SetWindowPos(Control(page), HWND_TOP, area.left, area.top, area.right - area.left,
+                     area.bottom - area.top, SWP_NOACTIVATE);
+    // Tab order of the form: the two buttons, then the pages.
+    SetWindowPos(Control(cmdCancel), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetWindowPos(Control(cmdOk), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
+    SendMessageA(Control(lstEntries), CB_SETITEMHEIGHT, 0, 13);
+    // ES_PASSWORD alone shows a bullet with version 6 of the common controls.
+    SendMessageA(Control(edsPasswd), EM_SETPASSWORDCHAR, '*', 0);
+    FormCreate();
+    return true;
+}
+
+void TfrmSettings::FormCreate() {
+    Settings& s = state_.settings;
+    state_.SettingsOpen = true;
+    services_.recordProgramLocation();
+    if (s.FirstRun) services_.importMailerDefaults(s);
+
+    RasEntryList entries;
+    const std::string wanted = s.DialEntry.substr(0, MaxDialEntryName);
+    services_.fillRasEntries(entries, wanted);
+    ClearItems(lstEntries);
+    for (const std::string& name : entries.items)
+        AddItem(lstEntries, name);
+    SetSelectedIndex(lstEntries, entries.selected);
+
+    const bool selected = SelectedIndex(lstEntries) >= 0;
+    if (!selected) s.UseDialup = false;
+    SetEnabled(chkDialup, selected);
+    // The hints came with the controls.
+    SetText(edsSMTP, s.SMTPServer);
+    SetText(edsEmail, s.EmailAddress);
+    SetText(edsPort, s.SMTPPort);
+    SendMessageA(Control(chkDialup), BM_SETCHECK, s.UseDialup ? BST_CHECKED : BST_UNCHECKED, 0);
+    SetText(edsPasswd, s.DialPassword);
+}
+
+void TfrmSettings::lstEntriesClick() {
+    SetEnabled(chkDialup, SelectedIndex(lstEntries) >= 0);
+}
+
+void TfrmSettings::cmdOkClick() {
+    const int index = SelectedIndex(lstEntries);
+    const std::vector<std::string> items = Items(lstEntries);
+    struct Field {
+        int control;
+        const char* name;
+        std::string value;
+        bool allowColon;
+    };
+    // In the order they are copied; the server and the entry name end at a colon in the file.
+    const Field fields[] = {
+        {edsPasswd, FieldDialPassword, Text(edsPasswd), true},
+        {edsPort, FieldSMTPPort, Text(edsPort), true},
+        {edsSMTP, FieldSMTPServer, Text(edsSMTP), false},
+        {edsEmail, FieldEmailAddress, Text(edsEmail), true},
+        {lstEntries, FieldDialEntry,
+         index >= 0 && static_cast<std::size_t>(index) < items.size() ? items[static_cast<std::size_t>(index)]
+                                                                      : std::string(),
+         false},
+    };
+    for (const Field& field : fields) {
+        if (auto problem = CheckStorableText(field.name, field.value, field.allowColon)) {
+            ShowMessage(Handle(), problem->message, MB_OK | MB_ICONWARNING);
+            SetActivePage(PageOf(field.control));
+            FocusControl(field.control);
+            return;
+        }
+    }
+
+    Settings& s = state_.settings;
+    s.DialPassword = fields[0].value;
+    s.SMTPPort = fields[1].value;
+    s.SMTPServer = fields[2].value;
+    s.EmailAddress = fields[3].value;
+    s.DialEntry = fields[4].value;
+    s.UseDialup = SendMessageA(Control(chkDialup), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    state_.SettingsOpen = false;
+    HWND owner = GetWindow(Handle(), GW_OWNER);
+    CloseAndRelease();
+    try {
+        SaveConfiguration(s, state_.configPath);
+    } catch (const ConfigError& error) {
+        ShowMessage(owner, error.what(), MB_OK | MB_ICONERROR);
+    }
+}
+
+void TfrmSettings::cmdCancelClick() {
+    CloseAndRelease();
+    state_.SettingsOpen = false;
+}
+
+void TfrmSettings::cmdMailToClick() {
+    if (!services_.registerMailtoHandler()) ShowMessage(Handle(), MailtoRegistrationFailedText, MB_OK);
+}
+
+void TfrmSettings::PageControl1Change() {
+    const int active = ActivePage();
+    for (int i = 0; i < 2; ++i)
+        ShowWindow(Control(Pages[i]), i == active ? SW_SHOW : SW_HIDE);
+}
+
+int TfrmSettings::ActivePage() const {
+    return static_cast<int>(SendMessageA(Control(PageControl1), TCM_GETCURSEL, 0, 0));
+}
+
+void TfrmSettings::SetActivePage(int page) {
+    // TCM_SETCURSEL sends no TCN_SELCHANGE: the pages follow by hand.
+    SendMessageA(Control(PageControl1), TCM_SETCURSEL, static_cast<WPARAM>(page), 0);
+    PageControl1Change();
+}
+
+void TfrmSettings::CloseAndRelease() {
+    Hide();
+    // Destroyed once the pending messages have been handled; dropped if the dialog goes before that.
+    Post([this] { Close(); });
+}
+
+TfrmSettings* OpenSettings(std::unique_ptr<TfrmSettings>& frmSettings, SharedState& state, HWND owner,
+                           SettingsServices services) {
+    if (!state.SettingsOpen || !frmSettings || !frmSettings->Handle()) {
+        auto dialog = std::make_unique<TfrmSettings>(state, std::move(services));
+        frmSettings.reset(); // the released dialog before it, whose window is gone or going
+        if (!dialog->Create(owner)) {
+            state.SettingsOpen = false;
+            return nullptr;
+        }
+        frmSettings = std::move(dialog);
+    }
+    if (owner && IsIconic(owner)) ShowWindow(owner, SW_RESTORE);
+    frmSettings->Show();
+    return frmSettings.get();
+}
+
+} // namespace tarvel::ui

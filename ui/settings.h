@@ -1,0 +1,91 @@
+// frmSettings (TfrmSettings): the modeless dialog that edits the mail server, the user's own address and
+// the dial-up choice, offers the "mailto:" registration, and has the settings saved on OK.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "dialup/dialup.h"
+#include "ui/form.h"
+#include "ui/shared_state.h"
+
+namespace tarvel::ui {
+
+// What the dialog asks of the registry and the dial-up manager; tests replace them.
+struct SettingsServices {
+    std::function<void()> recordProgramLocation;
+    std::function<void(Settings&)> importMailerDefaults;
+    std::function<bool()> registerMailtoHandler; // false: the registration failed
+    std::function<void(RasEntryList&, std::optional<std::string_view> wantedName)> fillRasEntries;
+
+    // The real ones, for the program file at `exePath`.
+    static SettingsServices System(const std::string& exePath);
+};
+
+// The longest phone-book entry name; a longer stored entry is cut to it before the entries are read.
+inline constexpr std::size_t MaxDialEntryName = 256;
+
+class TfrmSettings : public Form {
+public:
+    // Control ids, in the declared order of the controls.
+    enum Id : int {
+        PageControl1 = 101,
+        TabSheet1,
+        TabSheet2,
+        Label5,
+        edsSMTP,
+        Label4,
+        edsEmail,
+        Label1,
+        Label2,
+        chkDialup,
+        Label27,
+        Label29,
+        lstEntries,
+        cmdOk,
+        cmdCancel,
+        cmdMailTo,
+        edsPort,
+        Label3,
+        edsPasswd,
+        Label6,
+    };
+
+    TfrmSettings(SharedState& state, SettingsServices services);
+    ~TfrmSettings() override;
+
+    // Creates the dialog hidden, with `owner` (nullptr: none) as its owner, and runs FormCreate; false
+    // when the window cannot be made.
+    bool Create(HWND owner);
+
+    // Event handlers.
+    void FormCreate();
+    void lstEntriesClick();
+    void cmdOkClick();
+    void cmdCancelClick();
+    void cmdMailToClick();
+    void PageControl1Change();
+
+    // The page shown (0: "Basic settings", 1: "Dial Up").
+    int ActivePage() const;
+    void SetActivePage(int page);
+
+private:
+    void CloseAndRelease();
+
+    SharedState& state_;
+    SettingsServices services_;
+};
+
+// Properties1Click and the first run: makes the dialog when none exists (SettingsOpen clear), else
+// reuses the open one; restores a minimised owner and shows the dialog in front. Returns the dialog,
+// nullptr when it could not be made.
+TfrmSettings* OpenSettings(std::unique_ptr<TfrmSettings>& frmSettings, SharedState& state, HWND owner,
+                           SettingsServices services);
+
+} // namespace tarvel::ui

@@ -1,0 +1,165 @@
+// frmMain (TfrmMain): the compose window, its tray icon and pop-up menu, and the send flow that turns the
+// fields into a message, dials when configured, drives the SMTP session and shows the outcome.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "app/settings.h"
+#include "mail/message.h"
+#include "mail/reply_worker.h"
+#include "mail/send_state.h"
+#include "mail/smtp_session.h"
+#include "net/sockets.h"
+#include "ui/form.h"
+#include "ui/tasksrc.h"
+#include "ui/timer.h"
+
+namespace tarvel::ui {
+
+// Asks the system to trim the process's working set: the program mostly waits in the tray.
+void TrimWorkingSet();
+
+// How the window starts and, for tests, how fast its time-out runs.
+struct MainOptions {
+    std::string exeFolder; // with its trailing separator; holds zembrix.ico
+    bool mailToMode = false;
+    // Mail-to mode: the fields filled from the link.
+    std::string mailToEmail;
+    std::string mailToSubject;
+    std::string mailToBody;
+    int timeoutTicks = 30;      // Timer1 ticks without a write of message text before "TimeOut"
+    UINT timer1Interval = 1000; // ms
+    UINT timer2Interval = 100;  // ms
+};
+
+// What the name list, the settings dialog and the about box plug into the window; an unset one does
+// nothing.
+struct MainHooks {
+    std::function<void()> edsNameClick;
+    std::function<void()> cmdAddClick;
+    std::function<void()> cmdDelClick;
+    std::function<void()> Properties1Click;
+    std::function<void()> AboutOndrix1Click;
+};
+
+class TfrmMain : public Form {
+public:
+    // Control and menu-item ids.
+    enum Id : int {
+        Label1 = 101,
+        Label4,
+        Label2,
+        Label5,
+        edsName,
+        edsEmail,
+        edsSubj,
+        edsAttach,
+        Button1,
+        edsMemo,
+        lblProgress,
+        ProgressBar1,
+        cmdMake,
+        cmdAdd,
+        cmdDel,
+        cmdMin,
+        ShowPelvane1 = 201,
+        AboutOndrix1,
+        N1,
+        Properties1,
+        Close1,
+    };
+    enum class Phase { Idle, Preparing, Sending };
+
+    TfrmMain(Settings& settings, MessageList& messages, MainOptions options = {});
+    ~TfrmMain() override;
+
+    // Creates the window hidden, with its controls, tray icon and menu (FormCreate); false when the
+    // window cannot be created.
+    bool Create();
+
+    MainHooks Hooks;
+    // Pops up the tray menu; tests replace it, since the real menu runs a modal loop of its own.
+    std::function<void(HMENU menu, int x, int y)> PopupHook;
+
+    void ShowStatus(std::string_view text);
+    // Name list (the items of edsName) refilled from the settings, compose fields emptied.
+    void RefreshNameList();
+
+    // Event handlers.
+    void FormCreate();
+    void cmdMakeClick();
+    void DataAvailable(TSockets& sender, int socket);
+    void ErrorOccurred(TSockets& sender, int socket, int error, const std::string& msg);
+    void Sockets1SessionClosed(TSockets& sender, int socket);
+    void Timer1Timer();
+    void Timer2Timer();
+    void Button1Click();
+    void edsEmailChange();
+    void cmdMinClick();
+    void ShowPelvane1Click();
+    void TaskIconClick();
+    void TaskIconRightClick(int x, int y);
+    void Close1Click();
+    void edsNameClick();
+    void cmdAddClick();
+    void cmdDelClick();
+    void Properties1Click();
+    void AboutOndrix1Click();
+
+    // The parts other windows and tests look at.
+    Settings& Config() { return settings_; }
+    MessageList& Messages() { return messages_; }
+    SendState& Shared() { return send_; }
+    TSockets& Sockets1() { return sockets1_; }
+    SmtpSession& Session() { return session_; }
+    TTaskIcon& TaskIcon() { return taskIcon_; }
+    HMENU PopupMenu1() const { return popupMenu1_.Handle(); }
+    Timer& Timer1() { return timer1_; }
+    Timer& Timer2() { return timer2_; }
+    Phase SendPhase() const { return phase_; }
+    const MainOptions& Options() const { return options_; }
+
+protected:
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    // What a send needs of the settings, copied on the user-interface thread when it starts.
+    struct SendJob {
+        std::string server;
+        std::string port;
+        bool useDialup = false;
+        std::string dialEntry;
+        std::string dialPassword;
+    };
+
+    bool FillMessage();
+    void StartSend(const SendJob& job);
+    void FinishSend();
+    void JoinSendWorker();
+
+    Settings& settings_;
+    MessageList& messages_;
+    MainOptions options_;
+    SendState send_;
+    TSockets sockets1_;
+    SmtpSession session_;
+    TTaskIcon taskIcon_;
+    PopupMenu popupMenu1_;
+    Timer timer1_;
+    Timer timer2_;
+    UINT taskbarCreated_ = 0;
+    Phase phase_ = Phase::Idle;
+    bool userCancelled_ = false;
+    bool dialled_ = false; // the send under way asked for the dial-up line
+    std::thread sendWorker_;
+    // Last: it is stopped first, while the session and the socket it uses still exist.
+    ReplyWorker replies_;
+};
+
+} // namespace tarvel::ui
