@@ -8,27 +8,11 @@
 
 #include "app/config.h"
 #include "app/mailto.h"
+#include "app/registry.h"
 #include "ui/message_box.h"
 #include "ui/namelist.h"
 
 namespace tarvel {
-
-namespace {
-
-std::string RunningProgramPath() {
-    // Long paths are cut by the ANSI call, so grow the buffer until the whole path fits.
-    std::string path(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
-} // namespace
 
 Program::Program(StartupOptions options) : options_(std::move(options)) {}
 
@@ -43,7 +27,7 @@ bool Program::Start() {
     state_ = ui::SharedState{};
     messages_.assign(1, TEmailMessage{});
     // 2. The program's folder, from the module's real path rather than what the command line says.
-    state_.exePath = options_.exePath.empty() ? RunningProgramPath() : options_.exePath;
+    state_.exePath = options_.exePath.empty() ? ProgramFilePath() : options_.exePath;
     const std::string exeFolder = ExeFolderOf(state_.exePath);
     state_.configPath = ConfigPath(options_.configFolder.empty() ? exeFolder : options_.configFolder);
     // 3.

@@ -178,7 +178,7 @@ HWND Form::CreateControl(const ControlLayout& row) {
         SendMessageA(hwnd, EM_LIMITTEXT, 0, 0); // no limit beyond the system's own
     if (row.kind == ControlKind::ProgressBar) SendMessageA(hwnd, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     bool autoSize = row.kind == ControlKind::Label && row.width == 0 && row.height == 0;
-    controls_[row.id] = {hwnd, row.kind, autoSize};
+    controls_[row.id] = {hwnd, row.kind, autoSize, row.flags};
     if (autoSize) AutoSize(hwnd);
     if (row.hint) hints_.Set(hwnd, row.hint, !(row.flags & HintHidden));
     return hwnd;
@@ -362,6 +362,15 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             handler();
         }
         return 0;
+    }
+    case WM_CTLCOLORSTATIC: {
+        // The system's colours first, then a fixed black for the labels that ask for it.
+        const auto label = reinterpret_cast<HWND>(lParam);
+        auto found = controls_.find(GetDlgCtrlID(label));
+        LRESULT brush = Window::HandleMessage(message, wParam, lParam);
+        if (found != controls_.end() && found->second.hwnd == label && (found->second.flags & Black))
+            SetTextColor(reinterpret_cast<HDC>(wParam), RGB(0, 0, 0));
+        return brush;
     }
     case WM_TIMER:
         for (Timer* timer : timers_) {

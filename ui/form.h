@@ -109,6 +109,7 @@ private:
         HWND hwnd;
         ControlKind kind;
         bool autoSize;
+        unsigned flags;
     };
     std::map<int, ControlInfo> controls_;
     std::map<std::pair<int, UINT>, std::function<void()>> handlers_;

@@ -27,6 +27,7 @@ enum ControlFlags : unsigned {
     Centered = 8,    // centred text (labels)
     Password = 16,   // edit shows "*" for each character
     HintHidden = 32, // the hint is kept but never shown
+    Black = 64,      // text drawn black whatever the system's colour scheme (labels)
 };
 
 inline constexpr int NoTabOrder = -1;

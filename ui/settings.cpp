@@ -3,6 +3,8 @@
 #include "ui/settings.h"
 
 #include <array>
+#include <memory>
+#include <type_traits>
 #include <utility>
 
 #include "app/config.h"
@@ -37,13 +39,14 @@ constexpr std::array<ControlDef<S>, 20> SettingsControls{{
      nullptr, S::TabSheet1},
     {S::edsEmail, "edsEmail", K::Edit, 13, 40, 300, 21, "", 1, NoFlags,
      "The e-mail address that you want the reply to.", nullptr, S::TabSheet1},
-    {S::Label1, "Label1", K::Label, 5, 5, 0, 0, "User Info", NoTabOrder, Bold, nullptr, nullptr,
+    {S::Label1, "Label1", K::Label, 5, 5, 0, 0, "User Info", NoTabOrder, Bold | Black, nullptr, nullptr,
      S::TabSheet1},
-    {S::Label2, "Label2", K::Label, 5, 73, 0, 0, "Server", NoTabOrder, Bold, nullptr, nullptr, S::TabSheet1},
+    {S::Label2, "Label2", K::Label, 5, 73, 0, 0, "Server", NoTabOrder, Bold | Black, nullptr, nullptr,
+     S::TabSheet1},
     {S::chkDialup, "chkDialup", K::CheckBox, 15, 28, 300, 17, "&Use dialup connection", 0, NoFlags,
      "If you want to use the dial up function. If so Tarvel dials up your ISP when you want to send a mail.",
      nullptr, S::TabSheet2},
-    {S::Label27, "Label27", K::Label, 5, 5, 0, 0, "Dial up", NoTabOrder, Bold, nullptr, nullptr,
+    {S::Label27, "Label27", K::Label, 5, 5, 0, 0, "Dial up", NoTabOrder, Bold | Black, nullptr, nullptr,
      S::TabSheet2},
     {S::Label29, "Label29", K::Label, 15, 52, 0, 0, "Use this dialup entry", NoTabOrder, NoFlags, nullptr,
      nullptr, S::TabSheet2},
@@ -66,6 +69,11 @@ constexpr std::array<ControlDef<S>, 20> SettingsControls{{
     {S::Label6, "Label6", K::Label, 15, 92, 0, 0, "Use this password", NoTabOrder, NoFlags, nullptr, nullptr,
      S::TabSheet2},
 }};
+
+struct RegionDeleter {
+    void operator()(HRGN region) const { DeleteObject(region); }
+};
+using Region = std::unique_ptr<std::remove_pointer_t<HRGN>, RegionDeleter>;
 
 constexpr const char* PageCaptions[] = {"Basic settings", "Dial Up"};
 constexpr int Pages[] = {S::TabSheet1, S::TabSheet2};
@@ -118,18 +126,25 @@ bool TfrmSettings::Create(HWND owner) {
         item.pszText = const_cast<char*>(PageCaptions[i]);
         SendMessageA(tabs, TCM_INSERTITEMA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
     }
-    // The pages are siblings laid over the display area, above the page control so that it does not
-    // paint over them.
+    // The pages are siblings laid over the display area. The tab strip comes before them in the tab
+    // sequence, so it lies above them; its window region leaves out the display area, so that it
+    // neither paints over the pages nor takes their mouse clicks.
     RECT area{};
     GetClientRect(tabs, &area);
     SendMessageA(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+    RECT whole{};
+    GetWindowRect(tabs, &whole);
+    Region strip(CreateRectRgn(0, 0, whole.right - whole.left, whole.bottom - whole.top));
+    const Region display(CreateRectRgnIndirect(&area));
+    CombineRgn(strip.get(), strip.get(), display.get(), RGN_DIFF);
+    if (SetWindowRgn(tabs, strip.get(), FALSE)) (void)strip.release(); // the window owns it now
     MapWindowPoints(tabs, Handle(), reinterpret_cast<POINT*>(&area), 2);
     for (int page : Pages)
-        SetWindowPos(Control(page), HWND_TOP, area.left, area.top, area.right - area.left,
-                     area.bottom - area.top, SWP_NOACTIVATE);
-    // Tab order of the form: the two buttons, then the pages.
-    SetWindowPos(Control(cmdCancel), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    SetWindowPos(Control(cmdOk), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        SetWindowPos(Control(page), nullptr, area.left, area.top, area.right - area.left,
+                     area.bottom - area.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Tab order of the form: OK, Cancel, the page control's strip, then the fields of its shown page.
+    for (int id : {int(TabSheet2), int(TabSheet1), int(PageControl1), int(cmdCancel), int(cmdOk)})
+        SetWindowPos(Control(id), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
     SendMessageA(Control(lstEntries), CB_SETITEMHEIGHT, 0, 13);
     // ES_PASSWORD alone shows a bullet with version 6 of the common controls.
@@ -236,6 +251,13 @@ void TfrmSettings::SetActivePage(int page) {
     // TCM_SETCURSEL sends no TCN_SELCHANGE: the pages follow by hand.
     SendMessageA(Control(PageControl1), TCM_SETCURSEL, static_cast<WPARAM>(page), 0);
     PageControl1Change();
+}
+
+LRESULT TfrmSettings::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    // OK and Cancel are the only ways out: Alt+F4 and the task bar's Close would otherwise destroy the
+    // dialog behind SettingsOpen's back.
+    if (message == WM_CLOSE) return 0;
+    return Form::HandleMessage(message, wParam, lParam);
 }
 
 void TfrmSettings::CloseAndRelease() {

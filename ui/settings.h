@@ -75,6 +75,9 @@ public:
     int ActivePage() const;
     void SetActivePage(int page);
 
+protected:
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
 private:
     void CloseAndRelease();
 

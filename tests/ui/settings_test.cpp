@@ -35,6 +35,16 @@ protected:
         EXPECT_NE(dialog, nullptr);
         return *dialog;
     }
+    // The controls that Tab visits from OK on, as the dialog navigation of the message loop sees them.
+    static std::vector<int> TabSequence(TfrmSettings& d, int count) {
+        std::vector<int> order;
+        HWND at = d.Control(S::cmdOk);
+        for (int i = 0; i < count && at; ++i) {
+            order.push_back(GetDlgCtrlID(at));
+            at = GetNextDlgTabItem(d.Handle(), at, FALSE);
+        }
+        return order;
+    }
     bool Checked(TfrmSettings& d) {
         return SendMessageA(d.Control(S::chkDialup), BM_GETCHECK, 0, 0) == BST_CHECKED;
     }
@@ -92,14 +102,9 @@ TEST_F(SettingsDialog, WindowAndControlsAsDesigned) {
     EXPECT_EQ(d.Text(S::cmdMailTo), "MailTo");
     EXPECT_EQ(d.Text(S::chkDialup), "&Use dialup connection");
 
-    // Tab order on the first page: MailTo, address, server, port.
-    HWND at = d.Control(S::cmdMailTo);
-    std::vector<int> order;
-    for (int i = 0; i < 4; ++i) {
-        order.push_back(GetDlgCtrlID(at));
-        at = GetNextDlgTabItem(d.Control(S::TabSheet1), at, FALSE);
-    }
-    EXPECT_EQ(order, (std::vector<int>{S::cmdMailTo, S::edsEmail, S::edsSMTP, S::edsPort}));
+    // Tab order: OK, Cancel, the page control's strip, then the shown page's fields, and round again.
+    EXPECT_EQ(TabSequence(d, 8), (std::vector<int>{S::cmdOk, S::cmdCancel, S::PageControl1, S::cmdMailTo,
+                                                   S::edsEmail, S::edsSMTP, S::edsPort, S::cmdOk}));
 
     // The password shows stars and keeps its hint without showing it.
     EXPECT_TRUE(GetWindowLongA(d.Control(S::edsPasswd), GWL_STYLE) & ES_PASSWORD);
@@ -118,6 +123,85 @@ TEST_F(SettingsDialog, WindowAndControlsAsDesigned) {
     d.SetActivePage(1);
     EXPECT_TRUE(IsWindowVisible(d.Control(S::edsPasswd)));
     EXPECT_FALSE(IsWindowVisible(d.Control(S::edsSMTP)));
+}
+
+TEST_F(SettingsDialog, TabGoesFromTheButtonsToTheStripAndIntoTheShownPage) {
+    state.settings.DialEntry = "Work";
+    TfrmSettings& d = Open();
+    d.SetActivePage(1);
+    EXPECT_EQ(TabSequence(d, 7), (std::vector<int>{S::cmdOk, S::cmdCancel, S::PageControl1, S::chkDialup,
+                                                   S::lstEntries, S::edsPasswd, S::cmdOk}));
+    // Backwards from OK: the last field of the page, then back up through the strip.
+    EXPECT_EQ(GetDlgCtrlID(GetNextDlgTabItem(d.Handle(), d.Control(S::cmdOk), TRUE)), S::edsPasswd);
+    EXPECT_EQ(GetDlgCtrlID(GetNextDlgTabItem(d.Handle(), d.Control(S::chkDialup), TRUE)), S::PageControl1);
+
+    // Lying above the pages, the strip must not cover them: each shown page can draw on all of itself,
+    // and clicks on its fields reach them.
+    auto drawable = [](HWND page) {
+        HDC dc = GetDC(page);
+        RECT box{};
+        const int kind = GetClipBox(dc, &box);
+        ReleaseDC(page, dc);
+        RECT client{};
+        GetClientRect(page, &client);
+        return kind == SIMPLEREGION && EqualRect(&box, &client);
+    };
+    auto hitAt = [](HWND control) {
+        RECT r{};
+        GetWindowRect(control, &r);
+        return WindowFromPoint(POINT{r.left + 10, r.top + 10});
+    };
+    EXPECT_TRUE(drawable(d.Control(S::TabSheet2)));
+    EXPECT_EQ(hitAt(d.Control(S::edsPasswd)), d.Control(S::edsPasswd));
+    d.SetActivePage(0);
+    EXPECT_TRUE(drawable(d.Control(S::TabSheet1)));
+    EXPECT_EQ(hitAt(d.Control(S::edsEmail)), d.Control(S::edsEmail));
+}
+
+TEST_F(SettingsDialog, SectionLabelsAreBoldAndBlackWhateverTheColourScheme) {
+    TfrmSettings& d = Open();
+    // Another window text colour for the length of the test, so that black stands out from it.
+    const int element = COLOR_WINDOWTEXT;
+    const COLORREF saved = GetSysColor(element);
+    const COLORREF blue = RGB(0, 0, 255);
+    ASSERT_TRUE(SetSysColors(1, &element, &blue));
+    HDC dc = CreateCompatibleDC(nullptr);
+    auto colour = [&](int id) {
+        SetTextColor(dc, RGB(1, 2, 3));
+        SendMessageA(d.Handle(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                     reinterpret_cast<LPARAM>(d.Control(id)));
+        return GetTextColor(dc);
+    };
+    const COLORREF label1 = colour(S::Label1), label2 = colour(S::Label2), label27 = colour(S::Label27);
+    const COLORREF label4 = colour(S::Label4), label6 = colour(S::Label6);
+    DeleteDC(dc);
+    SetSysColors(1, &element, &saved);
+    EXPECT_EQ(label1, RGB(0, 0, 0)) << std::hex << label1;
+    EXPECT_EQ(label2, RGB(0, 0, 0)) << std::hex << label2;
+    EXPECT_EQ(label27, RGB(0, 0, 0)) << std::hex << label27;
+    EXPECT_EQ(label4, blue) << std::hex << label4; // the others follow the scheme
+    EXPECT_EQ(label6, blue) << std::hex << label6;
+
+    auto weight = [&](int id) {
+        LOGFONTA font{};
+        GetObjectA(reinterpret_cast<HFONT>(SendMessageA(d.Control(id), WM_GETFONT, 0, 0)), sizeof font,
+                   &font);
+        return font.lfWeight;
+    };
+    EXPECT_EQ(weight(S::Label1), FW_BOLD);
+    EXPECT_EQ(weight(S::Label2), FW_BOLD);
+    EXPECT_EQ(weight(S::Label27), FW_BOLD);
+    EXPECT_EQ(weight(S::Label4), FW_NORMAL);
+}
+
+TEST_F(SettingsDialog, OnlyOkAndCancelCloseIt) {
+    TfrmSettings& d = Open();
+    SendMessageA(d.Handle(), WM_CLOSE, 0, 0);
+    SendMessageA(d.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); // Alt+F4, the task bar's Close
+    Drain();
+    ASSERT_NE(d.Handle(), nullptr);
+    EXPECT_TRUE(d.IsVisible());
+    EXPECT_TRUE(state.SettingsOpen);
 }
 
 TEST_F(SettingsDialog, FormCreateFillsTheFieldsAndSelectsTheStoredEntry) {
