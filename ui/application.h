@@ -21,7 +21,7 @@ public:
 
     const std::string& Title() const { return title_; }
     void SetTitle(std::string title) { title_ = std::move(title); }
-    // A message box captioned with the title.
+    // A message box captioned with the title; goes through ShowMessage, whose hook tests install.
     int ShowMessageBox(HWND owner, const std::string& text, UINT flags = MB_OK) const;
 
     // Runs until the main form closes or Terminate(); returns the exit code.

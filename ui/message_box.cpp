@@ -23,8 +23,8 @@ MessageBoxFunction SetMessageBoxHook(MessageBoxFunction hook) {
 
 int ShowMessage(HWND owner, const std::string& text, UINT flags) {
     if (Hook()) return Hook()(owner, text, flags);
-    if (const Application* app = Application::Current()) return app->ShowMessageBox(owner, text, flags);
-    return MessageBoxA(owner, text.c_str(), "Tarvel Pro", flags);
+    const Application* app = Application::Current();
+    return MessageBoxA(owner, text.c_str(), app ? app->Title().c_str() : "Tarvel Pro", flags);
 }
 
 } // namespace tarvel::ui

@@ -5,6 +5,7 @@
 
 #include "res/resource.h"
 #include "ui/file_dialog.h"
+#include "ui/namelist.h"
 
 namespace tarvel::ui {
 
@@ -114,7 +115,8 @@ void TfrmMain::FormCreate() {
     taskIcon_.SetIcon(image);
     taskIcon_.SetEnabled(true);
 
-    RefreshNameList();
+    // The compose fields are empty at creation: filling the names is all there is to do.
+    RefreshNameList(*this, settings_);
     if (!options_.mailToMode) {
         taskIcon_.SetEnabled(true);
         Hide();
@@ -129,18 +131,6 @@ void TfrmMain::FormCreate() {
 void TfrmMain::ShowStatus(std::string_view text) {
     SetText(lblProgress, text);
     SetHint(lblProgress, text);
-}
-
-void TfrmMain::RefreshNameList() {
-    ClearItems(edsName);
-    SetText(edsName, "");
-    for (const std::string& name : settings_.NameList)
-        AddItem(edsName, name);
-    SetText(edsName, "");
-    SetText(edsEmail, "");
-    SetText(edsSubj, "");
-    SetText(edsAttach, "");
-    SetText(edsMemo, "");
 }
 
 void TfrmMain::edsEmailChange() {

@@ -88,8 +88,6 @@ public:
     std::function<void(HMENU menu, int x, int y)> PopupHook;
 
     void ShowStatus(std::string_view text);
-    // Name list (the items of edsName) refilled from the settings, compose fields emptied.
-    void RefreshNameList();
 
     // Event handlers.
     void FormCreate();
@@ -139,6 +137,8 @@ private:
     };
 
     bool FillMessage();
+    // Whether a socket event on this thread belongs to the send under way.
+    bool OwnSocketEvent(int socket);
     void StartSend(const SendJob& job);
     void FinishSend();
     void JoinSendWorker();
@@ -157,6 +157,8 @@ private:
     Phase phase_ = Phase::Idle;
     bool userCancelled_ = false;
     bool dialled_ = false; // the send under way asked for the dial-up line
+    int sendSocket_ = -1;  // the socket the send under way opened, once an event has named it
+    DWORD uiThread_ = GetCurrentThreadId();
     std::thread sendWorker_;
     // Last: it is stopped first, while the session and the socket it uses still exist.
     ReplyWorker replies_;

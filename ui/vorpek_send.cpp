@@ -95,6 +95,7 @@ void TfrmMain::cmdMakeClick() {
     SendJob job{settings_.SMTPServer, settings_.SMTPPort, settings_.UseDialup, settings_.DialEntry,
                 settings_.DialPassword};
     dialled_ = job.useDialup;
+    sendSocket_ = -1;
     JoinSendWorker();
     // A connect that came after the end of the last send must not leave its socket behind.
     if (sockets1_.SocketHandle() != -1) sockets1_.Disconnect();
@@ -131,25 +132,36 @@ void TfrmMain::StartSend(const SendJob& job) {
     StartSmtpSession(session_, job.server, job.port);
 }
 
-void TfrmMain::DataAvailable(TSockets&, int) {
-    if (phase_ == Phase::Sending) {
-        // Disable, then enable: the next tick comes a full interval later.
-        timer1_.SetEnabled(false);
-        timer1_.SetEnabled(true);
-    }
+bool TfrmMain::OwnSocketEvent(int socket) {
+    // Notifications queued before a Disconnect still arrive after it: they name a socket that is
+    // closed, or they come while no send is connected. Either way they are not this send's.
+    if (phase_ != Phase::Sending || socket == -1) return false;
+    // The component stores a new socket before it asks for notifications, so the first event of a
+    // send finds it there.
+    if (sendSocket_ == -1) sendSocket_ = sockets1_.SocketHandle();
+    return socket == sendSocket_;
+}
+
+void TfrmMain::DataAvailable(TSockets&, int socket) {
+    if (!OwnSocketEvent(socket)) return;
+    // Disable, then enable: the next tick comes a full interval later.
+    timer1_.SetEnabled(false);
+    timer1_.SetEnabled(true);
     std::array<char, ReceiveBufferSize> buffer{};
     sockets1_.SReceive(sockets1_.SocketHandle(), buffer.data(), ReceiveBufferSize);
     // The count is not used: the text ends at the first zero byte, and a failed read leaves none.
     replies_.Post(std::string(buffer.data(), strnlen(buffer.data(), buffer.size())));
 }
 
-void TfrmMain::ErrorOccurred(TSockets&, int, int, const std::string& msg) {
-    // Also reached on a worker, when a send of the worker's own fails: the session allows for both.
+void TfrmMain::ErrorOccurred(TSockets&, int socket, int, const std::string& msg) {
+    // On a worker it is a call of the send's own that failed (a connect, a write); on this thread it
+    // may be a notification of a socket closed before.
+    if (GetCurrentThreadId() == uiThread_ && !OwnSocketEvent(socket)) return;
     AbortSmtpSession(session_, msg);
 }
 
-void TfrmMain::Sockets1SessionClosed(TSockets&, int) {
-    FinishSend();
+void TfrmMain::Sockets1SessionClosed(TSockets&, int socket) {
+    if (OwnSocketEvent(socket)) FinishSend();
 }
 
 void TfrmMain::Timer1Timer() {
@@ -195,17 +207,19 @@ void TfrmMain::FinishSend() {
         ShowStatus("Hanging up...");
         HangUpRas(false);
     }
+    // What the server said, or the failure's own text, comes before the user's Cancel.
     const std::string status = messages_.front().Status;
     bool sent = status == "OK!";
     if (sent)
         ShowStatus(SentText);
-    else if (userCancelled_)
-        ShowStatus(CancelledText);
+    else if (!status.empty())
+        ShowStatus(status);
     else
-        ShowStatus(status.empty() ? NotSentText : std::string_view(status));
+        ShowStatus(userCancelled_ ? CancelledText : NotSentText);
 
     send_.SendAborted.store(false);
     userCancelled_ = false;
+    sendSocket_ = -1;
     phase_ = Phase::Idle;
     TrimWorkingSet();
     // What the user typed is kept until the server has taken it.

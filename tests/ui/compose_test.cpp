@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ui/file_dialog.h"
+#include "ui/namelist.h"
 
 using ui_test::MainWindowTest;
 using ui_test::TfrmMain;
@@ -35,25 +36,34 @@ TEST_F(ComposeTest, SendAddAndDeleteFollowTheEmailField) {
     // Changes made by the program count too.
     frm->SetText(TfrmMain::edsEmail, "b@example.com");
     EXPECT_TRUE(Enabled(TfrmMain::cmdMake));
-    frm->RefreshNameList();
+    tarvel::ui::RefreshNameList(*frm, settings);
     EXPECT_FALSE(Enabled(TfrmMain::cmdMake));
 }
 
-TEST_F(ComposeTest, RefreshNameListFillsTheNamesAndEmptiesTheFields) {
+TEST_F(ComposeTest, CreationFillsTheNamesAndLeavesEveryFieldEmpty) {
     settings.NameList = {"Bob", "Carol"};
     settings.AddressList = {"bob@example.com", "carol@example.com"};
     Open();
     EXPECT_EQ(frm->Items(TfrmMain::edsName), (std::vector<std::string>{"Bob", "Carol"}));
+    EXPECT_EQ(frm->SelectedIndex(TfrmMain::edsName), -1);
+    for (int id :
+         {TfrmMain::edsName, TfrmMain::edsEmail, TfrmMain::edsSubj, TfrmMain::edsAttach, TfrmMain::edsMemo})
+        EXPECT_EQ(frm->Text(id), "") << id;
+    EXPECT_FALSE(Enabled(TfrmMain::cmdMake));
+
+    // The same refill runs after Add and Delete: it takes the name and e-mail, never the message.
     Type(TfrmMain::edsSubj, "s");
     Type(TfrmMain::edsAttach, "a");
     Type(TfrmMain::edsMemo, "m");
     Type(TfrmMain::edsEmail, "e");
     settings.NameList.push_back("Dave");
-    frm->RefreshNameList();
+    tarvel::ui::RefreshNameList(*frm, settings);
     EXPECT_EQ(frm->Items(TfrmMain::edsName).size(), 3u);
-    for (int id :
-         {TfrmMain::edsName, TfrmMain::edsEmail, TfrmMain::edsSubj, TfrmMain::edsAttach, TfrmMain::edsMemo})
-        EXPECT_EQ(frm->Text(id), "") << id;
+    EXPECT_EQ(frm->Text(TfrmMain::edsName), "");
+    EXPECT_EQ(frm->Text(TfrmMain::edsEmail), "");
+    EXPECT_EQ(frm->Text(TfrmMain::edsSubj), "s");
+    EXPECT_EQ(frm->Text(TfrmMain::edsAttach), "a");
+    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "m");
 }
 
 TEST_F(ComposeTest, SendFillsTheRecordFromTheFields) {

@@ -1,5 +1,6 @@
 // Whole sends from frmMain to SMTP peers on 127.0.0.1: delivered, refused connection, a server that
-// stops answering, Cancel in the middle of a large attachment, and closing the program during a send.
+// stops answering, Cancel in the middle of a large attachment, closing the program during a send, and
+// socket notifications that belong to no send or to an earlier one.
 #include "main_window_fixture.h"
 
 using ui_test::MainWindowTest;
@@ -236,4 +237,80 @@ TEST_F(SendTest, CloseFromTheTrayMenuDuringASendEndsTheProgram) {
     EXPECT_EQ(ui_test::quitsSeen, quits + 1);
     // The program's objects go as start-up returns: the writer stops and every thread ends.
     frm.reset();
+}
+
+TEST_F(SendTest, NotificationsOfAnotherOrAnEarlierSocketNeverTouchASend) {
+    SmtpPeer mute("mute");
+    SmtpPeer store("store");
+    ASSERT_TRUE(mute.Ready());
+    ASSERT_TRUE(store.Ready());
+    UsePeer(mute);
+    options.timeoutTicks = 1000; // the test ends the send itself
+    Open();
+    Compose("bob@example.com", "Stale", "kept for the second try");
+    Click(TfrmMain::cmdMake);
+    // The greeting has been answered with "HELO": connected, and waiting for a reply that never comes.
+    ASSERT_TRUE(PumpUntil([&] { return frm->Session().State() == tarvel::SessionState::ssHelo; }, 20000))
+        << Status();
+    const int current = frm->Sockets1().SocketHandle();
+    ASSERT_NE(current, -1);
+    HWND sockets = frm->Sockets1().Handle();
+    auto notify = [&](int socket, int event, int error) {
+        PostMessageA(sockets, WM_USER, static_cast<WPARAM>(socket), WSAMAKESELECTREPLY(event, error));
+    };
+
+    // While sending: data, a failed connect and a close, all of another socket.
+    const int other = current + 1000;
+    notify(other, FD_READ, 0);
+    notify(other, FD_CONNECT, WSAECONNREFUSED);
+    notify(other, FD_CLOSE, 0);
+    ui_test::PumpFor(300);
+    EXPECT_EQ(frm->SendPhase(), TfrmMain::Phase::Sending) << Status();
+    EXPECT_FALSE(frm->Shared().SendAborted.load());
+    EXPECT_EQ(frm->Sockets1().SocketHandle(), current);
+    EXPECT_EQ(frm->Session().State(), tarvel::SessionState::ssHelo);
+    EXPECT_EQ(Status(), "Sending mail...");
+
+    Click(TfrmMain::cmdMake); // Cancel
+    ASSERT_TRUE(WaitIdle()) << Status();
+    EXPECT_EQ(Status(), "Mail has been cancelled!");
+    ExpectIdleAfterEnd();
+
+    // Notifications of the closed socket still queued when the next send starts (the number may even
+    // come back for the new socket).
+    UsePeer(store);
+    notify(current, FD_CONNECT, WSAECONNRESET);
+    notify(current, FD_READ, 0);
+    notify(current, FD_CLOSE, 0);
+    SendMessageA(Ctl(TfrmMain::cmdMake), BM_CLICK, 0, 0); // before the pump has seen them
+    ASSERT_TRUE(PumpUntil([&] { return Status() == "Mail has been sent!"; }, 30000)) << Status();
+    ExpectIdleAfterEnd();
+    std::string stored;
+    ASSERT_TRUE(PumpUntil([&] { return !(stored = store.Message(1)).empty(); }, 10000));
+    EXPECT_NE(stored.find("kept for the second try"), std::string::npos) << stored;
+
+    // After the end no send is under way: a late error of that socket aborts nothing.
+    notify(current, FD_CONNECT, WSAECONNRESET);
+    notify(current, FD_CLOSE, 0);
+    ui_test::Drain();
+    EXPECT_FALSE(frm->Shared().SendAborted.load());
+    EXPECT_EQ(Status(), "Mail has been sent!");
+}
+
+TEST_F(SendTest, ACancelAfterTheServerRefusedShowsTheRefusal) {
+    SmtpPeer mute("mute");
+    ASSERT_TRUE(mute.Ready());
+    UsePeer(mute);
+    options.timeoutTicks = 1000;
+    Open();
+    Compose("bob@example.com", "Refused", "body");
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(PumpUntil([&] { return frm->Session().State() == tarvel::SessionState::ssHelo; }, 20000))
+        << Status();
+    // As the session records a refusing reply, before the server has closed the connection.
+    messages.front().Status = "550 No such user\r\n";
+    Click(TfrmMain::cmdMake); // Cancel
+    ASSERT_TRUE(WaitIdle()) << Status();
+    EXPECT_EQ(Status(), "550 No such user\r\n") << "the server's answer, not \"Mail has been cancelled!\"";
+    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "body");
 }

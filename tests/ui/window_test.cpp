@@ -1,9 +1,13 @@
-// The window base: posted work runs on the owner's thread, in order, and dies with the window.
+// The window base: posted work runs on the owner's thread, in order, and dies with the window; the
+// application's message boxes can be answered by a test.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "ui/application.h"
+#include "ui/message_box.h"
 #include "ui/window.h"
 
 using tarvel::ui::Window;
@@ -18,7 +22,8 @@ public:
 // Handles what is queued now without waiting for more.
 void Drain() {
     MSG msg;
-    for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) DispatchMessageA(&msg);
+    for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i)
+        DispatchMessageA(&msg);
 }
 
 } // namespace
@@ -30,10 +35,14 @@ TEST(WindowBase, PostedWorkRunsOnOwnerThreadInOrder) {
     DWORD owner = GetCurrentThreadId();
     DWORD ranOn = 0;
     std::thread worker([&] {
-        for (int i = 0; i < 3; ++i) probe.Post([&, i] { seen.push_back(i); ranOn = GetCurrentThreadId(); });
+        for (int i = 0; i < 3; ++i)
+            probe.Post([&, i] {
+                seen.push_back(i);
+                ranOn = GetCurrentThreadId();
+            });
     });
     worker.join();
-    EXPECT_TRUE(seen.empty());  // nothing runs on the worker
+    EXPECT_TRUE(seen.empty()); // nothing runs on the worker
     Drain();
     EXPECT_EQ(seen, (std::vector<int>{0, 1, 2}));
     EXPECT_EQ(ranOn, owner);
@@ -58,7 +67,7 @@ TEST(WindowBase, AQuitPostedBeforeTheWindowGoesStillEndsTheLoop) {
     ASSERT_TRUE(probe.Open());
     probe.Post([] {});
     PostQuitMessage(3);
-    probe.Destroy();  // drops the posted work, and must leave the WM_QUIT alone
+    probe.Destroy(); // drops the posted work, and must leave the WM_QUIT alone
     MSG msg;
     bool quit = false;
     for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
@@ -68,4 +77,21 @@ TEST(WindowBase, AQuitPostedBeforeTheWindowGoesStillEndsTheLoop) {
         }
     }
     EXPECT_TRUE(quit);
+}
+
+TEST(ApplicationObject, ItsMessageBoxesGoThroughTheReplaceableEntry) {
+    tarvel::ui::Application app;
+    std::vector<std::string> texts;
+    UINT seenFlags = 0;
+    auto previous = tarvel::ui::SetMessageBoxHook([&](HWND, const std::string& text, UINT flags) {
+        texts.push_back(text);
+        seenFlags = flags;
+        return IDCANCEL;
+    });
+    // Without the hook this would block on a box that nobody answers.
+    EXPECT_EQ(app.ShowMessageBox(nullptr, "Disk full", MB_OKCANCEL), IDCANCEL);
+    EXPECT_EQ(tarvel::ui::ShowMessage(nullptr, "Second"), IDCANCEL);
+    tarvel::ui::SetMessageBoxHook(previous);
+    EXPECT_EQ(texts, (std::vector<std::string>{"Disk full", "Second"}));
+    EXPECT_EQ(seenFlags, static_cast<UINT>(MB_OK));
 }
