@@ -5,7 +5,15 @@ from pathlib import Path
 
 import pytest
 
-from harness import BUILD, Driver, Mailbox, Program, ScriptedServer
+from harness import BUILD, MAIN, WM_LBUTTONUP, Driver, Mailbox, Main, Program, ScriptedServer
+
+
+def pytest_sessionstart(session):
+    missing = [str(p) for p in (BUILD / "tarvel.exe", BUILD / "tarvel_drive.exe") if not p.exists()]
+    if missing:
+        raise pytest.UsageError(f"the end-to-end suite needs a Win32 build: missing {', '.join(missing)} "
+                                "(TARVEL_BUILD names the build folder)")
+
 
 @pytest.fixture
 def drive():
@@ -25,8 +33,9 @@ def program_dir(tmp_path):
 
 
 @pytest.fixture
-def start(program_dir):
-    """start(args=(), cfg=None) runs the program; every run is ended when the test ends."""
+def start(program_dir, drive):
+    """start(args=(), cfg=None) runs the program; every run is ended when the test ends, and its windows are
+    gone before the next test looks for windows of the same caption."""
     runs = []
 
     def run(*args, cfg=None, env=None, folder=None):
@@ -40,6 +49,22 @@ def start(program_dir):
     yield run
     for p in runs:
         p.kill()
+    if runs:
+        drive("gone", MAIN, 10000, check=False)
+
+
+@pytest.fixture
+def tray_program(start, drive):
+    """tray_program(cfg, env=None) starts a tray-mode run and shows its window with a click on the icon."""
+
+    def run(cfg, env=None, folder=None):
+        program = start(cfg=cfg, env=env, folder=folder)
+        drive.wait_created(MAIN, Main.STATUS)
+        drive("tray", MAIN, WM_LBUTTONUP)
+        drive.wait_shown(MAIN)
+        return program
+
+    return run
 
 
 @pytest.fixture
@@ -53,8 +78,8 @@ def mailbox(tmp_path):
 def scripted():
     servers = []
 
-    def make(script):
-        s = ScriptedServer(script)
+    def make(script, port=0):
+        s = ScriptedServer(script, port)
         servers.append(s)
         return s
 

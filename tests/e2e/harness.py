@@ -3,7 +3,7 @@ a window driver that uses it as a person would, and SMTP servers on 127.0.0.1 (a
 and a scripted raw server for misbehaviour). The caller provides the virtual display and the wineserver."""
 
 import os
-import shutil
+import queue
 import socket
 import subprocess
 import threading
@@ -14,12 +14,74 @@ ROOT = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("TARVEL_BUILD", ROOT / "build" / "win32"))
 EXE = BUILD / "tarvel.exe"
 DRIVER = BUILD / "tarvel_drive.exe"
-MAIN = "Tarvel Pro"
+# The scripted stand-in for RASAPI32.DLL (tests/dialup), put beside the program by the dial-up tests.
+FAKE_RAS = BUILD / "tests" / "dialup" / "fake" / "rasapi32.dll"
+# Top-level windows by caption; the main window and the program's message boxes share theirs, so those two
+# also name their class (tarvel_drive's "@CLASS/caption").
+MAIN = "@TfrmMain/Tarvel Pro"
+MESSAGE_BOX = "@#32770/Tarvel Pro"
 SETTINGS = "Settings"
 ABOUT = "About Tarvel Pro"
+TRAY = "Wine System Tray"  # Wine's own notification area when no desktop provides one: one child per icon
 
 # Mouse messages that the shell sends with the tray callback.
 WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP = 0x0202, 0x0203, 0x0205
+# The tray menu's commands (ui/vorpek.h: ShowPelvane1, AboutOndrix1, Properties1, Close1).
+MENU_SHOW, MENU_ABOUT, MENU_PROPERTIES, MENU_CLOSE = 201, 202, 204, 205
+
+
+class Main:
+    """The main window's controls, found by their place in its client area."""
+    NAME = "ComboBox@60,3"
+    EMAIL = "Edit@60,27"
+    SUBJECT = "Edit@60,51"
+    ATTACH = "Edit@60,75"
+    BROWSE = "Button@280,76"
+    BODY = "Edit@8,100"
+    STATUS = "Static@12,308"
+    PROGRESS = "msctls_progress32@176,306"
+    SEND = "Button@8,332"
+    ADD = "Button@100,332"
+    DELETE = "Button@192,332"
+    CLOSE = "Button@284,332"
+
+
+class Settings:
+    """The settings dialog's controls: places within their page, or within the dialog for OK and Cancel."""
+    PAGES = "SysTabControl32@5,4"
+    EMAIL = "Edit@13,40"
+    SMTP = "Edit@15,107"
+    PORT = "Edit@268,107"
+    MAILTO = "Button@239,4"
+    DIALUP = "Button@15,28"
+    ENTRIES = "ComboBox@15,68"
+    PASSWORD = "Edit@16,108"
+    OK = "Button@174,173"
+    CANCEL = "Button@256,173"
+
+
+# Status texts: the final ones, and those that a send passes through.
+SENT = "Mail has been sent!"
+CANCELLED = "Mail has been cancelled!"
+NOT_SENT = "The connection ended before the mail was sent"
+PASSING = {"Waiting...", "Creating mail...", "Sending mail...", "Establishing ISP connection...", "Hanging up..."}
+
+
+def escape(text):
+    return text.replace("\\", "\\\\").replace("\r", "\\r").replace("\n", "\\n").replace("\t", "\\t")
+
+
+def unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == "\\" and i + 1 < len(text):
+            c = text[i + 1]
+            out.append({"n": "\n", "r": "\r", "t": "\t"}.get(c, c))
+            i += 2
+        else:
+            out.append(text[i])
+            i += 1
+    return "".join(out)
 
 
 def wine_env(**extra):
@@ -42,20 +104,81 @@ def free_port():
 class Driver:
     """Talks to tarvel_drive.exe: one tab-separated command per line, one 'ok ...'/'err ...' answer."""
 
+    # Longer than any wait of the driver's own; a program that stops answering its window messages must not
+    # hang the suite.
+    ANSWER_LIMIT = 60
+
     def __init__(self):
         self.proc = subprocess.Popen(["wine", str(DRIVER)], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL, env=wine_env(), text=True, bufsize=1)
+                                     stderr=subprocess.DEVNULL, env=wine_env(), text=True, bufsize=1,
+                                     encoding="latin-1")  # the program's ANSI texts, byte for byte
+        self.answers = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.answers.put(line.rstrip("\n"))
+        self.answers.put(None)
 
     def __call__(self, *words, check=True):
+        if self.proc.poll() is not None:
+            raise AssertionError(f"driver {words!r}: the driver has ended")
         self.proc.stdin.write("\t".join(str(w) for w in words) + "\n")
         self.proc.stdin.flush()
-        answer = self.proc.stdout.readline().rstrip("\n")
+        try:
+            answer = self.answers.get(timeout=self.ANSWER_LIMIT)
+        except queue.Empty:
+            self.proc.kill()  # its answer would come too late and out of step
+            raise AssertionError(f"driver {words!r}: no answer within {self.ANSWER_LIMIT} s") from None
+        if answer is None:
+            raise AssertionError(f"driver {words!r}: the driver has ended")
         if check and not answer.startswith("ok"):
             raise AssertionError(f"driver {words!r}: {answer!r}")
         return answer[3:] if answer.startswith("ok ") else answer if not answer.startswith("ok") else ""
 
     def text(self, window, control):
-        return self("get", window, control).replace("\\r", "\r").replace("\\n", "\n").replace("\\\\", "\\")
+        return unescape(self("get", window, control))
+
+    def set_text(self, window, control, text):
+        """Types a whole text (WM_SETTEXT); line ends, tabs and backslashes survive the line protocol."""
+        self("set", window, control, escape(text))
+
+    def item(self, window, control, index):
+        return unescape(self("item", window, control, index))
+
+    def items(self, window, control):
+        """Every item of a combo box, in order."""
+        return [self.item(window, control, i) for i in range(int(self("count", window, control)))]
+
+    def toplevels(self, caption=None):
+        """The top-level windows as (class, caption, visible, process id), all or those with a caption."""
+        rows = []
+        for item in self("toplevels").split("\t"):
+            cls, rest = item.split("=", 1)
+            title, visible, pid = rest.rsplit("=", 2)
+            rows.append((cls, unescape(title), visible == "1", int(pid)))
+        return [row for row in rows if caption is None or row[1] == caption]
+
+    def tray_icons(self):
+        """How many icons the notification area shows."""
+        answer = self("children", TRAY, check=False)
+        return 0 if answer.startswith("err") or not answer else len(answer.split("\t"))
+
+    def children(self, window):
+        """Every control of a window, its controls' controls included, as "CLASS@x,y=caption"."""
+        return self("children", window).split("\t")
+
+    def wait_shown(self, window, timeout=15.0):
+        """Waits until the window exists with its controls and is visible."""
+        self.wait_for(lambda: self("visible", window, check=False) == "1", timeout, f"window {window!r} shown")
+
+    def wait_created(self, window, control, timeout=15.0):
+        """Waits until the window exists with the given control, whether it is shown or not."""
+        self.wait_for(lambda: not self("get", window, control, check=False).startswith("err"), timeout,
+                      f"window {window!r} with {control}")
+
+    def wait_gone(self, window, timeout=15.0):
+        self("gone", window, int(timeout * 1000))
 
     def wait_for(self, predicate, timeout=10.0, what="condition"):
         end = time.monotonic() + timeout
@@ -79,6 +202,40 @@ class Driver:
         except AssertionError:
             raise AssertionError(f"{control}: expected {expected!r}, last seen {last[0]!r}") from None
 
+    def compose(self, email=None, subject=None, body=None, attach=None, name=None):
+        """Fills the main window's fields that are given, as a user typing them would."""
+        for control, text in ((Main.NAME, name), (Main.EMAIL, email), (Main.SUBJECT, subject),
+                              (Main.BODY, body), (Main.ATTACH, attach)):
+            if text is not None:
+                self.set_text(MAIN, control, text)
+
+    def fields(self):
+        return {key: self.text(MAIN, control) for key, control in
+                (("name", Main.NAME), ("email", Main.EMAIL), ("subject", Main.SUBJECT), ("body", Main.BODY),
+                 ("attach", Main.ATTACH))}
+
+    def send(self, timeout=30.0):
+        """Presses Send and waits for the send's final status, which it returns. The press returns once the
+        program has taken the click, so a status left from an earlier send is never mistaken for this one."""
+        self("press", MAIN, Main.SEND)
+        return self.wait_outcome(timeout)
+
+    def wait_outcome(self, timeout=30.0):
+        seen = []
+
+        def done():
+            status = self.text(MAIN, Main.STATUS)
+            if not seen or seen[-1] != status:
+                seen.append(status)
+            return status not in PASSING and self.text(MAIN, Main.SEND) == "&Send"
+
+        try:
+            self.wait_for(done, timeout, "the end of the send")
+        except AssertionError:
+            raise AssertionError(f"the send did not end; statuses seen: {seen!r}, Send reads "
+                                 f"{self.text(MAIN, Main.SEND)!r}") from None
+        return self.text(MAIN, Main.STATUS)
+
     def close(self):
         if self.proc.poll() is None:
             self.proc.stdin.close()
@@ -99,6 +256,14 @@ class Program:
 
     def wait(self, timeout=15):
         return self.proc.wait(timeout)
+
+    def ended(self, timeout=15):
+        """True once the process has ended by itself within the time given."""
+        try:
+            self.proc.wait(timeout)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
 
     def running(self):
         return self.proc.poll() is None
@@ -156,14 +321,14 @@ class ScriptedServer:
     """A raw SMTP peer on 127.0.0.1 for misbehaviour: `script(conn, server)` runs once per connection and
     uses server.send()/server.read_line()/server.read_data(); everything the client sent is kept."""
 
-    def __init__(self, script):
+    def __init__(self, script, port=0):
         self.script = script
         self.received = bytearray()
         self.lines = []
         self.errors = []
         self.listener = socket.socket()
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", 0))
+        self.listener.bind(("127.0.0.1", port))
         self.listener.listen(5)
         self.port = self.listener.getsockname()[1]
         self.done = threading.Event()
@@ -218,7 +383,7 @@ class ScriptedServer:
             pass
 
 
-def polite_session(server):
+def polite_session(conn, server):
     """An SMTP conversation that accepts one message: greeting, HELO, MAIL, RCPT..., DATA, QUIT."""
     server.send("220 test ready\r\n")
     while True:

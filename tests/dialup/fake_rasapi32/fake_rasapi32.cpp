@@ -1,9 +1,19 @@
 // A stand-in for RASAPI32.DLL whose phone book, lines and answers a test scripts. It reads and writes the
 // records at the byte offsets of their first layouts, independently of the program's own declarations.
 // Built twice: complete, and without RasGetConnectStatusA (FAKE_RAS_INCOMPLETE).
+//
+// In-process tests script it through FakeRas_Script(). A test that runs the real program beside it scripts
+// it through the environment instead, read once when the library is loaded:
+//   FAKE_RAS_ENTRIES      phone-book entry names, separated by ";"
+//   FAKE_RAS_CONNECTIONS  how many lines are already up
+//   FAKE_RAS_DIAL_RESULT  RasDialA's answer (0 or absent: the line comes up)
+//   FAKE_RAS_ERRORS       error texts as "code=text", separated by ";"
+//   FAKE_RAS_LOG          a file to which every call is appended as one line (with what RasDialA was given)
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "fake_ras_script.h"
 
@@ -27,10 +37,65 @@ constexpr DWORD ErrorBufferTooSmall = 603;
 constexpr DWORD ErrorInvalidSize = 632;
 constexpr DWORD ErrorInvalidHandle = 6;
 
+std::string logPath; // FAKE_RAS_LOG; empty: no file
+
+void LogLine(const std::string& line) {
+    if (logPath.empty()) return;
+    HANDLE file = CreateFileA(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    const std::string text = line + "\r\n";
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
 void Log(const char* name) {
     if (script.callCount < fake_ras::MaxCalls) {
         std::strncpy(script.calls[script.callCount], name, sizeof script.calls[0] - 1);
         ++script.callCount;
+    }
+    if (std::strcmp(name, "RasDialA") != 0) LogLine(name);
+}
+
+std::string Environment(const char* name) {
+    char buffer[4096];
+    const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
+}
+
+template <size_t N> void CopyText(char (&out)[N], const std::string& text) {
+    std::memset(out, 0, N);
+    std::memcpy(out, text.data(), text.size() < N ? text.size() : N - 1);
+}
+
+// The script of a run of the real program, which cannot call FakeRas_Script().
+void ScriptFromEnvironment() {
+    script.dialHandle = 0x5150;
+    logPath = Environment("FAKE_RAS_LOG");
+    std::string entries = Environment("FAKE_RAS_ENTRIES");
+    for (size_t start = 0;
+         !entries.empty() && start <= entries.size() && script.entryCount < fake_ras::MaxEntries;) {
+        size_t end = entries.find(';', start);
+        if (end == std::string::npos) end = entries.size();
+        CopyText(script.entries[script.entryCount++], entries.substr(start, end - start));
+        start = end + 1;
+    }
+    script.connectionCount = std::atoi(Environment("FAKE_RAS_CONNECTIONS").c_str());
+    script.dialResult =
+        static_cast<DWORD>(std::strtoul(Environment("FAKE_RAS_DIAL_RESULT").c_str(), nullptr, 10));
+    std::string errors = Environment("FAKE_RAS_ERRORS");
+    for (size_t start = 0;
+         !errors.empty() && start < errors.size() && script.errorTextCount < fake_ras::MaxErrorTexts;) {
+        size_t end = errors.find(';', start);
+        if (end == std::string::npos) end = errors.size();
+        const std::string item = errors.substr(start, end - start);
+        if (size_t eq = item.find('='); eq != std::string::npos) {
+            fake_ras::ErrorText& text = script.errorTexts[script.errorTextCount++];
+            text.code = static_cast<DWORD>(std::strtoul(item.substr(0, eq).c_str(), nullptr, 10));
+            CopyText(text.text, item.substr(eq + 1));
+        }
+        start = end + 1;
     }
 }
 
@@ -58,6 +123,11 @@ void WriteField(void* record, int offset, size_t length, const char* text) {
 } // namespace
 
 extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) ScriptFromEnvironment();
+    return TRUE;
+}
 
 __declspec(dllexport) fake_ras::Script* __cdecl FakeRas_Script() {
     return &script;
@@ -142,6 +212,7 @@ __declspec(dllexport) DWORD WINAPI RasDialA(void* extensions, LPCSTR phoneBook, 
     ReadField(script.dialPassword, params, PasswordOffset, 257);
     ReadField(script.dialDomain, params, DomainOffset, 16);
     script.dialSynchronous = !extensions && !phoneBook && notifierType == 0 && !notifier;
+    LogLine(std::string("RasDialA\t") + script.dialEntryName + "\t" + script.dialPassword);
     if (script.dialHandle) *connection = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(script.dialHandle));
     return script.dialResult;
 }

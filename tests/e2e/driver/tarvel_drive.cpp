@@ -2,7 +2,8 @@
 // by caption and controls by their place or caption, types with WM_SETTEXT, clicks with BM_CLICK, posts
 // tray notifications and reads what the windows show. The end-to-end suite runs it under the same Wine
 // prefix as the program. One command per line on standard input, one answer line per command on stdout:
-// "ok <value>" or "err <reason>".
+// "ok <value>" or "err <reason>". Lists (toplevels, children) come as one line of tab-separated items, and
+// texts with their backslashes, tabs and line ends escaped.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -21,8 +22,8 @@ struct Found {
 std::string TextOf(HWND hwnd) {
     char buffer[65536];
     buffer[0] = 0;
-    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000,
-                        nullptr);
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG,
+                        5000, nullptr);
     return buffer;
 }
 
@@ -33,7 +34,8 @@ std::string ClassOf(HWND hwnd) {
 }
 
 struct TopSearch {
-    const std::string* caption;
+    std::string cls, caption;
+    DWORD pid; // 0: any process
     HWND found;
 };
 
@@ -41,7 +43,13 @@ BOOL CALLBACK MatchTopLevel(HWND hwnd, LPARAM param) {
     auto* s = reinterpret_cast<TopSearch*>(param);
     char buffer[512] = {0};
     GetWindowTextA(hwnd, buffer, sizeof buffer);
-    if (*s->caption != buffer) return TRUE;
+    if (s->caption != buffer) return TRUE;
+    if (!s->cls.empty() && ClassOf(hwnd) != s->cls) return TRUE;
+    if (s->pid) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        if (pid != s->pid) return TRUE;
+    }
     s->found = hwnd;
     return FALSE;
 }
@@ -69,12 +77,24 @@ BOOL CALLBACK MatchControl(HWND hwnd, LPARAM param) {
     return FALSE;
 }
 
-HWND FindTopLevel(const std::string& caption, DWORD timeoutMs) {
+// A top-level window: "caption", or "@CLASS/caption" where several windows share a caption (the main
+// window and the program's message boxes), or "@CLASS#PID/caption" for the window of one process.
+HWND FindTopLevel(const std::string& spec, DWORD timeoutMs) {
+    TopSearch pattern{"", spec, 0, nullptr};
+    if (spec.size() > 1 && spec[0] == '@') {
+        if (auto slash = spec.find('/'); slash != std::string::npos) {
+            pattern = {spec.substr(1, slash - 1), spec.substr(slash + 1), 0, nullptr};
+            // Not the '#' that begins a system class name such as "#32770".
+            if (auto hash = pattern.cls.rfind('#'); hash != std::string::npos && hash > 0) {
+                pattern.pid = std::stoul(pattern.cls.substr(hash + 1));
+                pattern.cls.resize(hash);
+            }
+        }
+    }
     DWORD start = GetTickCount();
     for (;;) {
-        TopSearch search{&caption, nullptr};
-        EnumWindows(MatchTopLevel,
-            reinterpret_cast<LPARAM>(&search));
+        TopSearch search = pattern;
+        EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
         if (search.found || GetTickCount() - start >= timeoutMs) return search.found;
         Sleep(50);
     }
@@ -97,8 +117,7 @@ HWND FindControl(HWND top, const std::string& spec) {
         return nullptr;
     }
     ControlSearch search{cls, caption, byPlace, x, y, nullptr};
-    EnumChildWindows(top, MatchControl,
-        reinterpret_cast<LPARAM>(&search));
+    EnumChildWindows(top, MatchControl, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -118,11 +137,16 @@ std::string Unescape(const std::string& text) {
 std::string Escape(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else if (c == '\t') out += "\\t";
-        else out += c;
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else
+            out += c;
     }
     return out;
 }
@@ -153,7 +177,8 @@ bool Screenshot(HWND hwnd, const std::string& path) {
     file.bfSize = file.bfOffBits + stride * h;
     bool ok = false;
     if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        ok = std::fwrite(&file, sizeof file, 1, f) == 1 && std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, f) == 1 &&
+        ok = std::fwrite(&file, sizeof file, 1, f) == 1 &&
+             std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, f) == 1 &&
              std::fwrite(bits, stride * h, 1, f) == 1;
         std::fclose(f);
     }
@@ -167,17 +192,36 @@ bool Screenshot(HWND hwnd, const std::string& path) {
 std::string Run(const std::vector<std::string>& a) {
     auto need = [&](size_t n) { return a.size() >= n; };
     const std::string& cmd = a[0];
-    if (cmd == "window" && need(2)) {  // window CAPTION [timeout-ms]
+    if (cmd == "window" && need(2)) { // window CAPTION [timeout-ms]
         HWND h = FindTopLevel(a[1], need(3) ? std::stoul(a[2]) : 0);
         return h ? "ok " + std::to_string(reinterpret_cast<uintptr_t>(h)) : "err no window";
     }
-    if (cmd == "gone" && need(2)) {  // gone CAPTION timeout-ms: waits until no such window exists
+    if (cmd == "gone" && need(2)) { // gone CAPTION timeout-ms: waits until no such window exists
         DWORD start = GetTickCount(), limit = need(3) ? std::stoul(a[2]) : 0;
         while (FindTopLevel(a[1], 0)) {
             if (GetTickCount() - start >= limit) return "err still there";
             Sleep(50);
         }
         return "ok";
+    }
+    if (cmd == "toplevels") { // every top-level window as CLASS=caption=visible=process id, separated by tabs
+        struct Dump {
+            static BOOL CALLBACK Each(HWND hwnd, LPARAM param) {
+                auto* out = reinterpret_cast<std::string*>(param);
+                char caption[512] = {0};
+                GetWindowTextA(hwnd, caption, sizeof caption);
+                DWORD pid = 0;
+                GetWindowThreadProcessId(hwnd, &pid);
+                std::ostringstream item;
+                item << (out->empty() ? "" : "\t") << ClassOf(hwnd) << '=' << Escape(caption) << '='
+                     << (IsWindowVisible(hwnd) ? 1 : 0) << '=' << pid;
+                *out += item.str();
+                return TRUE;
+            }
+        };
+        std::string out;
+        EnumWindows(Dump::Each, reinterpret_cast<LPARAM>(&out));
+        return "ok " + out;
     }
     if (!need(2)) return "err usage";
     HWND top = FindTopLevel(a[1], 0);
@@ -191,21 +235,53 @@ std::string Run(const std::vector<std::string>& a) {
         POINT p{0, 0};
         ClientToScreen(top, &p);
         std::ostringstream s;
-        s << "ok " << r.left << ' ' << r.top << ' ' << r.right - r.left << ' ' << r.bottom - r.top << ' ' << p.x << ' '
-          << p.y << ' ' << c.right << ' ' << c.bottom;
+        s << "ok " << r.left << ' ' << r.top << ' ' << r.right - r.left << ' ' << r.bottom - r.top << ' '
+          << p.x << ' ' << p.y << ' ' << c.right << ' ' << c.bottom;
         return s.str();
     }
+    if (cmd == "children") { // children WINDOW: every descendant as CLASS@x,y=caption, separated by tabs
+        struct Dump {
+            static BOOL CALLBACK Each(HWND hwnd, LPARAM param) {
+                auto* out = reinterpret_cast<std::string*>(param);
+                RECT r;
+                GetWindowRect(hwnd, &r);
+                POINT p{r.left, r.top};
+                ScreenToClient(GetParent(hwnd), &p);
+                std::ostringstream item;
+                item << (out->empty() ? "" : "\t") << ClassOf(hwnd) << '@' << p.x << ',' << p.y << '='
+                     << Escape(TextOf(hwnd));
+                *out += item.str();
+                return TRUE;
+            }
+        };
+        std::string out;
+        EnumChildWindows(top, Dump::Each, reinterpret_cast<LPARAM>(&out));
+        return "ok " + out;
+    }
     if (cmd == "style") return "ok " + std::to_string(GetWindowLongA(top, GWL_STYLE));
-    if (cmd == "tray" && need(3)) {  // tray WINDOW MOUSE-MESSAGE [ID]
+    if (cmd == "tray" && need(3)) { // tray WINDOW MOUSE-MESSAGE [ID]
         PostMessageA(top, WM_USER, need(4) ? std::stoul(a[3]) : 0, std::stol(a[2]));
+        return "ok";
+    }
+    if (cmd == "post" && need(5)) { // post WINDOW MESSAGE WPARAM LPARAM
+        PostMessageA(top, std::stoul(a[2]), std::stoul(a[3]), std::stol(a[4]));
         return "ok";
     }
     if (cmd == "close") {
         PostMessageA(top, WM_CLOSE, 0, 0);
         return "ok";
     }
-    if (cmd == "shot" && need(3)) return Screenshot(top, a[2]) ? "ok" : "err screenshot";
-    if (cmd == "menu" && need(3)) {  // menu WINDOW ID: the menu command reaches the window as WM_COMMAND
+    if (cmd == "shot" && need(3)) {
+        // What was typed a moment ago may not be painted yet: have everything painted, then wait for the
+        // program's thread to come round once more before reading the screen.
+        RedrawWindow(top, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(top, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
+        Sleep(300);
+        return Screenshot(top, a[2]) ? "ok" : "err screenshot";
+    }
+    if (cmd == "menu" && need(3)) { // menu WINDOW ID: the menu command reaches the window as WM_COMMAND
         PostMessageA(top, WM_COMMAND, std::stoul(a[2]), 0);
         return "ok";
     }
@@ -215,13 +291,17 @@ std::string Run(const std::vector<std::string>& a) {
     if (cmd == "get") return "ok " + Escape(TextOf(ctl));
     if (cmd == "set") {
         std::string text = need(4) ? Unescape(a[3]) : "";
-        SendMessageTimeoutA(ctl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG, 5000,
-                            nullptr);
+        SendMessageTimeoutA(ctl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
+                            5000, nullptr);
         return "ok";
     }
-    if (cmd == "click") {  // posted, so a click that opens a modal window does not block the driver
+    if (cmd == "click") { // posted, so a click that opens a modal window does not block the driver
         PostMessageA(ctl, BM_CLICK, 0, 0);
         return "ok";
+    }
+    if (cmd == "press") { // like click, but returns once the program has handled the click
+        DWORD_PTR result = 0;
+        return SendMessageTimeoutA(ctl, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 10000, &result) ? "ok" : "err busy";
     }
     if (cmd == "enabled") return IsWindowEnabled(ctl) ? "ok 1" : "ok 0";
     if (cmd == "shown") return IsWindowVisible(ctl) ? "ok 1" : "ok 0";
@@ -236,11 +316,22 @@ std::string Run(const std::vector<std::string>& a) {
     if (cmd == "count") return "ok " + std::to_string(SendMessageA(ctl, CB_GETCOUNT, 0, 0));
     if (cmd == "selected") return "ok " + std::to_string(SendMessageA(ctl, CB_GETCURSEL, 0, 0));
     if (cmd == "item" && need(4)) {
-        char buffer[4096] = {0};
-        SendMessageA(ctl, CB_GETLBTEXT, std::stoul(a[3]), reinterpret_cast<LPARAM>(buffer));
-        return "ok " + Escape(buffer);
+        // Wine hands an item's text across processes in UTF-16 whatever the caller's character set, so
+        // ask for it in UTF-16 and convert it to the ANSI code page the program works in.
+        const WPARAM index = std::stoul(a[3]);
+        const LRESULT length = SendMessageW(ctl, CB_GETLBTEXTLEN, index, 0);
+        if (length == CB_ERR) return "err no item " + a[3];
+        std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
+        SendMessageW(ctl, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(wide.data()));
+        wide.resize(wcsnlen(wide.c_str(), wide.size()));
+        std::string text(wide.size() * 2 + 1, '\0');
+        const int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), text.data(),
+                                          static_cast<int>(text.size()), nullptr, nullptr);
+        text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        return "ok " + Escape(text);
     }
-    if (cmd == "pick" && need(4)) {  // pick WINDOW COMBO INDEX: select as the user would, with the notification
+    if (cmd == "pick" &&
+        need(4)) { // pick WINDOW COMBO INDEX: select as the user would, with the notification
         SendMessageA(ctl, CB_SETCURSEL, std::stoul(a[3]), 0);
         PostMessageA(GetParent(ctl), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(ctl), CBN_SELCHANGE),
                      reinterpret_cast<LPARAM>(ctl));
@@ -259,7 +350,8 @@ std::vector<std::string> Split(const std::string& line) {
     std::vector<std::string> words;
     std::string word;
     std::istringstream in(line);
-    while (std::getline(in, word, '\t')) words.push_back(word);
+    while (std::getline(in, word, '\t'))
+        words.push_back(word);
     return words;
 }
 
