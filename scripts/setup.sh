@@ -7,7 +7,7 @@ sudo_=""
 [ "$(id -u)" -eq 0 ] || sudo_="sudo"
 
 packages=(cmake make g++ g++-mingw-w64-i686-posix wine wine32:i386 xvfb googletest
-          python3-pytest python3-aiosmtpd nsis)
+          python3-pytest python3-aiosmtpd nsis fonts-wine)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -39,4 +39,11 @@ if [ ! -f "$ready" ]; then
         touch "$ready"
     fi
     flock -u 9
+fi
+
+# The windows are laid out for "MS Sans Serif" 8 pt. Wine's own copy of that font comes with fonts-wine
+# but is not put into the prefix; without it Wine draws a wider face and labels are cut off.
+fonts="$WINEPREFIX/drive_c/windows/Fonts"
+if [ -d "$fonts" ] && [ ! -e "$fonts/sserife.fon" ]; then
+    cp /usr/share/wine/fonts/sserif*.fon "$fonts/" 2>/dev/null || true
 fi

@@ -79,11 +79,11 @@ BOOL CALLBACK MatchControl(HWND hwnd, LPARAM param) {
 
 // A top-level window: "caption", or "@CLASS/caption" where several windows share a caption (the main
 // window and the program's message boxes), or "@CLASS#PID/caption" for the window of one process.
-HWND FindTopLevel(const std::string& spec, DWORD timeoutMs) {
-    TopSearch pattern{"", spec, 0, nullptr};
-    if (spec.size() > 1 && spec[0] == '@') {
-        if (auto slash = spec.find('/'); slash != std::string::npos) {
-            pattern = {spec.substr(1, slash - 1), spec.substr(slash + 1), 0, nullptr};
+HWND FindTopLevel(const std::string& wanted, DWORD timeoutMs) {
+    TopSearch pattern{"", wanted, 0, nullptr};
+    if (wanted.size() > 1 && wanted[0] == '@') {
+        if (auto slash = wanted.find('/'); slash != std::string::npos) {
+            pattern = {wanted.substr(1, slash - 1), wanted.substr(slash + 1), 0, nullptr};
             // Not the '#' that begins a system class name such as "#32770".
             if (auto hash = pattern.cls.rfind('#'); hash != std::string::npos && hash > 0) {
                 pattern.pid = std::stoul(pattern.cls.substr(hash + 1));
@@ -102,17 +102,17 @@ HWND FindTopLevel(const std::string& spec, DWORD timeoutMs) {
 
 // A control: "CLASS@x,y" (place within its parent's client area), "@x,y", "CLASS=caption" or "=caption".
 // Class names compare case-insensitively and may be given as a prefix ("Edit", "Button", "ComboBox").
-HWND FindControl(HWND top, const std::string& spec) {
+HWND FindControl(HWND top, const std::string& wanted) {
     std::string cls, caption;
     int x = 0, y = 0;
     bool byPlace = false;
-    if (auto at = spec.find('@'); at != std::string::npos) {
-        cls = spec.substr(0, at);
-        byPlace = std::sscanf(spec.c_str() + at + 1, "%d,%d", &x, &y) == 2;
+    if (auto at = wanted.find('@'); at != std::string::npos) {
+        cls = wanted.substr(0, at);
+        byPlace = std::sscanf(wanted.c_str() + at + 1, "%d,%d", &x, &y) == 2;
         if (!byPlace) return nullptr;
-    } else if (auto eq = spec.find('='); eq != std::string::npos) {
-        cls = spec.substr(0, eq);
-        caption = spec.substr(eq + 1);
+    } else if (auto eq = wanted.find('='); eq != std::string::npos) {
+        cls = wanted.substr(0, eq);
+        caption = wanted.substr(eq + 1);
     } else {
         return nullptr;
     }
