@@ -4,8 +4,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <memory>
+
+#include "mail/byte_file.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -18,23 +18,14 @@ namespace {
 
 constexpr char CtrlZ = '\x1A';
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
 std::string Quoted(const std::string& path) {
     return "\"" + path + "\"";
-}
-
-std::string ErrnoText(int error) {
-    return std::strerror(error);
 }
 
 // Reads lines as the format defines them: up to a CR, skipping one LF right after it; a lone LF
 // belongs to the value. Past the end every line is empty.
 class LineReader {
-  public:
+public:
     explicit LineReader(std::string_view text) : text_(text) {}
 
     bool AtEnd() const { return pos_ >= text_.size(); }
@@ -50,7 +41,7 @@ class LineReader {
         return line;
     }
 
-  private:
+private:
     std::string_view text_;
     std::size_t pos_ = 0;
 };
@@ -155,7 +146,7 @@ std::string ConfigPath(std::string_view exeFolder) {
 
 void LoadConfiguration(Settings& settings, const std::string& path) {
     errno = 0;
-    File f(std::fopen(path.c_str(), "rb"));
+    ByteFile f = OpenBytes(path);
     if (!f) {
         const int error = errno;
         if (error == ENOENT) {
@@ -209,7 +200,7 @@ void SaveConfiguration(const Settings& settings, const std::string& path) {
     // A fixed name in the same folder: the rename below must not cross file systems, and a file left
     // by an interrupted save is simply reused.
     const std::string tmp = path + ".tmp";
-    File f(std::fopen(tmp.c_str(), "wb"));
+    ByteFile f(std::fopen(tmp.c_str(), "wb"));
     if (!f) {
         const int error = errno;
         throw ConfigError("Cannot save the configuration file " + Quoted(path) + ": its temporary copy " +

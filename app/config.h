@@ -15,7 +15,7 @@ inline constexpr const char* ConfigFileName = "zembrix.cfg";
 
 // An input/output failure of the configuration file; the message names the file and the cause.
 class ConfigError : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 

@@ -15,7 +15,7 @@ inline constexpr const char* MailtoRegistrationFailedText = "Unable to set Tarve
 
 // An open registry key, closed when it goes. Paths may begin with "\", which means "from the root".
 class RegKey {
-  public:
+public:
     RegKey() = default;
     ~RegKey();
     RegKey(RegKey&& other) noexcept;
@@ -35,7 +35,7 @@ class RegKey {
     // Writes a REG_SZ value; a null or empty name is the key's default value.
     bool WriteText(const char* name, std::string_view value) const;
 
-  private:
+private:
     explicit RegKey(HKEY key) : key_(key) {}
     HKEY key_ = nullptr;
 };

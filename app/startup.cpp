@@ -23,30 +23,23 @@ ui::SettingsServices Program::Services() const {
 }
 
 bool Program::Start() {
-    // 1. The shared objects: the name list's lists and the one message record.
+    // The shared objects, with the settings' defaults: the name list's lists and the one message record.
     state_ = ui::SharedState{};
     messages_.assign(1, TEmailMessage{});
-    // 2. The program's folder, from the module's real path rather than what the command line says.
+    // The program's folder, from the module's real path rather than what the command line says.
     state_.exePath = options_.exePath.empty() ? ProgramFilePath() : options_.exePath;
     const std::string exeFolder = ExeFolderOf(state_.exePath);
     state_.configPath = ConfigPath(options_.configFolder.empty() ? exeFolder : options_.configFolder);
-    // 3.
+    // The common controls and the title of message boxes, before the first window or box.
     application_ = std::make_unique<ui::Application>();
-    // 4.
-    state_.settings.SMTPServer = DefaultSMTPServer;
-    state_.settings.SMTPPort = "25";
-    // 5.
     try {
         LoadConfiguration(state_.settings, state_.configPath);
     } catch (const ConfigError& error) {
         ui::ShowMessage(nullptr, error.what(), MB_OK | MB_ICONERROR);
         return false;
     }
-    // 6.
     mailToMode_ = IsMailToMode(options_.args);
-    // 7.
-    application_->SetTitle("Tarvel Pro");
-    // 8.
+
     ui::MainOptions mainOptions = options_.mainOptions;
     mainOptions.exeFolder = exeFolder;
     mainOptions.mailToMode = mailToMode_;
@@ -66,7 +59,7 @@ bool Program::Start() {
         return false;
     }
     if (mailToMode_) main.Show();
-    // 9. A first run asks for the settings at once, in a dialog of its own (no owner).
+    // A first run asks for the settings at once, in a dialog of its own (no owner).
     if (state_.settings.FirstRun) Properties1Click(nullptr);
     return true;
 }

@@ -16,6 +16,10 @@ using A = TfrmAbout;
 constexpr FormLayout AboutLayout{
     "TfrmAbout", "About Tarvel Pro", WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN, 0, 0, 0, 344, 166};
 
+constexpr const char* VersionText = "Ver: 1.5";
+constexpr const char* CloseCaption = "&Close";
+constexpr const char* ContinueCaption = "&Continue";
+
 // id, name, kind, left, top, width, height, caption, tab order, flags, hint, handler
 constexpr std::array<ControlDef<A>, 8> AboutControls{{
     {A::Label1, "Label1", K::Label, 129, 7, 0, 0, "Tarvel Pro", NoTabOrder, Bold, nullptr, nullptr},
@@ -30,7 +34,7 @@ constexpr std::array<ControlDef<A>, 8> AboutControls{{
      "and help with troubleshooting. Remember to check back often.", NoTabOrder, Centered, nullptr, nullptr},
     {A::txtHTML, "txtHTML", K::Edit, 32, 115, 297, 16, HomePageLine, 1, NoFlags,
      "Click here to start your browser!", &A::txtHTMLChange},
-    {A::cmdClose, "cmdClose", K::Button, 132, 136, 75, 25, "&Close", 0, NoFlags, "Closes this about box.",
+    {A::cmdClose, "cmdClose", K::Button, 132, 136, 75, 25, CloseCaption, 0, NoFlags, "Closes this about box.",
      &A::cmdCloseClick},
 }};
 
@@ -81,7 +85,7 @@ void TfrmAbout::FormCreate() {
     SetWindowPos(Handle(), nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                  (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    SetText(lblVersion, "Ver: 1.5");
+    SetText(lblVersion, VersionText);
     for (int id : {lblVersion, Label1, Label2, Label3, Label4, Label5, txtHTML, cmdClose}) {
         HWND control = Control(id);
         RECT place{};
@@ -93,7 +97,7 @@ void TfrmAbout::FormCreate() {
 }
 
 void TfrmAbout::FormActivate() {
-    SetText(cmdClose, state_.settings.FirstRun ? "&Continue" : "&Close");
+    SetText(cmdClose, state_.settings.FirstRun ? ContinueCaption : CloseCaption);
 }
 
 void TfrmAbout::txtHTMLChange() {
@@ -107,9 +111,7 @@ void TfrmAbout::txtHTMLClick() {
 
 void TfrmAbout::cmdCloseClick() {
     state_.AboutOpen = false;
-    Hide();
-    // Released once the click has been handled; dropped if the box is destroyed before that.
-    Post([this] { Close(); });
+    CloseLater();
 }
 
 LRESULT TfrmAbout::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -152,17 +154,10 @@ LRESULT CALLBACK TfrmAbout::AddressLineProc(HWND hwnd, UINT message, WPARAM wPar
 
 TfrmAbout* OpenAbout(std::unique_ptr<TfrmAbout>& frmAbout, SharedState& state, HWND owner,
                      std::function<void()> openHomePage) {
-    if (!state.AboutOpen || !frmAbout || !frmAbout->Handle()) {
-        auto box = std::make_unique<TfrmAbout>(state, std::move(openHomePage));
-        frmAbout.reset(); // the released box before it, whose window is gone or going
-        if (!box->Create(owner)) {
-            state.AboutOpen = false;
-            return nullptr;
-        }
-        frmAbout = std::move(box);
-    }
-    frmAbout->Show();
-    return frmAbout.get();
+    TfrmAbout* box = OpenOnce(frmAbout, state.AboutOpen, owner,
+                              [&] { return std::make_unique<TfrmAbout>(state, std::move(openHomePage)); });
+    if (box) box->Show();
+    return box;
 }
 
 } // namespace tarvel::ui

@@ -67,20 +67,4 @@ int Application::Run() {
     return got == 0 ? static_cast<int>(msg.wParam) : 1;
 }
 
-bool Application::ProcessMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam)); // leave it for Run
-            return false;
-        }
-        Dispatch(msg);
-    }
-    return true;
-}
-
-void Application::Terminate(int exitCode) {
-    PostQuitMessage(exitCode);
-}
-
 } // namespace tarvel::ui

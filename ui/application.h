@@ -1,5 +1,5 @@
-// The application object: the one message loop (with keyboard navigation in every modeless window),
-// the program's title for message boxes, and the end of the run.
+// The application object: the one message loop (with keyboard navigation in every modeless window)
+// and the program's title for message boxes.
 #pragma once
 
 #include <windows.h>
@@ -8,10 +8,13 @@
 
 namespace tarvel::ui {
 
+// The caption of the program's message boxes.
+inline constexpr const char* ProgramTitle = "Tarvel Pro";
+
 class Application {
 public:
     // Loads the common controls the windows use. One instance per run, on the user-interface thread.
-    explicit Application(std::string title = "Tarvel Pro");
+    explicit Application(std::string title = ProgramTitle);
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
     ~Application();
@@ -20,15 +23,11 @@ public:
     static Application* Current();
 
     const std::string& Title() const { return title_; }
-    void SetTitle(std::string title) { title_ = std::move(title); }
     // A message box captioned with the title; goes through ShowMessage, whose hook tests install.
     int ShowMessageBox(HWND owner, const std::string& text, UINT flags = MB_OK) const;
 
-    // Runs until the main form closes or Terminate(); returns the exit code.
+    // Runs until the main form closes; returns the exit code.
     int Run();
-    // Handles what is queued now, without waiting; false once the loop has been told to end.
-    bool ProcessMessages();
-    void Terminate(int exitCode = 0);
 
     // Modeless windows whose controls take Tab, Shift+Tab and arrow keys between them.
     static void AddModeless(HWND form);

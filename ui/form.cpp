@@ -63,7 +63,6 @@ bool PopupMenu::Create(std::span<const std::pair<int, const char*>> items, int d
         else
             AppendMenuA(menu_.Get(), MF_SEPARATOR, 0, nullptr);
     }
-    // The default item is drawn bold.
     if (defaultId) SetMenuDefaultItem(menu_.Get(), static_cast<UINT>(defaultId), FALSE);
     return true;
 }
@@ -190,13 +189,13 @@ void Form::AutoSize(HWND label) {
     // A reply shown as status ends in CR LF: that makes no extra line.
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
-    HDC dc = GetDC(label);
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
     RECT extent{0, 0, 0, 0};
-    DrawTextA(dc, text.empty() ? " " : text.c_str(), -1, &extent, DT_CALCRECT | DT_NOPREFIX | DT_LEFT);
+    {
+        const WindowDC dc(label, reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
+        DrawTextA(dc.Get(), text.empty() ? " " : text.c_str(), -1, &extent,
+                  DT_CALCRECT | DT_NOPREFIX | DT_LEFT);
+    }
     if (text.empty()) extent.right = 0;
-    SelectObject(dc, old);
-    ReleaseDC(label, dc);
     SetWindowPos(label, nullptr, 0, 0, extent.right, extent.bottom,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -262,6 +261,11 @@ void Form::Hide() {
 
 void Form::Close() {
     Destroy();
+}
+
+void Form::CloseLater() {
+    Hide();
+    Post([this] { Close(); });
 }
 
 void Form::ClearItems(int id) {
@@ -342,25 +346,22 @@ void Form::RemoveTimer(Timer& timer) {
     std::erase(timers_, &timer);
 }
 
+void Form::RunHandler(int id, UINT code) {
+    auto found = handlers_.find({id, code});
+    if (found == handlers_.end() || !found->second) return;
+    auto handler = found->second; // a copy: the handler may rebind or destroy the form
+    handler();
+}
+
 LRESULT Form::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_COMMAND: {
+    case WM_COMMAND:
         // Controls name themselves in lParam; menu items and accelerators do not.
-        UINT code = lParam ? HIWORD(wParam) : 0;
-        auto found = handlers_.find({LOWORD(wParam), code});
-        if (found != handlers_.end() && found->second) {
-            auto handler = found->second; // a handler may rebind or destroy the form
-            handler();
-        }
+        RunHandler(LOWORD(wParam), lParam ? HIWORD(wParam) : 0);
         return 0;
-    }
     case WM_NOTIFY: {
         const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-        auto found = handlers_.find({static_cast<int>(header->idFrom), header->code});
-        if (found != handlers_.end() && found->second) {
-            auto handler = found->second;
-            handler();
-        }
+        RunHandler(static_cast<int>(header->idFrom), header->code);
         return 0;
     }
     case WM_CTLCOLORSTATIC: {

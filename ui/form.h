@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -61,6 +62,9 @@ public:
     void Hide();
     // Destroys the window; a form made the main form ends the message loop with it.
     void Close();
+    // Hides the window now and destroys it once the messages already queued have been handled, so that
+    // the handler asking for it returns into a live window; dropped if the form goes before that.
+    void CloseLater();
 
     // Lists (combo box, drop-down list).
     void ClearItems(int id);
@@ -104,6 +108,7 @@ protected:
 private:
     bool CreateLayout(const std::vector<ControlLayout>& rows);
     void AutoSize(HWND label);
+    void RunHandler(int id, UINT code);
 
     struct ControlInfo {
         HWND hwnd;
@@ -158,6 +163,21 @@ template <class F> bool Form::CreateMenu(PopupMenu& menu, std::span<const MenuIt
         if (item.handler) Bind(item.id, 0, [self, h = item.handler] { (self->*h)(); });
     }
     return menu.Create(entries, defaultId);
+}
+
+// A form that exists at most once at a time, `open` telling whether it does: the open one is reused,
+// else `make()` gives a new one that replaces the closed one and is created with `owner`. nullptr (and
+// `open` cleared) when the new one cannot be created.
+template <class F, class Make> F* OpenOnce(std::unique_ptr<F>& form, bool& open, HWND owner, Make make) {
+    if (open && form && form->Handle()) return form.get();
+    std::unique_ptr<F> fresh = make();
+    form.reset(); // the released one before it, whose window is gone or going
+    if (!fresh->Create(owner)) {
+        open = false;
+        return nullptr;
+    }
+    form = std::move(fresh);
+    return form.get();
 }
 
 } // namespace tarvel::ui

@@ -41,9 +41,36 @@ struct FontTraits {
 struct MenuTraits {
     static void Free(HMENU h) { DestroyMenu(h); }
 };
+struct RegionTraits {
+    static void Free(HRGN h) { DeleteObject(h); }
+};
 
 using UniqueIcon = UniqueHandle<HICON, IconTraits>;
 using UniqueFont = UniqueHandle<HFONT, FontTraits>;
 using UniqueMenu = UniqueHandle<HMENU, MenuTraits>;
+using UniqueRegion = UniqueHandle<HRGN, RegionTraits>;
+
+// A window's device context for one scope, optionally with an object (a font) selected into it. The old
+// selection goes back before the context does, so nothing of ours stays selected in the system's cache.
+class WindowDC {
+public:
+    explicit WindowDC(HWND window, HGDIOBJ select = nullptr) : window_(window), dc_(GetDC(window)) {
+        if (dc_ && select) previous_ = SelectObject(dc_, select);
+    }
+    WindowDC(const WindowDC&) = delete;
+    WindowDC& operator=(const WindowDC&) = delete;
+    ~WindowDC() {
+        if (!dc_) return;
+        if (previous_) SelectObject(dc_, previous_);
+        ReleaseDC(window_, dc_);
+    }
+
+    HDC Get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+    HGDIOBJ previous_ = nullptr;
+};
 
 } // namespace tarvel::ui

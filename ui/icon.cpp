@@ -3,21 +3,29 @@
 
 namespace tarvel::ui {
 
-bool TIcon::LoadFromFile(const std::string& path) {
-    HANDLE loaded = LoadImageA(nullptr, path.c_str(), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                               GetSystemMetrics(SM_CYSMICON), LR_LOADFROMFILE);
+namespace {
+
+// Without LR_SHARED the loaded copy is ours to destroy, whether it comes from a file or a resource.
+HICON LoadSmallIcon(HINSTANCE module, const char* name, UINT flags) {
+    return static_cast<HICON>(LoadImageA(module, name, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                         GetSystemMetrics(SM_CYSMICON), flags));
+}
+
+// A failed load leaves the picture as it was.
+bool Keep(UniqueIcon& icon, HICON loaded) {
     if (!loaded) return false;
-    icon_.Reset(static_cast<HICON>(loaded));
+    icon.Reset(loaded);
     return true;
 }
 
+} // namespace
+
+bool TIcon::LoadFromFile(const std::string& path) {
+    return Keep(icon_, LoadSmallIcon(nullptr, path.c_str(), LR_LOADFROMFILE));
+}
+
 bool TIcon::LoadFromResource(int id) {
-    // Without LR_SHARED the copy is ours to destroy, like one loaded from a file.
-    HANDLE loaded = LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON,
-                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0);
-    if (!loaded) return false;
-    icon_.Reset(static_cast<HICON>(loaded));
-    return true;
+    return Keep(icon_, LoadSmallIcon(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), 0));
 }
 
 void TIcon::Assign(const TIcon& other) {

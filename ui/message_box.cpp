@@ -24,7 +24,7 @@ MessageBoxFunction SetMessageBoxHook(MessageBoxFunction hook) {
 int ShowMessage(HWND owner, const std::string& text, UINT flags) {
     if (Hook()) return Hook()(owner, text, flags);
     const Application* app = Application::Current();
-    return MessageBoxA(owner, text.c_str(), app ? app->Title().c_str() : "Tarvel Pro", flags);
+    return MessageBoxA(owner, text.c_str(), app ? app->Title().c_str() : ProgramTitle, flags);
 }
 
 } // namespace tarvel::ui

@@ -2,9 +2,10 @@
 // which refuses values the configuration file cannot carry before it copies and saves anything.
 #include "ui/settings.h"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <memory>
-#include <type_traits>
 #include <utility>
 
 #include "app/config.h"
@@ -70,17 +71,17 @@ constexpr std::array<ControlDef<S>, 20> SettingsControls{{
      S::TabSheet2},
 }};
 
-struct RegionDeleter {
-    void operator()(HRGN region) const { DeleteObject(region); }
-};
-using Region = std::unique_ptr<std::remove_pointer_t<HRGN>, RegionDeleter>;
-
-constexpr const char* PageCaptions[] = {"Basic settings", "Dial Up"};
+// The pages in the order of their tabs; each tab is captioned with its page's caption.
 constexpr int Pages[] = {S::TabSheet1, S::TabSheet2};
 
 // The page that holds a field, for showing it before the field takes the focus.
 int PageOf(int id) {
-    return id == S::edsPasswd || id == S::lstEntries || id == S::chkDialup ? 1 : 0;
+    for (const auto& row : SettingsControls) {
+        if (row.id != id) continue;
+        const auto page = std::find(std::begin(Pages), std::end(Pages), row.parent);
+        return page == std::end(Pages) ? 0 : static_cast<int>(page - std::begin(Pages));
+    }
+    return 0;
 }
 
 } // namespace
@@ -120,11 +121,12 @@ bool TfrmSettings::Create(HWND owner) {
     if (!CreateControls<S>(SettingsControls)) return false;
 
     HWND tabs = Control(PageControl1);
-    for (int i = 0; i < 2; ++i) {
+    for (std::size_t i = 0; i < std::size(Pages); ++i) {
+        std::string caption = Text(Pages[i]);
         TCITEMA item{};
         item.mask = TCIF_TEXT;
-        item.pszText = const_cast<char*>(PageCaptions[i]);
-        SendMessageA(tabs, TCM_INSERTITEMA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+        item.pszText = caption.data();
+        SendMessageA(tabs, TCM_INSERTITEMA, i, reinterpret_cast<LPARAM>(&item));
     }
     // The pages are siblings laid over the display area. The tab strip comes before them in the tab
     // sequence, so it lies above them; its window region leaves out the display area, so that it
@@ -134,10 +136,10 @@ bool TfrmSettings::Create(HWND owner) {
     SendMessageA(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
     RECT whole{};
     GetWindowRect(tabs, &whole);
-    Region strip(CreateRectRgn(0, 0, whole.right - whole.left, whole.bottom - whole.top));
-    const Region display(CreateRectRgnIndirect(&area));
-    CombineRgn(strip.get(), strip.get(), display.get(), RGN_DIFF);
-    if (SetWindowRgn(tabs, strip.get(), FALSE)) (void)strip.release(); // the window owns it now
+    UniqueRegion strip(CreateRectRgn(0, 0, whole.right - whole.left, whole.bottom - whole.top));
+    const UniqueRegion display(CreateRectRgnIndirect(&area));
+    CombineRgn(strip.Get(), strip.Get(), display.Get(), RGN_DIFF);
+    if (SetWindowRgn(tabs, strip.Get(), FALSE)) strip.Release(); // the window owns it now
     MapWindowPoints(tabs, Handle(), reinterpret_cast<POINT*>(&area), 2);
     for (int page : Pages)
         SetWindowPos(Control(page), nullptr, area.left, area.top, area.right - area.left,
@@ -220,7 +222,7 @@ void TfrmSettings::cmdOkClick() {
     s.UseDialup = SendMessageA(Control(chkDialup), BM_GETCHECK, 0, 0) == BST_CHECKED;
     state_.SettingsOpen = false;
     HWND owner = GetWindow(Handle(), GW_OWNER);
-    CloseAndRelease();
+    CloseLater();
     try {
         SaveConfiguration(s, state_.configPath);
     } catch (const ConfigError& error) {
@@ -229,7 +231,7 @@ void TfrmSettings::cmdOkClick() {
 }
 
 void TfrmSettings::cmdCancelClick() {
-    CloseAndRelease();
+    CloseLater();
     state_.SettingsOpen = false;
 }
 
@@ -239,7 +241,7 @@ void TfrmSettings::cmdMailToClick() {
 
 void TfrmSettings::PageControl1Change() {
     const int active = ActivePage();
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < static_cast<int>(std::size(Pages)); ++i)
         ShowWindow(Control(Pages[i]), i == active ? SW_SHOW : SW_HIDE);
 }
 
@@ -260,26 +262,15 @@ LRESULT TfrmSettings::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     return Form::HandleMessage(message, wParam, lParam);
 }
 
-void TfrmSettings::CloseAndRelease() {
-    Hide();
-    // Destroyed once the pending messages have been handled; dropped if the dialog goes before that.
-    Post([this] { Close(); });
-}
-
 TfrmSettings* OpenSettings(std::unique_ptr<TfrmSettings>& frmSettings, SharedState& state, HWND owner,
                            SettingsServices services) {
-    if (!state.SettingsOpen || !frmSettings || !frmSettings->Handle()) {
-        auto dialog = std::make_unique<TfrmSettings>(state, std::move(services));
-        frmSettings.reset(); // the released dialog before it, whose window is gone or going
-        if (!dialog->Create(owner)) {
-            state.SettingsOpen = false;
-            return nullptr;
-        }
-        frmSettings = std::move(dialog);
-    }
+    TfrmSettings* dialog = OpenOnce(frmSettings, state.SettingsOpen, owner, [&] {
+        return std::make_unique<TfrmSettings>(state, std::move(services));
+    });
+    if (!dialog) return nullptr;
     if (owner && IsIconic(owner)) ShowWindow(owner, SW_RESTORE);
-    frmSettings->Show();
-    return frmSettings.get();
+    dialog->Show();
+    return dialog;
 }
 
 } // namespace tarvel::ui

@@ -79,8 +79,6 @@ protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    void CloseAndRelease();
-
     SharedState& state_;
     SettingsServices services_;
 };

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "ui/messages.h"
+
 namespace tarvel::ui {
 
 namespace {
@@ -38,7 +40,7 @@ NotifyIconRecord TTaskIcon::Fill() const {
     record.hWnd = handle_;
     record.uID = static_cast<UINT>(id_);
     record.uFlags = TaskIconFlags;
-    record.uCallbackMessage = TaskIconMessage;
+    record.uCallbackMessage = WM_TRAY_NOTIFY;
     record.hIcon = icon_.Handle();
     // Longer hints are cut to the 63 characters the field holds before its NUL.
     std::size_t length = std::min(hint_.size(), sizeof record.szTip - 1);

@@ -1,5 +1,5 @@
 // The notification-area icon (TTaskIcon): one icon with a tip, added, updated and removed through the
-// shell; the shell's mouse notifications go to the window named in Handle.
+// shell; the shell's mouse notifications (WM_TRAY_NOTIFY) go to the window named in Handle.
 #pragma once
 
 #include <windows.h>
@@ -30,7 +30,6 @@ static_assert(offsetof(NotifyIconRecord, hIcon) == offsetof(NOTIFYICONDATAA, hIc
 static_assert(offsetof(NotifyIconRecord, szTip) == offsetof(NOTIFYICONDATAA, szTip));
 
 inline constexpr UINT TaskIconFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP; // 7
-inline constexpr UINT TaskIconMessage = WM_USER;                        // 1024
 
 // The shell entry all requests go through; tests replace it to watch or refuse them.
 using ShellNotifyFunction = std::function<BOOL(DWORD message, NOTIFYICONDATAA* data)>;

@@ -26,11 +26,6 @@ void Timer::SetEnabled(bool enabled) {
     }
 }
 
-void Timer::SetInterval(UINT intervalMs) {
-    interval_ = intervalMs;
-    if (enabled_) SetEnabled(true);
-}
-
 void Timer::Fire() {
     // A tick may already be queued when the timer is stopped: it is dropped.
     if (enabled_ && onTimer_) onTimer_();

@@ -20,8 +20,6 @@ public:
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool enabled);
     UINT Interval() const { return interval_; }
-    // A running timer starts its interval anew.
-    void SetInterval(UINT intervalMs);
     UINT_PTR Id() const { return id_; }
 
     // Called by the owner on WM_TIMER with this timer's id.
@@ -30,7 +28,7 @@ public:
 private:
     Form& owner_;
     UINT_PTR id_;
-    UINT interval_;
+    const UINT interval_;
     std::function<void()> onTimer_;
     bool enabled_ = false;
 };

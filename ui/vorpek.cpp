@@ -5,6 +5,7 @@
 
 #include "res/resource.h"
 #include "ui/file_dialog.h"
+#include "ui/messages.h"
 #include "ui/namelist.h"
 
 namespace tarvel::ui {
@@ -18,6 +19,8 @@ using M = TfrmMain;
 constexpr FormLayout MainLayout{
     "TfrmMain", "Tarvel Pro", WS_OVERLAPPED | WS_CAPTION | WS_CLIPCHILDREN, 0, 176, 130, 357, 360};
 
+constexpr const char* TrayHint = "Tarvel Pro";
+constexpr const char* AttachDialogTitle = "Select file to attach";
 constexpr const char* NameHint = "Select the name of the person you want to send mail to or enter a new.";
 constexpr const char* EmailHint = "Enter the e-mail of the person you want to send mail to. You can enter "
                                   "multiple and separate them with ;";
@@ -108,7 +111,7 @@ bool TfrmMain::Create() {
 
 void TfrmMain::FormCreate() {
     taskIcon_.SetHandle(Handle());
-    taskIcon_.SetHint("Tarvel Pro");
+    taskIcon_.SetHint(TrayHint);
     TIcon image;
     // A missing or unreadable image file leaves the program's own icon in the tray.
     if (!image.LoadFromFile(options_.exeFolder + "zembrix.ico")) image.LoadFromResource(IDI_MAINICON);
@@ -118,6 +121,8 @@ void TfrmMain::FormCreate() {
     // The compose fields are empty at creation: filling the names is all there is to do.
     RefreshNameList(*this, settings_);
     if (!options_.mailToMode) {
+        // Again: in tray mode the icon is the only way to the window, so an add the shell refused above
+        // gets a second try.
         taskIcon_.SetEnabled(true);
         Hide();
     } else {
@@ -141,7 +146,7 @@ void TfrmMain::edsEmailChange() {
 }
 
 void TfrmMain::Button1Click() {
-    std::vector<std::string> files = PickFiles(Handle(), "Select file to attach");
+    std::vector<std::string> files = PickFiles(Handle(), AttachDialogTitle);
     if (files.empty()) return;
     std::string joined;
     for (const std::string& file : files) {
@@ -203,7 +208,7 @@ void TfrmMain::AboutOndrix1Click() {
 }
 
 LRESULT TfrmMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == TaskIconMessage) {
+    if (message == WM_TRAY_NOTIFY) {
         // The tray icon's callback: only our icon 0, and only a released button counts.
         if (wParam == 0) {
             if (lParam == WM_LBUTTONUP) {

@@ -9,17 +9,30 @@
 
 namespace tarvel::ui {
 
-Window::~Window() { Destroy(); }
+namespace {
+
+using Job = std::function<void()>;
+
+// The job a WM_TARVEL_RUN message carries, owned again by whoever takes it off the queue.
+std::unique_ptr<Job> TakeJob(LPARAM lParam) {
+    return std::unique_ptr<Job>(reinterpret_cast<Job*>(lParam));
+}
+
+} // namespace
+
+Window::~Window() {
+    Destroy();
+}
 
 void Window::Destroy() {
-    if (hwnd_) DestroyWindow(hwnd_);  // WM_NCDESTROY clears hwnd_
+    if (hwnd_) DestroyWindow(hwnd_); // WM_NCDESTROY clears hwnd_
 }
 
 bool Window::Post(std::function<void()> fn) const {
     if (!hwnd_) return false;
-    auto job = std::make_unique<std::function<void()>>(std::move(fn));
+    auto job = std::make_unique<Job>(std::move(fn));
     if (!PostMessageA(hwnd_, WM_TARVEL_RUN, 0, reinterpret_cast<LPARAM>(job.get()))) return false;
-    job.release();  // the window procedure owns it now
+    job.release(); // the window procedure owns it now
     return true;
 }
 
@@ -40,8 +53,8 @@ void Window::RegisterClassOnce(const char* className, UINT style, HICON icon, HB
     RegisterClassExA(&wc);
 }
 
-bool Window::Create(const char* className, DWORD exStyle, const char* title, DWORD style, int x, int y, int width,
-                    int height, HWND parent, HMENU menu) {
+bool Window::Create(const char* className, DWORD exStyle, const char* title, DWORD style, int x, int y,
+                    int width, int height, HWND parent, HMENU menu) {
     return CreateWindowExA(exStyle, className, title, style, x, y, width, height, parent, menu,
                            GetModuleHandleA(nullptr), this) != nullptr;
 }
@@ -66,7 +79,7 @@ LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARA
         self = reinterpret_cast<Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     }
     if (message == WM_TARVEL_RUN) {
-        std::unique_ptr<std::function<void()>> job(reinterpret_cast<std::function<void()>*>(lParam));
+        const std::unique_ptr<Job> job = TakeJob(lParam);
         if (self && *job) (*job)();
         return 0;
     }
@@ -83,7 +96,7 @@ LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARA
                 PostQuitMessage(static_cast<int>(msg.wParam));
                 break;
             }
-            delete reinterpret_cast<std::function<void()>*>(msg.lParam);
+            TakeJob(msg.lParam); // dropped, not run
         }
         self->Destroyed();
         return result;

@@ -39,7 +39,7 @@ bool SameSettings(const Settings& a, const Settings& b) {
 }
 
 class ConfigFile : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         dir_ = fs::temp_directory_path() / (std::string("tarvel-config-") + info->name());

@@ -87,7 +87,7 @@ std::optional<std::string> GetText(HKEY root, const char* path, const char* name
 } // namespace
 
 class ProgramLocation : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { DeleteTree(HKEY_CURRENT_USER, TarvelKey); }
     void TearDown() override { DeleteTree(HKEY_CURRENT_USER, TarvelKey); }
 };
@@ -112,7 +112,7 @@ TEST(ProgramFile, PathOfTheRunningProgram) {
 
 // Keeps the prefix's own "mailto:" command key as it was, whatever the test does to it.
 class MailtoHandler : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         existed_ = KeyExists(HKEY_LOCAL_MACHINE, MailtoKey);
         if (existed_) saved_ = GetText(HKEY_LOCAL_MACHINE, MailtoKey, nullptr);
@@ -148,7 +148,7 @@ TEST_F(MailtoHandler, MissingKeyFailsAndIsNotCreated) {
 }
 
 class ImportDefaults : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { Clean(); }
     void TearDown() override { Clean(); }
     static void Clean() {

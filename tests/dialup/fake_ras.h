@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/registry.h"
 #include "dialup/dialup.h"
 #include "dialup/fake_rasapi32/fake_ras_script.h"
 
@@ -25,16 +26,11 @@ using LibraryHandle = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryRel
 
 // The manager insists on the remote-access key on the NT family; Wine's prefix has it, make sure anyway.
 inline bool EnsureRasKey() {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\RAS", 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    return static_cast<bool>(tarvel::RegKey::OpenOrCreate(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\RAS"));
 }
 
 class FakeRas {
-  public:
+public:
     FakeRas() : module_(LoadLibraryA("rasapi32.dll")) {
         if (!module_) return;
         auto scriptFn = reinterpret_cast<FakeRasScriptFn>(
@@ -79,7 +75,7 @@ class FakeRas {
         std::strncpy(script_->storedCallbackNumber, callback, sizeof script_->storedCallbackNumber - 1);
     }
 
-  private:
+private:
     LibraryHandle module_;
     fake_ras::Script* script_ = nullptr;
 };
@@ -119,7 +115,7 @@ inline tarvel::RasPlatform RecordingPlatform(PlatformLog& log, FakeRas* fake) {
 
 // A fresh manager over the scripted library for each case, with the box and the pause recorded.
 class FakeRasTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(fake.Loaded()) << "the scripted rasapi32.dll beside the test was not loaded "
                                       "(WINEDLLOVERRIDES needs rasapi32=n,b)";

@@ -9,7 +9,7 @@
 using namespace dialup_test;
 
 class RasDial : public FakeRasTest {
-  protected:
+protected:
     void SetUp() override {
         FakeRasTest::SetUp();
         ASSERT_NO_FATAL_FAILURE(Load());

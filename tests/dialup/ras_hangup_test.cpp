@@ -6,7 +6,7 @@
 using namespace dialup_test;
 
 class RasHangUp : public FakeRasTest {
-  protected:
+protected:
     void SetUp() override {
         FakeRasTest::SetUp();
         ASSERT_NO_FATAL_FAILURE(Load());

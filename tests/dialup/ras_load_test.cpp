@@ -45,7 +45,7 @@ TEST(RasLoad, WineCountsAsWindowsNT) {
 
 // A key of this process only, so that parallel test processes do not see each other's changes.
 class RasKeyTest : public FakeRasTest {
-  protected:
+protected:
     void TearDown() override {
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath.c_str());
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\TarvelTests"); // fails while another process uses it

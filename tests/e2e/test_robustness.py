@@ -75,8 +75,8 @@ def test_killed_during_a_send_leaves_the_configuration_whole(start, tray_program
     assert drive.items(MAIN, Main.NAME) == ["Ann", "Bob"]
 
 
-def random_bytes(size, seed, without=b""):
-    data = bytearray(random.Random(seed).randbytes(size))
+def random_bytes(size, variant, without=b""):
+    data = bytearray(random.Random(variant).randbytes(size))
     return bytes(b for b in data if b not in without)
 
 

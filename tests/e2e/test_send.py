@@ -14,8 +14,8 @@ from harness import (BUILD, MAIN, SENT, WM_LBUTTONUP, Driver, Mailbox, Main, Pro
 ME = "me@example.com"
 
 
-def content(size, seed=0):
-    return random.Random(size * 7919 + seed).randbytes(size)
+def content(size, variant=0):
+    return random.Random(size * 7919 + variant).randbytes(size)
 
 
 def test_mailto_link_fills_the_fields_sends_and_ends(start, drive, mailbox):

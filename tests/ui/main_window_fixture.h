@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ui/application.h"
+#include "ui/messages.h"
 #include "ui/tasksrc.h"
 #include "ui/vorpek.h"
 #include "ui_support.h"
@@ -71,7 +72,7 @@ protected:
         Drain();
     }
     void Tray(WPARAM iconId, LPARAM mouse) {
-        PostMessageA(frm->Handle(), WM_USER, iconId, mouse);
+        PostMessageA(frm->Handle(), tarvel::ui::WM_TRAY_NOTIFY, iconId, mouse);
         Drain();
     }
     std::string Status() { return frm->Text(TfrmMain::lblProgress); }

@@ -7,10 +7,13 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <system_error>
 
+#include "net/loopback.h"
 #include "ui/application.h"
 
 namespace ui_test {
@@ -78,16 +81,8 @@ public:
         CreateDirectoryA(WinPath(unix_).c_str(), nullptr);
     }
     ~TempFolder() {
-        WIN32_FIND_DATAA data;
-        HANDLE find = FindFirstFileA((Win() + "\\*").c_str(), &data);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                std::string name = data.cFileName;
-                if (name != "." && name != "..") DeleteFileA((Win() + "\\" + name).c_str());
-            } while (FindNextFileA(find, &data));
-            FindClose(find);
-        }
-        RemoveDirectoryA(Win().c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(Win(), ignored);
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
@@ -102,18 +97,8 @@ private:
 
 // A port on 127.0.0.1 that nothing listens on right now.
 inline int FreePort() {
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(1, 1), &wsa);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = inet_addr("127.0.0.1");
-    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    int length = sizeof address;
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    closesocket(s);
-    WSACleanup();
-    return ntohs(address.sin_port);
+    const tarvel::test::WinSockSession winsock;
+    return std::stoi(tarvel::test::RefusingPort());
 }
 
 // One SMTP peer (tests/ui/smtp_peer.py) in its own folder; stopped when this object goes.
