@@ -20,7 +20,15 @@ ReplyWorker::~ReplyWorker() {
 void ReplyWorker::Post(std::string text) {
     {
         std::lock_guard lock(mutex_);
-        queue_.push_back(std::move(text));
+        queue_.push_back(Item{std::move(text), {}});
+    }
+    changed_.notify_all();
+}
+
+void ReplyWorker::Then(std::function<void()> notice) {
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(Item{{}, std::move(notice)});
     }
     changed_.notify_all();
 }
@@ -35,12 +43,15 @@ void ReplyWorker::Run() {
     for (;;) {
         changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (stopping_) return;
-        std::string text = std::move(queue_.front());
+        Item item = std::move(queue_.front());
         queue_.pop_front();
         busy_ = true;
         // The handler may take long (a whole transfer): Post must not wait for it.
         lock.unlock();
-        handler_(text);
+        if (item.notice)
+            item.notice();
+        else
+            handler_(item.text);
         lock.lock();
         busy_ = false;
         changed_.notify_all();

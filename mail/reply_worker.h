@@ -26,16 +26,25 @@ public:
 
     // Queues a copy of the text; returns at once. Safe from any thread.
     void Post(std::string text);
+    // Runs `notice` on the worker once every text posted before it has been handled, so that a
+    // waiting thread learns of it without blocking; dropped if the worker stops first.
+    void Then(std::function<void()> notice);
     // Waits until every queued text has been handled, at most `limit`; false on time-out.
     bool WaitIdle(std::chrono::milliseconds limit);
 
 private:
+    // A received text, or a notice when `notice` is set.
+    struct Item {
+        std::string text;
+        std::function<void()> notice;
+    };
+
     void Run();
 
     Handler handler_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<std::string> queue_;
+    std::deque<Item> queue_;
     bool busy_ = false;
     bool stopping_ = false;
     std::thread thread_; // last: starts once everything it uses exists

@@ -19,6 +19,7 @@ namespace tarvel {
 static_assert(sizeof(TSockets::AddressRecord) == sizeof(sockaddr_in), "connect takes a 16-byte record");
 
 TSockets::MessageBoxFunction TSockets::ShowMessageBox = &MessageBoxA;
+std::function<void()> TSockets::BeforeAddressLookup;
 
 namespace {
 
@@ -102,6 +103,7 @@ void TSockets::SConnect() {
     else
         remote_.port = htons(static_cast<u_short>(ToPortNumber(port_)));
 
+    if (BeforeAddressLookup) BeforeAddressLookup();
     char hostText[257];
     CopyToBuffer(ipAddr_, hostText);
     remote_.address = inet_addr(hostText);

@@ -41,6 +41,9 @@ public:
     using MessageBoxFunction =
         std::function<int(HWND owner, const char* text, const char* caption, UINT type)>;
     static MessageBoxFunction ShowMessageBox;
+    // Runs in SConnect, on its thread, just before the server's address is resolved: a lookup may take
+    // seconds, and tests stand in for such a slow name server with it.
+    static std::function<void()> BeforeAddressLookup;
 
     // Creates the component's hidden window on the calling thread, which then handles its notifications.
     TSockets();

@@ -121,7 +121,6 @@ public:
     Timer& Timer1() { return timer1_; }
     Timer& Timer2() { return timer2_; }
     Phase SendPhase() const { return phase_; }
-    const MainOptions& Options() const { return options_; }
 
 protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -140,6 +139,11 @@ private:
     // Whether a socket event on this thread belongs to the send under way.
     bool OwnSocketEvent(int socket);
     void StartSend(const SendJob& job);
+    void RunSendSteps(const SendJob& job);
+    // The send is over for the user at once; FinishSend follows when no worker is still inside it,
+    // so that this thread never waits for one.
+    void EndSend();
+    void TryFinishSend();
     void FinishSend();
     void JoinSendWorker();
 
@@ -156,9 +160,16 @@ private:
     UINT taskbarCreated_ = 0;
     Phase phase_ = Phase::Idle;
     bool userCancelled_ = false;
-    bool dialled_ = false; // the send under way asked for the dial-up line
-    int sendSocket_ = -1;  // the socket the send under way opened, once an event has named it
+    bool dialled_ = false;     // the send under way asked for the dial-up line
+    int sendSocket_ = -1;      // the socket the send under way opened, once an event has named it
+    bool ending_ = false;      // EndSend has run; FinishSend waits for the workers
+    DWORD endingSince_ = 0;    // GetTickCount when EndSend ran
+    bool drainQueued_ = false; // the reply worker has been asked to report once it has handled every text
+    bool drained_ = false;     // and it has
+    unsigned sendNumber_ = 0;  // tells a late report of an earlier send from one of this send
     DWORD uiThread_ = GetCurrentThreadId();
+    // The send worker is still dialling or connecting: the session and the socket are its own.
+    std::atomic<bool> starting_{false};
     std::thread sendWorker_;
     // Last: it is stopped first, while the session and the socket it uses still exist.
     ReplyWorker replies_;

@@ -23,8 +23,8 @@ constexpr std::string_view CancelledText = "Mail has been cancelled!";
 constexpr std::string_view NotSentText = "The connection ended before the mail was sent";
 constexpr std::string_view UnreadableAttachmentText = "Cannot read the attachment ";
 constexpr int ReceiveBufferSize = 4096;
-// How long the end of a send waits for replies read before the close to be handled.
-constexpr std::chrono::milliseconds ReplyDrainLimit{3000};
+// How long a transfer may go on after the server closed the connection before it is stopped.
+constexpr DWORD ReplyDrainLimitMs = 3000;
 
 // Percent of `sent` in `total`, in 64 bits without overflow for any size; 100 and above show full.
 int ProgressPercent(std::int64_t sent, std::int64_t total) {
@@ -96,15 +96,29 @@ void TfrmMain::cmdMakeClick() {
                 settings_.DialPassword};
     dialled_ = job.useDialup;
     sendSocket_ = -1;
+    ending_ = false;
+    drainQueued_ = false;
+    drained_ = false;
+    ++sendNumber_;
+    // The last send ended only after its worker had returned: this join does not wait.
     JoinSendWorker();
-    // A connect that came after the end of the last send must not leave its socket behind.
+    // Nothing of an earlier connection may linger into this one.
     if (sockets1_.SocketHandle() != -1) sockets1_.Disconnect();
     phase_ = Phase::Preparing;
+    starting_.store(true);
     sendWorker_ = std::thread([this, job] { StartSend(job); });
 }
 
-// Runs on the send worker: window changes go through Post.
+// The send worker: dial and connect, then tell the window that the session and the socket are no
+// longer being changed from here.
 void TfrmMain::StartSend(const SendJob& job) {
+    RunSendSteps(job);
+    starting_.store(false);
+    Post([this] { TryFinishSend(); });
+}
+
+// Runs on the send worker: window changes go through Post.
+void TfrmMain::RunSendSteps(const SendJob& job) {
     Post([this] { SetPosition(ProgressBar1, 0); });
     if (job.useDialup) {
         Post([this] { ShowStatus("Establishing ISP connection..."); });
@@ -143,7 +157,8 @@ bool TfrmMain::OwnSocketEvent(int socket) {
 }
 
 void TfrmMain::DataAvailable(TSockets&, int socket) {
-    if (!OwnSocketEvent(socket)) return;
+    // Once the send is ending, a text read now would reach the session after its outcome was taken.
+    if (!OwnSocketEvent(socket) || ending_) return;
     // Disable, then enable: the next tick comes a full interval later.
     timer1_.SetEnabled(false);
     timer1_.SetEnabled(true);
@@ -161,15 +176,25 @@ void TfrmMain::ErrorOccurred(TSockets&, int socket, int, const std::string& msg)
 }
 
 void TfrmMain::Sockets1SessionClosed(TSockets&, int socket) {
-    if (OwnSocketEvent(socket)) FinishSend();
+    if (OwnSocketEvent(socket)) EndSend();
 }
 
 void TfrmMain::Timer1Timer() {
     send_.IdleTicks.fetch_add(1);
-    if (send_.SendAborted.load()) {
-        FinishSend();
+    if (ending_) {
+        // After the server's close a transfer still going on can never be accepted: it gets a grace
+        // period, then it is stopped (after a cancel or a failure it has stopped already).
+        if (GetTickCount() - endingSince_ >= ReplyDrainLimitMs) send_.SendAborted.store(true);
+        TryFinishSend();
         return;
     }
+    if (send_.SendAborted.load()) {
+        EndSend();
+        return;
+    }
+    // The connect step (a name lookup may take seconds) holds the session: an abort now would wait
+    // for it here. The count goes on, so the time-out follows as soon as the step is over.
+    if (starting_.load()) return;
     if (send_.IdleTicks.load() >= options_.timeoutTicks) {
         send_.IdleTicks.store(0);
         AbortSmtpSession(session_, "TimeOut");
@@ -185,21 +210,41 @@ void TfrmMain::JoinSendWorker() {
     if (sendWorker_.joinable()) sendWorker_.join();
 }
 
-void TfrmMain::FinishSend() {
-    if (phase_ != Phase::Sending) return;
+void TfrmMain::EndSend() {
+    if (phase_ != Phase::Sending || ending_) return;
+    ending_ = true;
+    endingSince_ = GetTickCount();
+    // Timer1 keeps ticking until FinishSend: it stops a transfer that outlives the connection.
     timer2_.SetEnabled(false);
     SetPosition(ProgressBar1, 100);
-    // The send worker has done its part by now; it is joined before the next one starts, so that a
-    // slow name lookup can never hold up this thread.
-    timer1_.SetEnabled(false);
     SetText(cmdMake, SendCaption);
+    TryFinishSend();
+}
 
-    // Replies read before the close decide the outcome: let the session see them first. A transfer
-    // that does not end by itself is stopped.
-    if (!replies_.WaitIdle(ReplyDrainLimit)) {
-        send_.SendAborted.store(true);
-        replies_.WaitIdle(ReplyDrainLimit);
+void TfrmMain::TryFinishSend() {
+    if (phase_ != Phase::Sending || !ending_) return;
+    // Its worker posts here again when it returns.
+    if (starting_.load()) return;
+    // Replies read before the end decide the outcome: the session sees them first. A transfer being
+    // written stops within one send once SendAborted is set.
+    if (!drained_ && !replies_.WaitIdle(std::chrono::milliseconds(0))) {
+        if (!drainQueued_) {
+            drainQueued_ = true;
+            replies_.Then([this, send = sendNumber_] {
+                Post([this, send] {
+                    if (send != sendNumber_) return;
+                    drained_ = true;
+                    TryFinishSend();
+                });
+            });
+        }
+        return;
     }
+    FinishSend();
+}
+
+void TfrmMain::FinishSend() {
+    timer1_.SetEnabled(false);
     // Also after the server closed: no socket may be left for the next connect.
     if (sockets1_.SocketHandle() != -1) sockets1_.Disconnect();
 
@@ -220,6 +265,7 @@ void TfrmMain::FinishSend() {
     send_.SendAborted.store(false);
     userCancelled_ = false;
     sendSocket_ = -1;
+    ending_ = false;
     phase_ = Phase::Idle;
     TrimWorkingSet();
     // What the user typed is kept until the server has taken it.

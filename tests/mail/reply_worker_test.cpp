@@ -1,5 +1,6 @@
-// The reply worker alone and driving a session: arrival order, no overlap, own copies, and an
-// abort from another thread while the worker is inside a transfer or inside a failed command send.
+// The reply worker alone and driving a session: arrival order, no overlap, own copies, notices behind
+// the texts, and an abort from another thread while the worker is inside a transfer or inside a failed
+// command send.
 #include "mail/reply_worker.h"
 #include "mail/session_transcript.h"
 
@@ -7,8 +8,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -69,6 +72,36 @@ TEST(ReplyWorker, StoppingDropsWaitingTextsAndWaitsForTheRunningOne) {
     }
     EXPECT_GE(handled, 1) << "the running call was allowed to finish";
     EXPECT_LT(handled, 50) << "the waiting texts were dropped";
+}
+
+TEST(ReplyWorker, ANoticeRunsAfterTheTextsBeforeItAndBeforeTheTextsAfterIt) {
+    std::vector<std::string> seen;
+    std::mutex lock;
+    std::condition_variable noticed;
+    bool done = false;
+    {
+        ReplyWorker worker([&](std::string_view text) {
+            std::this_thread::sleep_for(1ms); // the notice must not overtake a text that takes its time
+            std::lock_guard guard(lock);
+            seen.emplace_back(text);
+        });
+        worker.Post("1");
+        worker.Post("2");
+        worker.Then([&] {
+            std::lock_guard guard(lock);
+            seen.emplace_back("notice");
+            done = true;
+            noticed.notify_all();
+        });
+        worker.Post("3");
+        {
+            // The caller is told without waiting for the worker itself.
+            std::unique_lock guard(lock);
+            AwaitOrDie(noticed.wait_for(guard, 20s, [&] { return done; }), "the notice");
+        }
+        AwaitOrDie(worker.WaitIdle(20s), "the queue");
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "notice", "3"}));
 }
 
 class SessionOnWorker : public test::SessionFixture {

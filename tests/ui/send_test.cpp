@@ -1,7 +1,10 @@
 // Whole sends from frmMain to SMTP peers on 127.0.0.1: delivered, refused connection, a server that
-// stops answering, Cancel in the middle of a large attachment, closing the program during a send, and
-// socket notifications that belong to no send or to an earlier one.
+// stops answering, Cancel in the middle of a large attachment, closing the program during a send,
+// socket notifications that belong to no send or to an earlier one, and a window thread that never
+// waits for a worker (a close during a transfer, a slow name lookup).
 #include "main_window_fixture.h"
+
+#include <atomic>
 
 using ui_test::MainWindowTest;
 using ui_test::PumpUntil;
@@ -313,4 +316,126 @@ TEST_F(SendTest, ACancelAfterTheServerRefusedShowsTheRefusal) {
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "550 No such user\r\n") << "the server's answer, not \"Mail has been cancelled!\"";
     EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "body");
+}
+
+TEST_F(SendTest, AServerCloseDuringATransferNeverHoldsUpTheWindow) {
+    SmtpPeer peer("stall");
+    ASSERT_TRUE(peer.Ready());
+    UsePeer(peer);
+    ui_test::TempFolder folder;
+    std::string big = folder.WinFile("big.bin");
+    ui_test::WriteFile(big, Repeat(std::string(1024, 'c'), 16 * 1024)); // more than the socket buffers hold
+    Open();
+    Compose("bob@example.com", "Closed", "body stays", big);
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitTransfer()) << Status();
+    ASSERT_EQ(frm->Session().State(), tarvel::SessionState::ssData) << "the writer waits for room";
+
+    // The server's close while the writer is stuck: the handler returns at once, the send is over for
+    // the user, and it ends for good when the writer has been stopped.
+    SendMessageA(frm->Sockets1().Handle(), WM_USER, static_cast<WPARAM>(frm->Sockets1().SocketHandle()),
+                 WSAMAKESELECTREPLY(FD_CLOSE, 0));
+    EXPECT_EQ(frm->SendPhase(), TfrmMain::Phase::Sending) << "the window waited for the writer: " << Status();
+    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Send");
+    ASSERT_TRUE(WaitIdle()) << Status();
+    EXPECT_EQ(Status(), "The connection ended before the mail was sent");
+    ExpectIdleAfterEnd();
+    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "body stays");
+    EXPECT_LT(frm->Shared().BytesSent.load(), frm->Shared().BytesTotal.load()) << "stopped part way";
+}
+
+namespace {
+
+// A name server that takes its time: SConnect waits in its address lookup until the test lets it go,
+// or a few seconds at most. Static, because the send worker may still be inside when a test fails.
+struct SlowLookup {
+    static inline std::atomic<bool> entered{false};
+    static inline std::atomic<bool> released{false};
+    static inline std::atomic<bool> ranOut{false}; // the limit ended the wait, not the test
+    static void Wait() {
+        entered = true;
+        for (int i = 0; i < 5000 && !released; ++i)
+            Sleep(1);
+        ranOut = !released;
+    }
+};
+
+class SlowLookupTest : public SendTest {
+protected:
+    SlowLookupTest() {
+        SlowLookup::entered = false;
+        SlowLookup::released = false;
+        SlowLookup::ranOut = false;
+        tarvel::TSockets::BeforeAddressLookup = [] { SlowLookup::Wait(); };
+    }
+    ~SlowLookupTest() override {
+        SlowLookup::released = true;
+        frm.reset(); // joins the send worker before the hook goes
+        tarvel::TSockets::BeforeAddressLookup = nullptr;
+    }
+    // Sending, with the send worker inside the lookup.
+    bool WaitLookup() {
+        return PumpUntil([] { return SlowLookup::entered.load(); }, 20000) &&
+               PumpUntil([this] { return frm->Text(TfrmMain::cmdMake) == "&Cancel"; }, 20000);
+    }
+    // Lets Timer1 tick `count` more times, or stops early when the send has ended.
+    void Ticks(int count) {
+        const int until = frm->Shared().IdleTicks.load() + count;
+        PumpUntil(
+            [&] {
+                return frm->SendPhase() == TfrmMain::Phase::Idle || frm->Shared().IdleTicks.load() >= until;
+            },
+            20000);
+    }
+};
+
+} // namespace
+
+TEST_F(SlowLookupTest, ACancelDuringTheLookupEndsOnlyOnceTheConnectStepIsOver) {
+    SmtpPeer peer("mute");
+    ASSERT_TRUE(peer.Ready());
+    UsePeer(peer);
+    options.timeoutTicks = 1000;
+    Open();
+    Compose("bob@example.com", "Slow", "kept");
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitLookup()) << Status();
+
+    Click(TfrmMain::cmdMake); // Cancel
+    Ticks(3);
+    // The worker still owns the session and the socket: ending now would leave its socket behind.
+    EXPECT_EQ(frm->SendPhase(), TfrmMain::Phase::Sending) << Status();
+    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Send") << "over for the user";
+
+    SlowLookup::released = true;
+    ASSERT_TRUE(WaitIdle()) << Status();
+    EXPECT_FALSE(SlowLookup::ranOut.load());
+    EXPECT_EQ(Status(), "Mail has been cancelled!");
+    ExpectIdleAfterEnd();
+    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "kept");
+}
+
+TEST_F(SlowLookupTest, ATimeOutDuringTheLookupWaitsForItInsteadOfHoldingUpTheWindow) {
+    SmtpPeer peer("mute");
+    ASSERT_TRUE(peer.Ready());
+    UsePeer(peer);
+    options.timeoutTicks = 2;
+    Open();
+    Compose("bob@example.com", "Slow", "kept");
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitLookup()) << Status();
+
+    // Past the count: an abort now would wait on this thread for the connect step to give up the session.
+    const int until = frm->Shared().IdleTicks.load() + 4;
+    ASSERT_TRUE(PumpUntil(
+        [&] { return frm->Shared().IdleTicks.load() >= until || SlowLookup::ranOut.load(); }, 20000));
+    EXPECT_FALSE(SlowLookup::ranOut.load()) << "the window's thread was held up by the lookup";
+    EXPECT_EQ(frm->SendPhase(), TfrmMain::Phase::Sending);
+    EXPECT_FALSE(frm->Shared().SendAborted.load());
+
+    SlowLookup::released = true;
+    ASSERT_TRUE(WaitIdle()) << Status();
+    EXPECT_EQ(Status(), "TimeOut");
+    ExpectIdleAfterEnd();
+    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "kept");
 }
