@@ -195,6 +195,12 @@ void TfrmMain::Timer1Timer() {
     // The connect step (a name lookup may take seconds) holds the session: an abort now would wait
     // for it here. The count goes on, so the time-out follows as soon as the step is over.
     if (starting_.load()) return;
+    // A server that answers "QUIT" with anything but 221 gets its connection closed by the session,
+    // and that close raises no event: the send is over, so it ends now instead of at the time-out.
+    if (session_.State() == SessionState::ssIdle && sockets1_.SocketHandle() == -1) {
+        EndSend();
+        return;
+    }
     if (send_.IdleTicks.load() >= options_.timeoutTicks) {
         send_.IdleTicks.store(0);
         AbortSmtpSession(session_, "TimeOut");

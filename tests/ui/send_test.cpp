@@ -156,6 +156,19 @@ TEST_F(SendTest, InMailToModeAFailedSendLeavesTheWindowForAnotherTry) {
     EXPECT_FALSE(peer.Message(1).empty());
 }
 
+TEST_F(SendTest, AServerThatAnswersQuitWithout221EndsTheSendAtOnce) {
+    SmtpPeer peer("noquit");
+    ASSERT_TRUE(peer.Ready());
+    UsePeer(peer);
+    Open();  // the default 30 ticks: waiting for the time-out would take half a minute
+    Compose("bob@example.com", "Quit", "answered with 250");
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitIdle(8000)) << Status();
+    EXPECT_EQ(Status(), "Mail has been sent!");
+    ExpectIdleAfterEnd();
+    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "");
+}
+
 TEST_F(SendTest, AServerThatStopsAnsweringEndsWithTimeOut) {
     SmtpPeer peer("mute");
     ASSERT_TRUE(peer.Ready());

@@ -6,6 +6,7 @@
 MODE store: aiosmtpd; each accepted message is written to FOLDER/message-N.json (envelope and content).
 MODE stall: answers the commands, then after "354" reads nothing more (a transfer that cannot finish).
 MODE mute:  sends the greeting, then reads and never answers.
+MODE noquit: takes the message, then answers "QUIT" with 250 instead of 221 and keeps the connection open.
 
 FOLDER/ready appears once the port listens. The peer ends when FOLDER/stop appears, when the test
 process that started it is gone, or after a few minutes at most; it then writes FOLDER/gone.
@@ -67,7 +68,7 @@ def store(port, folder):
     return controller.stop
 
 
-def scripted(port, stall):
+def scripted(port, mode):
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", port))
@@ -76,7 +77,7 @@ def scripted(port, stall):
 
     def serve(conn):
         conn.sendall(b"220 peer ready\r\n")
-        if not stall:
+        if mode == "mute":
             while conn.recv(65536):
                 pass
             return
@@ -88,6 +89,16 @@ def scripted(port, stall):
             buffer += data
             while b"\r\n" in buffer:
                 line, buffer = buffer.split(b"\r\n", 1)
+                if line.upper().startswith(b"DATA") and mode == "noquit":
+                    conn.sendall(b"354 go ahead\r\n")
+                    while b"\r\n.\r\n" not in buffer:
+                        data = conn.recv(65536)
+                        if not data:
+                            return
+                        buffer += data
+                    buffer = buffer.split(b"\r\n.\r\n", 1)[1]
+                    conn.sendall(b"250 accepted\r\n")
+                    continue
                 if line.upper().startswith(b"DATA"):
                     conn.sendall(b"354 go ahead\r\n")
                     # Read nothing more: the client's send buffer fills and its writer waits.
@@ -120,7 +131,7 @@ def main():
     if mode == "store":
         stop = store(port, folder)
     else:
-        stop = scripted(port, stall=(mode == "stall"))
+        stop = scripted(port, mode)
     mark(folder, "ready")
     try:
         wait_for_end(folder, parent)
