@@ -25,13 +25,14 @@ Window::~Window() {
 }
 
 void Window::Destroy() {
-    if (hwnd_) DestroyWindow(hwnd_); // WM_NCDESTROY clears hwnd_
+    if (HWND hwnd = hwnd_.load()) DestroyWindow(hwnd); // WM_NCDESTROY clears hwnd_
 }
 
 bool Window::Post(std::function<void()> fn) const {
-    if (!hwnd_) return false;
+    HWND hwnd = hwnd_.load();
+    if (!hwnd) return false;
     auto job = std::make_unique<Job>(std::move(fn));
-    if (!PostMessageA(hwnd_, WM_TARVEL_RUN, 0, reinterpret_cast<LPARAM>(job.get()))) return false;
+    if (!PostMessageA(hwnd, WM_TARVEL_RUN, 0, reinterpret_cast<LPARAM>(job.get()))) return false;
     job.release(); // the window procedure owns it now
     return true;
 }
@@ -65,7 +66,7 @@ bool Window::CreateMessageOnly(const char* className) {
 }
 
 LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd_, message, wParam, lParam);
+    return DefWindowProcA(hwnd_.load(), message, wParam, lParam);
 }
 
 LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -16,7 +17,7 @@ public:
     Window& operator=(const Window&) = delete;
     virtual ~Window();
 
-    HWND Handle() const { return hwnd_; }
+    HWND Handle() const { return hwnd_.load(); }
     void Destroy();
 
     // Runs `fn` on the thread that owns the window, after the messages already queued. Safe from any
@@ -38,7 +39,8 @@ protected:
 
 private:
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    HWND hwnd_ = nullptr;
+    // Read by Post() on worker threads while the owner's thread may be destroying the window.
+    std::atomic<HWND> hwnd_{nullptr};
 };
 
 } // namespace tarvel::ui
