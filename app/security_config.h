@@ -10,16 +10,12 @@
 #include <vector>
 
 #include "app/config.h"
+#include "mail/session_security.h"
 
 namespace tarvel {
 
 inline constexpr const char* SecurityFileName = "zembrix.ini";
 
-enum class SecurityMode {
-    None,     // plain SMTP, as always
-    StartTls, // plain connect, then STARTTLS before anything else
-    Implicit, // TLS from the first byte (port 465)
-};
 
 // The texts stored in the file and shown in the settings dialog: "None", "STARTTLS", "SSL/TLS".
 const char* SecurityModeText(SecurityMode mode);

@@ -1,7 +1,9 @@
 // What the SMTP session needs of a connection: the socket component implements it, tests script it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace tarvel {
@@ -29,6 +31,22 @@ public:
     virtual SendResult RawSend(const char* data, std::size_t length) = 0;
     // Waits until the socket can take more bytes, at most timeoutMs; false on time-out or error.
     virtual bool WaitWritable(int timeoutMs) = 0;
+
+    // Turns the open connection into a TLS one: the handshake, then the server's certificate checked
+    // for `serverName`. Everything sent and received afterwards goes through TLS.
+    struct TlsRequest {
+        std::string serverName;
+        // Received text handed to the session since the connect: text that was received in the clear
+        // beyond this may have been injected before the handshake and must be refused.
+        std::uint64_t plaintextConsumed = 0;
+        const std::atomic<bool>* cancel = nullptr; // ends the handshake when set
+    };
+    // Empty when the connection is now encrypted, else the text that says why it is not; the
+    // connection is then unusable and the session closes it.
+    virtual std::string StartTls(const TlsRequest& request) {
+        (void)request;
+        return "This connection cannot be encrypted";
+    }
 };
 
 } // namespace tarvel

@@ -39,6 +39,16 @@ const char* SessionStateName(SessionState state) {
         return "ssDataEnd";
     case SessionState::ssQuit:
         return "ssQuit";
+    case SessionState::ssEhlo:
+        return "ssEhlo";
+    case SessionState::ssStartTls:
+        return "ssStartTls";
+    case SessionState::ssAuth:
+        return "ssAuth";
+    case SessionState::ssAuthLogin:
+        return "ssAuthLogin";
+    case SessionState::ssAuthUser:
+        return "ssAuthUser";
     }
     return "?";
 }
@@ -73,6 +83,9 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
     replies_.Clear();
     recipientIndex_ = 0;
     messageIndex_ = 0;
+    server_ = server;
+    encrypted_ = false;
+    received_ = 0;
     if (messages_.empty()) {
         current_ = nullptr;
         SetState(SessionState::ssIdle);
@@ -91,12 +104,14 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
         return false;
     }
     // A connect that failed at once has been reported through Abort on this thread already.
+    if (!send_.SendAborted.load() && security_.mode == SecurityMode::Implicit) BeginTls();
     return !send_.SendAborted.load();
 }
 
 void SmtpSession::HandleReply(std::string_view chunk) {
     std::lock_guard lock(mutex_);
     Running running(*this);
+    received_ += chunk.size();
     if (State() != SessionState::ssIdle && !send_.SendAborted.load()) {
         replies_.Append(chunk);
         while (State() != SessionState::ssIdle && !send_.SendAborted.load()) {
@@ -112,7 +127,10 @@ void SmtpSession::HandleReply(std::string_view chunk) {
     }
     // A cancel or a failure ends the session's part here; the main window closes the connection.
     if (send_.SendAborted.load()) SetState(SessionState::ssIdle);
-    if (State() == SessionState::ssIdle) replies_.Clear();
+    if (State() == SessionState::ssIdle) {
+        replies_.Clear();
+        WipeSecret(security_.password);
+    }
 }
 
 void SmtpSession::Abort(const std::string& text) {
@@ -164,6 +182,16 @@ void SmtpSession::OnReply(const SmtpReply& reply) {
         return OnDataEnd(reply);
     case SessionState::ssQuit:
         return OnQuit(reply);
+    case SessionState::ssEhlo:
+        return OnEhlo(reply);
+    case SessionState::ssStartTls:
+        return OnStartTls(reply);
+    case SessionState::ssAuth:
+        return OnAuth(reply);
+    case SessionState::ssAuthLogin:
+        return OnAuthLogin(reply);
+    case SessionState::ssAuthUser:
+        return OnAuthUser(reply);
     }
 }
 
@@ -172,8 +200,7 @@ void SmtpSession::OnReply(const SmtpReply& reply) {
 
 void SmtpSession::OnGreeting(const SmtpReply& reply) {
     if (reply.code == CodeReady) {
-        SetState(SessionState::ssHelo);
-        Send("HELO " + connection_.GetLocalHostName());
+        SendHello();
     } else if (Refuses(reply.code)) {
         // The server refuses the whole session: no transaction to go on with.
         current_->Status = reply.text;
@@ -286,6 +313,7 @@ void SmtpSession::RecordLocalFailure(std::string_view text) {
 
 void SmtpSession::EndAfterFailure(const std::string& text) {
     replies_.Clear();
+    WipeSecret(security_.password);
     if (State() == SessionState::ssIdle) return;
     // The synthetic reply meets the ssQuit rule for codes other than 221: "QUIT", then Disconnect.
     SetState(SessionState::ssQuit);

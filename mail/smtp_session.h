@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -12,6 +14,7 @@
 #include "mail/message.h"
 #include "mail/reply_assembler.h"
 #include "mail/send_state.h"
+#include "mail/session_security.h"
 #include "mail/smtp_connection.h"
 
 namespace tarvel {
@@ -26,6 +29,12 @@ enum class SessionState : int {
     ssData = 5,     // the reply to "DATA"
     ssDataEnd = 6,  // the reply to the end of the message text
     ssQuit = 7,     // the reply to "QUIT"
+    // Only when the connection is secured or a user name is set:
+    ssEhlo = 8,       // the reply to "EHLO"
+    ssStartTls = 9,   // the reply to "STARTTLS"
+    ssAuth = 10,      // the outcome of a log-on: the reply to "AUTH PLAIN" or to the password
+    ssAuthLogin = 11, // the request for the user name after "AUTH LOGIN"
+    ssAuthUser = 12,  // the request for the password after the user name
 };
 
 const char* SessionStateName(SessionState state);
@@ -54,6 +63,12 @@ public:
     // command send reported on the sending thread) it goes on at once.
     void Abort(const std::string& text);
 
+    // How the next Start secures the connection and logs on; None and no user: plain HELO as always.
+    // The password is wiped as soon as it has been sent or the session ends.
+    void SetSecurity(SessionSecurity security);
+    // Receives "Connecting securely..." and "Logging on..." on the session's thread.
+    void SetStatusSink(std::function<void(std::string_view)> sink) { statusSink_ = std::move(sink); }
+
     SessionState State() const { return state_.load(); }
     // Received bytes that wait for the end of a reply (takes the session's lock: not from a handler).
     std::size_t PendingReplyBytes();
@@ -72,6 +87,21 @@ private:
     void OnData(const SmtpReply& reply);
     void OnDataEnd(const SmtpReply& reply);
     void OnQuit(const SmtpReply& reply);
+
+    // The secure part of the session, in smtp_session_secure.cpp.
+    bool UsesEhlo() const;
+    void SendHello();
+    void OnEhlo(const SmtpReply& reply);
+    void OnStartTls(const SmtpReply& reply);
+    void OnAuth(const SmtpReply& reply);
+    void OnAuthLogin(const SmtpReply& reply);
+    void OnAuthUser(const SmtpReply& reply);
+    // The handshake; false when it failed, which has then ended the session.
+    bool BeginTls();
+    void SendSecret(std::string& command);
+    void ShowStatus(std::string_view text);
+    // A failure that ends the whole session, not only the current record: its text, then "QUIT".
+    void RefuseSession(std::string_view status);
 
     void SendNextRecipient();
     void Refuse(std::string_view status);
@@ -93,6 +123,12 @@ private:
     std::size_t recipientIndex_ = 0;
     std::size_t messageIndex_ = 0;
     TEmailMessage* current_ = nullptr; // Messages entry messageIndex_; null before the first Start
+
+    SessionSecurity security_;
+    std::function<void(std::string_view)> statusSink_;
+    std::string server_;
+    bool encrypted_ = false;
+    std::uint64_t received_ = 0; // bytes handed to HandleReply since Start
 };
 
 // The session's operations under the names the rest of the program knows them by.

@@ -42,6 +42,7 @@ public:
     // The log shows commands as sent, "<disconnect>", and "<data>" for each run of raw sends.
     static constexpr const char* DisconnectEntry = "<disconnect>";
     static constexpr const char* DataEntry = "<data>";
+    static constexpr const char* TlsEntry = "<tls>";
 
     // --- script ---
     std::string hostName = "testhost";
@@ -55,6 +56,8 @@ public:
     std::function<void(const std::string&)> onError; // the component's error event
     std::function<void()> afterRawSend;              // runs after each RawSend, e.g. to press Cancel
     const std::atomic<bool>* sendAborted = nullptr;
+    std::string tlsFailure;          // what StartTls answers; empty: the handshake succeeds
+    std::function<void()> duringTls; // runs inside StartTls, e.g. to press Cancel
 
     // --- record ---
     std::string ipAddr, port;
@@ -65,6 +68,7 @@ public:
     int waits = 0;
     std::size_t largestSend = 0;
     std::string wire;
+    std::vector<TlsRequest> tlsRequests;
 
     std::vector<std::string> Log() const {
         std::lock_guard lock(mutex_);
@@ -74,7 +78,8 @@ public:
         std::lock_guard lock(mutex_);
         std::vector<std::string> commands;
         for (const std::string& entry : log_)
-            if (entry != DisconnectEntry && entry != DataEntry) commands.push_back(entry);
+            if (entry != DisconnectEntry && entry != DataEntry && entry != TlsEntry)
+                commands.push_back(entry);
         return commands;
     }
     std::string Wire() const {
@@ -114,6 +119,16 @@ public:
         log_.push_back(DisconnectEntry);
     }
     std::string GetLocalHostName() override { return hostName; }
+    std::string StartTls(const TlsRequest& request) override {
+        {
+            std::lock_guard lock(mutex_);
+            log_.push_back(TlsEntry);
+            tlsRequests.push_back(request);
+        }
+        if (duringTls) duringTls();
+        if (request.cancel != nullptr && request.cancel->load()) return "cancelled during the handshake";
+        return tlsFailure;
+    }
 
     SendResult RawSend(const char* data, std::size_t length) override {
         SendResult result{};
