@@ -7,7 +7,7 @@ sudo_=""
 [ "$(id -u)" -eq 0 ] || sudo_="sudo"
 
 packages=(cmake make g++ g++-mingw-w64-i686-posix wine wine32:i386 xvfb googletest
-          python3-pytest python3-aiosmtpd nsis fonts-wine)
+          python3-pytest python3-aiosmtpd nsis fonts-wine openssl)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

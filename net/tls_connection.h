@@ -1,0 +1,97 @@
+// TLS over SChannel between the socket component and the SMTP session: the same connection interface,
+// plain until StartTls, then every command, message record and received text encrypted.
+#pragma once
+
+#include <windows.h>
+#define SECURITY_WIN32
+#include <security.h>
+#include <schannel.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "mail/smtp_connection.h"
+#include "net/certificate_check.h"
+#include "net/sockets.h"
+
+namespace tarvel {
+
+class TlsConnection final : public SmtpConnection {
+public:
+    // Asked on the handshake's thread when the certificate fails the check; true accepts it (a
+    // fingerprint the user trusted before, or the user's answer now). Unset: refused.
+    using TrustQuestion = std::function<bool(const std::string& serverName, const CertificateReport& report)>;
+
+    // Records put together into one send: four of 16 KiB take the writer's 64 KiB buffer at once.
+    static constexpr std::size_t RecordsPerSend = 4;
+    // The whole handshake, connect included for TLS from the first byte, as long as the window's time-out.
+    static constexpr DWORD HandshakeLimitMs = 30000;
+
+    explicit TlsConnection(TSockets& socket);
+    ~TlsConnection() override;
+    TlsConnection(const TlsConnection&) = delete;
+    TlsConnection& operator=(const TlsConnection&) = delete;
+
+    TrustQuestion AskTrust;
+
+    void SetIPAddr(const std::string& address) override { socket_.SetIPAddr(address); }
+    void SetPort(const std::string& port) override { socket_.SetPort(port); }
+    // Forgets the last connection's TLS state, then connects in the clear.
+    void SConnect() override;
+    void SetText(const std::string& text) override;
+    void Disconnect() override;
+    std::string GetLocalHostName() override { return socket_.GetLocalHostName(); }
+    SendResult RawSend(const char* data, std::size_t length) override;
+    bool WaitWritable(int timeoutMs) override { return socket_.WaitWritable(timeoutMs); }
+    std::string StartTls(const TlsRequest& request) override;
+
+    // The window's read on a data event: at most `length` bytes of text for the session (decrypted
+    // once TLS runs; empty while the handshake runs or a record is incomplete). In the clear it is
+    // the socket's read as always: the text ends at the first zero byte.
+    std::string Receive(int length);
+
+    bool Encrypted() const { return encrypted_.load(); }
+    // The encrypted records of the last RawSend and the sends that carried them (for the benchmark).
+    std::size_t LastRecords() const { return lastRecords_; }
+
+private:
+    std::string Handshake(const TlsRequest& request);
+    std::string CheckCertificate(const std::string& serverName);
+    bool SendAll(const char* data, std::size_t length, const std::atomic<bool>* cancel, DWORD deadline);
+    // Waits until the socket can be read, at most until `deadline`; false on cancel or time-out.
+    bool WaitReadable(const std::atomic<bool>* cancel, DWORD deadline);
+    // Encrypts up to RecordsPerSend records of `data` into out_, one after the other.
+    bool Encrypt(const char* data, std::size_t length);
+    // Decrypts the whole records that received_ holds into plain_; false when the peer's data is broken.
+    bool DecryptReceived();
+    void PostReadEvent();
+    void AnswerCloseNotify();
+    void Reset();
+    void Report(int error);
+
+    TSockets& socket_;
+    CredHandle credentials_{};
+    CtxtHandle context_{};
+    bool haveCredentials_ = false;
+    bool haveContext_ = false;
+    SecPkgContext_StreamSizes sizes_{};
+    std::atomic<bool> encrypted_{false};
+    std::atomic<bool> handshaking_{false};
+    std::atomic<bool> closed_{false};
+
+    std::mutex receiveMutex_;
+    std::vector<char> received_;  // ciphertext not yet decrypted (SECBUFFER_EXTRA kept here)
+    std::string plain_;           // decrypted text not yet handed out
+    std::uint64_t delivered_ = 0; // text handed out in the clear since the connect
+
+    // Ciphertext of the last RawSend call still going out, and how much plaintext it stands for.
+    std::vector<char> out_;
+    std::size_t outSent_ = 0;
+    std::size_t outPlain_ = 0;
+    std::size_t lastRecords_ = 0;
+};
+
+} // namespace tarvel
