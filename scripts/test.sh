@@ -23,7 +23,15 @@ fi
 tarvel_headless_start
 ctest --preset win32
 
+# Tests that lean on each other's order or timing pass on one machine and fail on the next: run the suite
+# again in a shuffled order with more cases side by side, and the end-to-end suite back to front.
+echo "== Win32 tests again, shuffled, four at a time"
+ctest --preset win32 --schedule-random -j 4
+
 if [ -d "$root/tests/e2e" ] && ls "$root"/tests/e2e/test_*.py >/dev/null 2>&1; then
     echo "== end-to-end tests"
     TARVEL_BUILD="$root/build/win32" /usr/bin/python3 -m pytest -q -p no:cacheprovider "$root/tests/e2e"
+    echo "== end-to-end tests, back to front"
+    TARVEL_E2E_REVERSE=1 TARVEL_BUILD="$root/build/win32" \
+        /usr/bin/python3 -m pytest -q -p no:cacheprovider "$root/tests/e2e"
 fi

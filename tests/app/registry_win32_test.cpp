@@ -1,5 +1,5 @@
 // Registry integration under Wine: the program's location, the "mailto:" handler and the import of other
-// mail programs' settings. Every test removes or restores the keys it touches.
+// mail programs' settings. Every test runs in a registry sandbox of its own (tests/support).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/registry.h"
+#include "support/registry_sandbox.h"
 
 using namespace tarvel;
 
@@ -16,9 +17,7 @@ namespace {
 
 constexpr const char* TarvelKey = "Software\\Tarvel 32";
 constexpr const char* MailtoKey = "SOFTWARE\\Classes\\MailTo\\Shell\\Open\\command";
-constexpr const char* ImnKey = "Software\\Microsoft\\Internet Mail and News";
 constexpr const char* ImnMail = "Software\\Microsoft\\Internet Mail and News\\Mail";
-constexpr const char* NetscapeKey = "Software\\Netscape";
 constexpr const char* Navigator = "Software\\Netscape\\Netscape Navigator";
 constexpr const char* NavigatorUser = "Software\\Netscape\\Netscape Navigator\\User";
 constexpr const char* NavigatorServices = "Software\\Netscape\\Netscape Navigator\\Services";
@@ -31,19 +30,7 @@ bool KeyExists(HKEY root, const char* path) {
 }
 
 void DeleteTree(HKEY root, const std::string& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-    std::vector<std::string> children;
-    char name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        children.emplace_back(name, size);
-    }
-    RegCloseKey(key);
-    for (const std::string& child : children)
-        DeleteTree(root, path + "\\" + child);
-    RegDeleteKeyA(root, path.c_str());
+    tarvel::test::DeleteRegistryTree(root, path);
 }
 
 void SetValue(HKEY root, const char* path, const char* name, DWORD type, const void* data, DWORD size) {
@@ -84,13 +71,18 @@ std::optional<std::string> GetText(HKEY root, const char* path, const char* name
     return std::string(buffer);
 }
 
+// Each test starts from an empty HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE of its own.
+class RegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(sandbox_.Ready()) << sandbox_.Path(); }
+
+private:
+    tarvel::test::RegistrySandbox sandbox_;
+};
+
 } // namespace
 
-class ProgramLocation : public ::testing::Test {
-protected:
-    void SetUp() override { DeleteTree(HKEY_CURRENT_USER, TarvelKey); }
-    void TearDown() override { DeleteTree(HKEY_CURRENT_USER, TarvelKey); }
-};
+class ProgramLocation : public RegistryTest {};
 
 TEST_F(ProgramLocation, IsWrittenEachTime) {
     const std::string first = "C:\\Program Files\\Tarvel Pro\\tarvel.exe";
@@ -110,24 +102,7 @@ TEST(ProgramFile, PathOfTheRunningProgram) {
     EXPECT_NE(path.find('\\'), std::string::npos) << path;
 }
 
-// Keeps the prefix's own "mailto:" command key as it was, whatever the test does to it.
-class MailtoHandler : public ::testing::Test {
-protected:
-    void SetUp() override {
-        existed_ = KeyExists(HKEY_LOCAL_MACHINE, MailtoKey);
-        if (existed_) saved_ = GetText(HKEY_LOCAL_MACHINE, MailtoKey, nullptr);
-    }
-    void TearDown() override {
-        DeleteTree(HKEY_LOCAL_MACHINE, MailtoKey);
-        if (!existed_) return;
-        if (saved_)
-            SetText(HKEY_LOCAL_MACHINE, MailtoKey, nullptr, *saved_);
-        else
-            MakeKey(HKEY_LOCAL_MACHINE, MailtoKey);
-    }
-    bool existed_ = false;
-    std::optional<std::string> saved_;
-};
+class MailtoHandler : public RegistryTest {};
 
 TEST_F(MailtoHandler, PathWithBlanksIsWrittenWithoutQuotes) {
     MakeKey(HKEY_LOCAL_MACHINE, MailtoKey);
@@ -147,14 +122,8 @@ TEST_F(MailtoHandler, MissingKeyFailsAndIsNotCreated) {
     EXPECT_STREQ(MailtoRegistrationFailedText, "Unable to set Tarvel to default program.");
 }
 
-class ImportDefaults : public ::testing::Test {
+class ImportDefaults : public RegistryTest {
 protected:
-    void SetUp() override { Clean(); }
-    void TearDown() override { Clean(); }
-    static void Clean() {
-        DeleteTree(HKEY_CURRENT_USER, ImnKey);
-        DeleteTree(HKEY_CURRENT_USER, NetscapeKey);
-    }
     static void Imn(const char* name, const char* email, const char* server) {
         SetText(HKEY_CURRENT_USER, ImnMail, "Sender Name", name);
         SetText(HKEY_CURRENT_USER, ImnMail, "Sender Email", email);
@@ -270,7 +239,9 @@ TEST_F(ImportDefaults, ValuesOfAnotherTypeCountAsAbsent) {
     ExpectImported(s, "", "%SystemRoot%");
 }
 
-TEST(RegKeyTest, LeadingBackslashMeansFromTheRootAndKeysClose) {
+class RegKeyTest : public RegistryTest {};
+
+TEST_F(RegKeyTest, LeadingBackslashMeansFromTheRootAndKeysClose) {
     DeleteTree(HKEY_CURRENT_USER, "Software\\TarvelRegKeyTest");
     {
         RegKey created = RegKey::OpenOrCreate(HKEY_CURRENT_USER, "\\Software\\TarvelRegKeyTest\\Inner");

@@ -1,5 +1,6 @@
 """Fixtures of the end-to-end suite (see harness.py): each test gets its own program folder, driver and servers."""
 
+import os
 import shutil
 from pathlib import Path
 
@@ -13,6 +14,13 @@ def pytest_sessionstart(session):
     if missing:
         raise pytest.UsageError(f"the end-to-end suite needs a Win32 build: missing {', '.join(missing)} "
                                 "(TARVEL_BUILD names the build folder)")
+
+
+def pytest_collection_modifyitems(session, config, items):
+    # TARVEL_E2E_REVERSE=1 runs the suite back to front, so a test that only passes after another one has
+    # left something behind fails here rather than on someone else's machine.
+    if os.environ.get("TARVEL_E2E_REVERSE") == "1":
+        items.reverse()
 
 
 @pytest.fixture
