@@ -169,6 +169,43 @@ TEST_F(SendTest, AServerThatAnswersQuitWithout221EndsTheSendAtOnce) {
     EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "");
 }
 
+TEST_F(SendTest, AServerThatKeepsTheConnectionOpenAfterItsAnswerToQuitEndsTheSendAtOnce) {
+    SmtpPeer peer("linger");
+    ASSERT_TRUE(peer.Ready());
+    UsePeer(peer);
+    // The real tick and count: a send that waited for the server's close would end only at the time-out.
+    options.timer1Interval = 1000;
+    Open();
+    Compose("bob@example.com", "Linger", "answered with 221");
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitIdle(8000)) << Status();
+    EXPECT_EQ(Status(), "Mail has been sent!");
+    ExpectIdleAfterEnd();
+    EXPECT_EQ(frm->Session().State(), tarvel::SessionState::ssIdle);
+    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "");
+}
+
+TEST_F(SendTest, EmptyingTheAddressDuringASendKeepsCancelWorking) {
+    SmtpPeer peer("mute");
+    ASSERT_TRUE(peer.Ready());
+    UsePeer(peer);
+    options.timeoutTicks = 1000; // the test ends the send itself
+    Open();
+    Compose("bob@example.com", "Kept", "body");
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(PumpUntil([&] { return frm->Text(TfrmMain::cmdMake) == "&Cancel"; }, 20000)) << Status();
+    // As Add or Delete do when they refresh the name list.
+    Type(TfrmMain::edsEmail, "");
+    EXPECT_TRUE(IsWindowEnabled(Ctl(TfrmMain::cmdMake))) << "Cancel must stay within reach";
+    EXPECT_FALSE(IsWindowEnabled(Ctl(TfrmMain::cmdAdd)));
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitIdle()) << Status();
+    EXPECT_EQ(Status(), "Mail has been cancelled!");
+    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Send");
+    EXPECT_FALSE(IsWindowEnabled(Ctl(TfrmMain::cmdMake))) << "no address: nothing to send once idle";
+    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "body");
+}
+
 TEST_F(SendTest, AServerThatStopsAnsweringEndsWithTimeOut) {
     SmtpPeer peer("mute");
     ASSERT_TRUE(peer.Ready());
