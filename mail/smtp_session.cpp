@@ -13,7 +13,6 @@ constexpr int CodeClosing = 221;
 constexpr int CodeOk = 250;
 constexpr int CodeWillForward = 251;
 constexpr int CodeStartInput = 354;
-constexpr int CodeLocalFailure = 500;
 
 // RFC 5321 section 4.2.1: 4yz and 5yz replies refuse, whichever code a state happens to expect.
 bool Refuses(int code) {
@@ -43,25 +42,11 @@ const char* SessionStateName(SessionState state) {
     return "?";
 }
 
-class SmtpSession::Running {
-public:
-    explicit Running(SmtpSession& session) : session_(session) {
-        session_.runner_.store(std::this_thread::get_id());
-    }
-    ~Running() { session_.runner_.store(std::thread::id{}); }
-    Running(const Running&) = delete;
-    Running& operator=(const Running&) = delete;
-
-private:
-    SmtpSession& session_;
-};
-
 SmtpSession::SmtpSession(SmtpConnection& connection, MessageList& messages, SendState& state)
     : connection_(connection), messages_(messages), send_(state) {}
 
 bool SmtpSession::Start(const std::string& server, const std::string& port) {
     std::lock_guard lock(mutex_);
-    Running running(*this);
     connection_.SetIPAddr(server);
     connection_.SetPort(port.empty() ? "25" : port);
 
@@ -90,13 +75,13 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
         SetState(SessionState::ssIdle);
         return false;
     }
-    // A connect that failed at once has been reported through Abort on this thread already.
-    return !send_.SendAborted.load();
+    // A connect that fails at once is reported through the connection's error event, which the caller
+    // turns into Abort once this call has returned.
+    return true;
 }
 
 void SmtpSession::HandleReply(std::string_view chunk) {
     std::lock_guard lock(mutex_);
-    Running running(*this);
     if (State() != SessionState::ssIdle && !send_.SendAborted.load()) {
         replies_.Append(chunk);
         while (State() != SessionState::ssIdle && !send_.SendAborted.load()) {
@@ -107,7 +92,7 @@ void SmtpSession::HandleReply(std::string_view chunk) {
         if (State() != SessionState::ssIdle && replies_.Overflowed() && !send_.SendAborted.exchange(true)) {
             const std::string text(ReplyTooLongText);
             RecordLocalFailure(text);
-            EndAfterFailure(text);
+            EndAfterFailure();
         }
     }
     // A cancel or a failure ends the session's part here; the main window closes the connection.
@@ -116,19 +101,13 @@ void SmtpSession::HandleReply(std::string_view chunk) {
 }
 
 void SmtpSession::Abort(const std::string& text) {
+    // A transfer that the abort interrupts ends in ssIdle: what counts is the state it found.
     const SessionState before = State();
     if (send_.SendAborted.exchange(true)) return;
-    if (runner_.load() == std::this_thread::get_id()) {
-        // Entered from a failed command send inside Start or HandleReply: the variables are ours already.
-        if (before != SessionState::ssIdle) RecordLocalFailure(text);
-        EndAfterFailure(text);
-        return;
-    }
     // SendAborted is set, so a running transfer stops within one send and the wait is short.
     std::lock_guard lock(mutex_);
-    Running running(*this);
     if (before != SessionState::ssIdle) RecordLocalFailure(text);
-    EndAfterFailure(text);
+    EndAfterFailure();
 }
 
 std::size_t SmtpSession::PendingReplyBytes() {
@@ -137,7 +116,8 @@ std::size_t SmtpSession::PendingReplyBytes() {
 }
 
 void SmtpSession::SetState(SessionState next) {
-    state_.store(next);
+    const SessionState previous = state_.exchange(next);
+    if (previous != next && OnStateChange) OnStateChange(previous, next);
 }
 
 void SmtpSession::Send(std::string_view command) {
@@ -167,8 +147,7 @@ void SmtpSession::OnReply(const SmtpReply& reply) {
     }
 }
 
-// Each handler changes the state before it sends: a failed send aborts on this thread, and what the
-// abort decides must not be overwritten afterwards.
+// Each handler changes the state before it sends, so that the state is right whatever the send does.
 
 void SmtpSession::OnGreeting(const SmtpReply& reply) {
     if (reply.code == CodeReady) {
@@ -220,8 +199,15 @@ void SmtpSession::OnDataEnd(const SmtpReply& reply) {
 }
 
 void SmtpSession::OnQuit(const SmtpReply& reply) {
+    if (reply.code != CodeClosing) return QuitAndClose();
+    // The session is over: a server that keeps the connection open after its 221 must not keep the
+    // send waiting for its close.
     SetState(SessionState::ssIdle);
-    if (reply.code == CodeClosing) return;
+    connection_.Disconnect();
+}
+
+void SmtpSession::QuitAndClose() {
+    SetState(SessionState::ssIdle);
     Send("QUIT");
     connection_.Disconnect();
 }
@@ -284,12 +270,12 @@ void SmtpSession::RecordLocalFailure(std::string_view text) {
     if (current_ != nullptr && current_->Status.empty()) current_->Status = text;
 }
 
-void SmtpSession::EndAfterFailure(const std::string& text) {
+void SmtpSession::EndAfterFailure() {
     replies_.Clear();
     if (State() == SessionState::ssIdle) return;
-    // The synthetic reply meets the ssQuit rule for codes other than 221: "QUIT", then Disconnect.
+    // As after a reply other than 221 to "QUIT": one more "QUIT", then the connection is closed.
     SetState(SessionState::ssQuit);
-    OnReply(SmtpReply{CodeLocalFailure, std::to_string(CodeLocalFailure) + " " + text + std::string(CRLF)});
+    QuitAndClose();
 }
 
 } // namespace tarvel
