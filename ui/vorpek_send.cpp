@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "mail/header_encoding.h"
+
 namespace tarvel::ui {
 
 namespace {
@@ -30,6 +32,8 @@ void TfrmMain::Compose(TEmailMessage& message) {
         message.Body += CRLF;
     }
     SplitToList(message.Attachments, Text(edsAttach), ';');
+    // The fields hold text in the system's ANSI code page; national text is declared under its name.
+    message.Charset = CharsetOfCodePage(GetACP());
 }
 
 void TfrmMain::cmdMakeClick() {
