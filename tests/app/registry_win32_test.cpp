@@ -102,9 +102,8 @@ TEST(ProgramFile, PathOfTheRunningProgram) {
     EXPECT_NE(path.find('\\'), std::string::npos) << path;
 }
 
-// The registration writes under roots of the test's own inside its sandbox:
-// Software\TarvelTest-<pid>-<n>\user and
-// ...\machine, removed again whatever the outcome. A null root is one the user may not write.
+// The registration writes under two roots of the test's own, Software\TarvelTest-<pid>-<n>\user and
+// ...\machine inside its sandbox. A null root is one the user may not write.
 class MailtoHandler : public RegistryTest {
 protected:
     void SetUp() override {
