@@ -106,19 +106,34 @@ std::string_view TrimBlanks(std::string_view text) {
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-// RFC 6068 separates addresses with commas; the program separates recipients with ";".
-void AppendAddresses(std::string& list, std::string_view raw, const AnsiConverter& toAnsi) {
+// RFC 6068 separates addresses with commas; the program separates recipients with ";". Both split
+// only outside a quoted local part. A ";" inside one would still split the address when the mail is
+// sent, so such an address is left out and named in the notice instead.
+void AppendAddresses(MailToFields& fields, std::string_view text) {
     std::size_t start = 0;
-    while (start <= raw.size()) {
-        std::size_t comma = raw.find(',', start);
-        if (comma == std::string_view::npos) comma = raw.size();
-        const std::string address = DecodeLine(raw.substr(start, comma - start), toAnsi);
-        const std::string_view trimmed = TrimBlanks(address);
-        if (!trimmed.empty()) {
-            if (!list.empty()) list += ';';
-            list += trimmed;
+    bool quoted = false;
+    bool semicolonInQuotes = false;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size()) {
+            const char c = text[i];
+            if (quoted && c == '\\' && i + 1 < text.size()) {
+                ++i;
+                continue;
+            }
+            if (c == '"') quoted = !quoted;
+            if (quoted && c == ';') semicolonInQuotes = true;
+            if (quoted || (c != ',' && c != ';')) continue;
         }
-        start = comma + 1;
+        const std::string_view address = TrimBlanks(text.substr(start, i - start));
+        if (semicolonInQuotes) {
+            fields.notice += fields.notice.empty() ? LinkAddressLeftOutText : ", ";
+            fields.notice += address;
+        } else if (!address.empty()) {
+            if (!fields.email.empty()) fields.email += ';';
+            fields.email += address;
+        }
+        start = i + 1;
+        semicolonInQuotes = false;
     }
 }
 
@@ -196,12 +211,12 @@ MailToFields ParseMailToLink(std::string_view link, const AnsiConverter& toAnsi)
     MailToFields fields;
     const std::size_t scheme = FindNoCase(link, Scheme);
     if (scheme == std::string_view::npos) {
-        fields.email = OneLine(std::string(link));
+        AppendAddresses(fields, OneLine(std::string(link)));
         return fields;
     }
     std::string_view rest = link.substr(scheme + Scheme.size());
     const std::size_t question = rest.find('?');
-    AppendAddresses(fields.email, rest.substr(0, question), toAnsi);
+    AppendAddresses(fields, DecodeLine(rest.substr(0, question), toAnsi));
     if (question == std::string_view::npos) return fields;
 
     bool haveSubject = false;
@@ -223,7 +238,7 @@ MailToFields ParseMailToLink(std::string_view link, const AnsiConverter& toAnsi)
             fields.body = DecodeBody(value, toAnsi);
             haveBody = true;
         } else if (EqualsNoCase(name, "to")) {
-            AppendAddresses(fields.email, value, toAnsi);
+            AppendAddresses(fields, DecodeLine(value, toAnsi));
         }
     }
     return fields;

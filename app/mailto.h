@@ -11,11 +11,15 @@
 namespace tarvel {
 
 inline constexpr std::size_t MaxMailToSubject = 1000;
+// Begins the notice that names addresses the program cannot send as one recipient each.
+inline constexpr std::string_view LinkAddressLeftOutText =
+    "Left out of the link (a \";\" in quotes would split it): ";
 
 struct MailToFields {
     std::string email;   // addresses separated by ";"
     std::string subject; // one line, at most MaxMailToSubject characters
     std::string body;    // lines separated by CR LF
+    std::string notice;  // what of the link was left out, for the status line; empty when nothing
 };
 
 // Converts UTF-8 text to the system's ANSI code page; nullopt when the text is not valid UTF-8.

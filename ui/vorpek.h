@@ -33,6 +33,7 @@ struct MainOptions {
     std::string mailToEmail;
     std::string mailToSubject;
     std::string mailToBody;
+    std::string mailToNotice;   // what of the link was left out; shown in the status line
     int timeoutTicks = 30;      // Timer1 ticks without a write of message text before "TimeOut"
     UINT timer1Interval = 1000; // ms
     UINT timer2Interval = 100;  // ms
