@@ -62,12 +62,14 @@ std::optional<SmtpReply> ReplyAssembler::Next() {
         if (code != 0 && line.size() > CodeDigits && line[CodeDigits] == '-') continue;
 
         SmtpReply reply{disagrees_ ? 0 : code, buffer_.substr(head_, next - head_)};
+        const bool dropped = dropping_;
         head_ = next;
         StartReply();
         if (head_ == buffer_.size()) {
             buffer_.clear();
             head_ = lineStart_ = scanFrom_ = 0;
         }
+        if (dropped) continue;
         return reply;
     }
 }
@@ -75,6 +77,13 @@ std::optional<SmtpReply> ReplyAssembler::Next() {
 void ReplyAssembler::StartReply() {
     firstCode_ = -1;
     disagrees_ = false;
+    dropping_ = false;
+}
+
+void ReplyAssembler::DropBegun() {
+    while (Next()) {
+    }
+    dropping_ = Pending() > 0;
 }
 
 void ReplyAssembler::Clear() {

@@ -25,6 +25,9 @@ public:
     // The oldest complete reply, removed from the buffer; nothing while the last line is partial.
     // Each received byte is looked at once, however finely the server cuts its text.
     std::optional<SmtpReply> Next();
+    // Drops every reply that has begun: those complete now, and the one under way (a partial line
+    // included) once it completes.
+    void DropBegun();
     // More than `Limit` bytes wait and none of them completes a reply.
     bool Overflowed() const { return Pending() > Limit; }
     std::size_t Pending() const { return buffer_.size() - head_; }
@@ -46,6 +49,7 @@ private:
     std::size_t scanFrom_ = 0;  // where the search for the next line end goes on
     int firstCode_ = -1;        // the code of its first line; -1 before that line is complete
     bool disagrees_ = false;    // a line's code differs from the first line's
+    bool dropping_ = false;     // the reply under way began before DropBegun
     std::size_t examined_ = 0;
 };
 

@@ -290,8 +290,8 @@ void SmtpSession::Transfer() {
     if (!send_.SendAborted.load()) {
         SetState(SessionState::ssDataEnd);
         // Only a reply sent after the server has read the end-of-data line answers it: whatever came
-        // with the 354 or while the text went out was written before the server had the message.
-        replies_.Clear();
+        // with the 354, a started line included, was written before the server had the message.
+        replies_.DropBegun();
         writer.WriteEndOfData();
     }
     if (send_.SendAborted.load()) {

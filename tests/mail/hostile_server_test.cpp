@@ -36,6 +36,15 @@ TEST_F(HostileServerTest, AnEarlyAcceptanceAloneLeavesTheSessionWaiting) {
     EXPECT_EQ(Message().Status, "OK!");
 }
 
+TEST_F(HostileServerTest, ALineBegunBeforeTheDataWentOutIsNoAnswerWhenItEnds) {
+    PlayToData();
+    Play({S("354 go ahead\r\n\xa7\xa7"), Data, S("250 ok\r\n")});
+    EXPECT_EQ(session.State(), ssDataEnd);
+    EXPECT_EQ(Message().Status, "");
+    Play({S("250-one reply\r\n"), S("250 begun after the data\r\n"), C("QUIT")});
+    EXPECT_EQ(Message().Status, "OK!");
+}
+
 TEST_F(HostileServerTest, OnlyAWellFormedAcceptanceAfterTheDataIsSuccess) {
     const struct {
         std::string reply;

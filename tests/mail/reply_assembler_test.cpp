@@ -118,6 +118,32 @@ TEST(ReplyAssembler, TrickledTextIsLookedAtOnce) {
     EXPECT_LE(assembler.Examined(), 2 * replies.size());
 }
 
+TEST(ReplyAssembler, DropBegunDropsCompleteRepliesAndTheOneUnderWay) {
+    const struct {
+        std::string before;
+        std::string after;
+        std::string next;
+    } cases[] = {
+        {"250 a\r\n250 b\r\n", "", "221 c\r\n"},
+        {"250 a\r\n25", "0 b\r\n", "221 c\r\n"},
+        {"250-a\r\n", "250 b\r\n", "221 c\r\n"},
+        {"250 a\r", "\n", "221 c\r\n"},
+        {"", "", "221 c\r\n"},
+    };
+    for (const auto& c : cases) {
+        ReplyAssembler assembler;
+        assembler.Append(c.before);
+        assembler.DropBegun();
+        assembler.Append(c.after);
+        EXPECT_FALSE(assembler.Next().has_value()) << c.before << c.after;
+        assembler.Append(c.next);
+        const auto reply = assembler.Next();
+        ASSERT_TRUE(reply.has_value()) << c.before;
+        EXPECT_EQ(reply->text, c.next);
+        EXPECT_EQ(assembler.Pending(), 0u);
+    }
+}
+
 TEST(ReplyAssembler, OverflowsOnlyPastTheLimitWithoutACompleteReply) {
     ReplyAssembler assembler;
     const std::string chunk(4096, 'x');
