@@ -2,6 +2,7 @@
 // the local-failure path shared by the socket's error event, the time-out and a runaway reply.
 #include "mail/smtp_session.h"
 
+#include "mail/field_check.h"
 #include "mail/socket_writer.h"
 #include "net/convert_error.h"
 
@@ -65,6 +66,17 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
         return false;
     }
     current_ = &messages_.front();
+    // A field that would break a command or a header line apart is refused before any connect.
+    bool sendable = true;
+    for (TEmailMessage& message : messages_) {
+        message.Status = UnsendableFieldText(message);
+        sendable = sendable && message.Status.empty();
+    }
+    if (!sendable) {
+        SetState(SessionState::ssIdle);
+        send_.SendAborted.store(true);
+        return false;
+    }
     SetState(SessionState::ssGreeting);
 
     try {
@@ -121,6 +133,13 @@ void SmtpSession::SetState(SessionState next) {
 }
 
 void SmtpSession::Send(std::string_view command) {
+    // A line break would end the command early and start another one: nothing of it is sent.
+    if (command.find_first_of("\r\n") != std::string_view::npos) {
+        send_.SendAborted.store(true);
+        RecordLocalFailure(LineBreakInCommandText);
+        SetState(SessionState::ssIdle);
+        return;
+    }
     std::string line(command);
     line += CRLF;
     connection_.SetText(line);
@@ -256,6 +275,9 @@ void SmtpSession::Transfer() {
     }
     if (!send_.SendAborted.load()) {
         SetState(SessionState::ssDataEnd);
+        // Only a reply sent after the server has read the end-of-data line answers it: whatever came
+        // with the 354, a started line included, was written before the server had the message.
+        replies_.DropBegun();
         writer.WriteEndOfData();
     }
     if (send_.SendAborted.load()) {

@@ -34,6 +34,7 @@ const char* SessionStateName(SessionState state);
 inline constexpr std::string_view NoRecipientText = "No recipient address to send the mail to";
 inline constexpr std::string_view ReplyTooLongText =
     "The server sent more than 64 KiB without ending its reply";
+inline constexpr std::string_view LineBreakInCommandText = "A command to the server would hold a line break";
 
 class SmtpSession {
 public:

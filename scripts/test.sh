@@ -12,6 +12,15 @@ cmake --preset native-asan >/dev/null
 cmake --build --preset native-asan -j "$jobs"
 ctest --preset native-asan
 
+echo "== native tests under ThreadSanitizer"
+# The reply worker and aborts from another thread, which the input fuzzers cannot reach.
+cmake --preset native-tsan >/dev/null
+cmake --build --preset native-tsan -j "$jobs"
+ctest --preset native-tsan
+
+echo "== fuzz targets, about 30 seconds each on their corpora (scripts/fuzz.sh SECONDS runs them longer)"
+"$root/scripts/fuzz.sh" 30
+
 echo "== Win32 build and tests under Wine"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j "$jobs"

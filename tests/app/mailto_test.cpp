@@ -51,6 +51,30 @@ TEST(MailToLink, AddressesBeforeTheQuestionMark) {
     EXPECT_EQ(only.body, "");
 }
 
+TEST(MailToLink, AQuotedAddressIsNeverSplit) {
+    const std::string leftOut(LinkAddressLeftOutText);
+    const struct {
+        std::string_view link;
+        std::string email;
+        std::string notice;
+    } cases[] = {
+        {"mailto:%22a%3Bb%22@x.org", "", leftOut + "\"a;b\"@x.org"},
+        {"mailto:\"a;b\"@x.org,c@y.org", "c@y.org", leftOut + "\"a;b\"@x.org"},
+        {"mailto:c@y.org?to=%22a%3Bb%22@x.org,%22d;e%22@x.org", "c@y.org",
+         leftOut + "\"a;b\"@x.org, \"d;e\"@x.org"},
+        {"mailto:%22a%5C%22%3Bb%22@x.org", "", leftOut + "\"a\\\";b\"@x.org"},
+        {"mailto:%22a%3Bb@x.org", "", leftOut + "\"a;b@x.org"}, // never closed
+        {"mailto:%22a,b%22@x.org,c@y.org", "\"a,b\"@x.org;c@y.org", ""},
+        {"mailto:%22J%20Doe%22@x.org;%20b@y.org", "\"J Doe\"@x.org;b@y.org", ""},
+        {"\"a;b\"@x.org", "", leftOut + "\"a;b\"@x.org"}, // no scheme: taken as it stands
+    };
+    for (const auto& c : cases) {
+        const MailToFields fields = Parse(c.link);
+        EXPECT_EQ(fields.email, c.email) << c.link;
+        EXPECT_EQ(fields.notice, c.notice) << c.link;
+    }
+}
+
 TEST(MailToLink, SubjectFieldInAnySpelling) {
     EXPECT_EQ(Parse("mailto:a@x.org?subject=Hello%20World").subject, "Hello World");
     const MailToFields exact = Parse("mailto:a@x.org?Subject=Hi");
