@@ -58,6 +58,7 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
     send_.BytesTotal.store(0);
     replies_.Clear();
     recipientIndex_ = 0;
+    abandoned_ = false;
     messageIndex_ = 0;
     if (messages_.empty()) {
         current_ = nullptr;
@@ -108,7 +109,10 @@ void SmtpSession::HandleReply(std::string_view chunk) {
         }
     }
     // A cancel or a failure ends the session's part here; the main window closes the connection.
-    if (send_.SendAborted.load()) SetState(SessionState::ssIdle);
+    if (send_.SendAborted.load() && State() != SessionState::ssIdle) {
+        abandoned_ = true;
+        SetState(SessionState::ssIdle);
+    }
     if (State() == SessionState::ssIdle) replies_.Clear();
 }
 
@@ -119,6 +123,9 @@ void SmtpSession::Abort(const std::string& text) {
     // SendAborted is set, so a running transfer stops within one send and the wait is short.
     std::lock_guard lock(mutex_);
     if (before != SessionState::ssIdle) RecordLocalFailure(text);
+    // A reply handler that was running when the flag went up has left the session idle, but the server
+    // is still mid-conversation and gets its "QUIT".
+    if (abandoned_ && before != SessionState::ssIdle) SetState(SessionState::ssQuit);
     EndAfterFailure();
 }
 

@@ -94,6 +94,9 @@ private:
     std::atomic<SessionState> state_{SessionState::ssIdle};
     ReplyAssembler replies_;
     std::size_t recipientIndex_ = 0;
+    // A handler stopped mid-conversation because SendAborted was set: an abort still owes the server
+    // its "QUIT".
+    bool abandoned_ = false;
     std::size_t messageIndex_ = 0;
     TEmailMessage* current_ = nullptr; // Messages entry messageIndex_; null before the first Start
 };

@@ -65,7 +65,7 @@ TEST_F(HostileServerTest, OnlyAWellFormedAcceptanceAfterTheDataIsSuccess) {
         PlayToData();
         Play({S("354 go\r\n"), Data, S(c.reply), C("QUIT")});
         EXPECT_EQ(Message().Status, c.accepted ? "OK!" : c.reply);
-        Play({S("221 bye\r\n")});
+        Play({S("221 bye\r\n"), Closed});
     }
 }
 
