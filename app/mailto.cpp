@@ -176,6 +176,11 @@ std::optional<std::string> Utf8ToAnsi(std::string_view utf8) {
 #endif
 }
 
+std::string LeftOutBccStatus(const MailToFields& fields) {
+    if (fields.leftOutBcc.empty()) return {};
+    return "Blind copies of the link were left out: " + fields.leftOutBcc;
+}
+
 bool IsMailToMode(const std::vector<std::string>& args) {
     return !args.empty() && args[0] == "/u";
 }
@@ -222,8 +227,13 @@ MailToFields ParseMailToLink(std::string_view link, const AnsiConverter& toAnsi)
         } else if (EqualsNoCase(name, "body") && !haveBody) {
             fields.body = DecodeBody(value, toAnsi);
             haveBody = true;
-        } else if (EqualsNoCase(name, "to")) {
+        } else if (EqualsNoCase(name, "to") || EqualsNoCase(name, "cc")) {
+            // The program writes one recipient line: copies are recipients like the others.
             AppendAddresses(fields.email, value, toAnsi);
+        } else if (EqualsNoCase(name, "bcc")) {
+            // A blind copy must never show in a header, and the window has no field that keeps an
+            // address out of the To line: the addresses are left out, and the window says so.
+            AppendAddresses(fields.leftOutBcc, value, toAnsi);
         }
     }
     return fields;

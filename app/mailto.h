@@ -16,7 +16,13 @@ struct MailToFields {
     std::string email;   // addresses separated by ";"
     std::string subject; // one line, at most MaxMailToSubject characters
     std::string body;    // lines separated by CR LF
+    // The link's "bcc" addresses (";"-separated): not sent to, since the program has no field that
+    // keeps an address out of the headers.
+    std::string leftOutBcc;
 };
+
+// The status line shown when a link's "bcc" addresses were left out.
+std::string LeftOutBccStatus(const MailToFields& fields);
 
 // Converts UTF-8 text to the system's ANSI code page; nullopt when the text is not valid UTF-8.
 using AnsiConverter = std::function<std::optional<std::string>(std::string_view utf8)>;

@@ -48,6 +48,7 @@ bool Program::Start() {
         mainOptions.mailToEmail = fields.email;
         mainOptions.mailToSubject = fields.subject;
         mainOptions.mailToBody = fields.body;
+        mainOptions.mailToStatus = LeftOutBccStatus(fields);
     }
     frmMain_ = std::make_unique<ui::TfrmMain>(state_.settings, messages_, std::move(mainOptions));
     ui::TfrmMain& main = *frmMain_;

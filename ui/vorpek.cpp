@@ -129,6 +129,7 @@ void TfrmMain::FormCreate() {
         SetText(edsEmail, options_.mailToEmail);
         SetText(edsSubj, options_.mailToSubject);
         if (!options_.mailToBody.empty()) SetText(edsMemo, options_.mailToBody);
+        if (!options_.mailToStatus.empty()) ShowStatus(options_.mailToStatus);
     }
     TrimWorkingSet();
 }

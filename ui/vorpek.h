@@ -33,6 +33,7 @@ struct MainOptions {
     std::string mailToEmail;
     std::string mailToSubject;
     std::string mailToBody;
+    std::string mailToStatus;   // what the link asked for that the window leaves out; empty: nothing
     int timeoutTicks = 30;      // Timer1 ticks without a write of message text before "TimeOut"
     UINT timer1Interval = 1000; // ms
     UINT timer2Interval = 100;  // ms

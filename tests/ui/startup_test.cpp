@@ -69,6 +69,15 @@ TEST_F(Startup, MailToWithASubject) {
     EXPECT_EQ(Main().Text(M::edsSubj), "Hello there");
 }
 
+TEST_F(Startup, MailToCopiesAreRecipientsAndBlindCopiesOnlyShowInTheStatusLine) {
+    folder.WriteConfig(StoredConfig);
+    Start({"/u", "mailto:a@example.com?cc=c@example.com&bcc=hidden@example.com&subject=S"});
+    EXPECT_EQ(Main().Text(M::edsEmail), "a@example.com;c@example.com");
+    EXPECT_EQ(Main().Text(M::edsSubj), "S");
+    EXPECT_EQ(Main().Text(M::edsMemo), "");
+    EXPECT_EQ(Main().Text(M::lblProgress), "Blind copies of the link were left out: hidden@example.com");
+}
+
 TEST_F(Startup, MailToSubjectIsCutAtAThousandCharactersAndTheBodyMakesLines) {
     folder.WriteConfig(StoredConfig);
     Start({"/u",
