@@ -10,6 +10,7 @@
 
 #include "dialup/dialup.h"
 #include "mail/byte_file.h"
+#include "mail/header_encoding.h"
 
 namespace tarvel::ui {
 
@@ -61,6 +62,8 @@ bool TfrmMain::FillMessage() {
         message.Body += CRLF;
     }
     SplitToList(message.Attachments, Text(edsAttach), ';');
+    // The fields hold text in the system's ANSI code page; national text is declared under its name.
+    message.Charset = CharsetOfCodePage(GetACP());
 
     // A send that cannot succeed starts nothing and says why.
     if (message.Recipients.empty()) {
