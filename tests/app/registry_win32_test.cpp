@@ -110,41 +110,110 @@ TEST(ProgramFile, PathOfTheRunningProgram) {
     EXPECT_NE(path.find('\\'), std::string::npos) << path;
 }
 
-// Keeps the prefix's own "mailto:" command key as it was, whatever the test does to it.
+// The registration writes under roots of the test's own: HKCU\Software\TarvelTest-<pid>-<n>\user and
+// ...\machine, removed again whatever the outcome. A null root is one the user may not write.
 class MailtoHandler : public ::testing::Test {
 protected:
     void SetUp() override {
-        existed_ = KeyExists(HKEY_LOCAL_MACHINE, MailtoKey);
-        if (existed_) saved_ = GetText(HKEY_LOCAL_MACHINE, MailtoKey, nullptr);
+        static int serial = 0;
+        base_ =
+            "Software\\TarvelTest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+        DeleteTree(HKEY_CURRENT_USER, base_);
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (base_ + "\\user").c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &user_, nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (base_ + "\\machine").c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &machine_, nullptr),
+                  ERROR_SUCCESS);
     }
     void TearDown() override {
-        DeleteTree(HKEY_LOCAL_MACHINE, MailtoKey);
-        if (!existed_) return;
-        if (saved_)
-            SetText(HKEY_LOCAL_MACHINE, MailtoKey, nullptr, *saved_);
-        else
-            MakeKey(HKEY_LOCAL_MACHINE, MailtoKey);
+        if (user_) RegCloseKey(user_);
+        if (machine_) RegCloseKey(machine_);
+        DeleteTree(HKEY_CURRENT_USER, base_);
     }
-    bool existed_ = false;
-    std::optional<std::string> saved_;
+    std::optional<std::string> User(const std::string& path, const char* name = nullptr) {
+        return GetText(user_, path.c_str(), name);
+    }
+    std::optional<std::string> Machine(const char* name = nullptr) {
+        return GetText(machine_, MailtoKey, name);
+    }
+    std::string base_;
+    HKEY user_ = nullptr;
+    HKEY machine_ = nullptr;
 };
 
-TEST_F(MailtoHandler, PathWithBlanksIsWrittenWithoutQuotes) {
-    MakeKey(HKEY_LOCAL_MACHINE, MailtoKey);
-    ASSERT_TRUE(RegisterMailtoHandler("C:\\Program Files\\Tarvel Pro\\tarvel.exe"));
-    EXPECT_EQ(GetText(HKEY_LOCAL_MACHINE, MailtoKey, nullptr),
-              "C:\\Program Files\\Tarvel Pro\\tarvel.exe /u %1 %2");
+constexpr const char* BlankPath = "C:\\Users\\ann\\AppData\\Local\\Programs\\Tarvel Pro\\tarvel.exe";
+constexpr const char* QuotedCommand =
+    "\"C:\\Users\\ann\\AppData\\Local\\Programs\\Tarvel Pro\\tarvel.exe\" /u \"%1\"";
 
-    ASSERT_TRUE(RegisterMailtoHandler(ProgramFilePath()));
-    EXPECT_EQ(GetText(HKEY_LOCAL_MACHINE, MailtoKey, nullptr), ProgramFilePath() + " /u %1 %2");
+TEST_F(MailtoHandler, WritesTheQuotedCommandForTheUserAndTheMachine) {
+    MakeKey(machine_, MailtoKey);
+    SetText(machine_, MailtoKey, nullptr, "C:\\Program Files\\Other\\mail.exe /u %1 %2");
+    ASSERT_TRUE(RegisterMailtoHandler(BlankPath, {user_, machine_}));
+    EXPECT_EQ(MailtoCommandLine(BlankPath), QuotedCommand);
+    EXPECT_EQ(Machine(), QuotedCommand);
+
+    const struct {
+        const char* key;
+        const char* name;
+        std::string text;
+    } values[] = {
+        {"Software\\Classes\\mailto", nullptr, "URL:MailTo Protocol"},
+        {"Software\\Classes\\mailto", "URL Protocol", ""},
+        {"Software\\Classes\\mailto\\shell\\open\\command", nullptr, QuotedCommand},
+        {"Software\\Classes\\TarvelPro.mailto", "URL Protocol", ""},
+        {"Software\\Classes\\TarvelPro.mailto\\shell\\open\\command", nullptr, QuotedCommand},
+        {"Software\\Clients\\Mail\\Tarvel Pro", nullptr, "Tarvel Pro"},
+        {"Software\\Clients\\Mail\\Tarvel Pro\\shell\\open\\command", nullptr,
+         "\"" + std::string(BlankPath) + "\""},
+        {"Software\\Clients\\Mail\\Tarvel Pro\\Capabilities", "ApplicationName", "Tarvel Pro"},
+        {"Software\\Clients\\Mail\\Tarvel Pro\\Capabilities\\URLAssociations", "mailto", "TarvelPro.mailto"},
+        {"Software\\RegisteredApplications", "Tarvel Pro",
+         "Software\\Clients\\Mail\\Tarvel Pro\\Capabilities"},
+    };
+    for (const auto& v : values) {
+        SCOPED_TRACE(std::string(v.key) + " " + (v.name ? v.name : "(default)"));
+        EXPECT_EQ(User(v.key, v.name), v.text);
+    }
 }
 
-TEST_F(MailtoHandler, MissingKeyFailsAndIsNotCreated) {
-    DeleteTree(HKEY_LOCAL_MACHINE, MailtoKey);
-    ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, MailtoKey));
-    EXPECT_FALSE(RegisterMailtoHandler("C:\\tarvel.exe"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, MailtoKey));
+// A standard user cannot write HKLM: the per-user registration is enough and nothing is reported; the
+// failure is reported only when the user's keys cannot be written either.
+TEST_F(MailtoHandler, ReportsFailureOnlyWhenNeitherRootCanBeWritten) {
+    MakeKey(machine_, MailtoKey);
+    SetText(machine_, MailtoKey, nullptr, "old");
+    const struct {
+        bool user, machine, result;
+        const char* machineValue;
+    } cases[] = {
+        {true, false, true, "old"},
+        {false, true, true, QuotedCommand},
+        {false, false, false, "old"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.user) + std::to_string(c.machine));
+        SetText(machine_, MailtoKey, nullptr, "old");
+        DeleteTree(user_, "Software");
+        EXPECT_EQ(
+            RegisterMailtoHandler(BlankPath, {c.user ? user_ : nullptr, c.machine ? machine_ : nullptr}),
+            c.result);
+        EXPECT_EQ(Machine(), c.machineValue);
+        EXPECT_EQ(User("Software\\Classes\\mailto\\shell\\open\\command"),
+                  c.user ? std::optional<std::string>(QuotedCommand) : std::nullopt);
+    }
     EXPECT_STREQ(MailtoRegistrationFailedText, "Unable to set Tarvel to default program.");
+}
+
+TEST_F(MailtoHandler, MissingMachineKeyIsNotCreated) {
+    ASSERT_TRUE(RegisterMailtoHandler("C:\\tarvel.exe", {user_, machine_}));
+    EXPECT_FALSE(KeyExists(machine_, MailtoKey));
+    EXPECT_EQ(User("Software\\Classes\\mailto\\shell\\open\\command"), "\"C:\\tarvel.exe\" /u \"%1\"");
+}
+
+// Wine has no Default apps page: nothing opens and nothing is shown.
+TEST(DefaultAppsPage, IsNotOpenedWhereTheSystemHasNone) {
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) GTEST_SKIP() << "not Wine";
+    EXPECT_FALSE(OpenDefaultAppsPage());
 }
 
 class ImportDefaults : public ::testing::Test {

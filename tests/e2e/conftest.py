@@ -5,7 +5,8 @@ from pathlib import Path
 
 import pytest
 
-from harness import BUILD, MAIN, WM_LBUTTONUP, Driver, Mailbox, Main, Program, ScriptedServer
+from harness import (BUILD, MACHINE_COMMAND, MAIN, USER_KEYS, WM_LBUTTONUP, Driver, Mailbox, Main, Program,
+                     ScriptedServer, default_value, reg)
 
 
 def pytest_sessionstart(session):
@@ -88,3 +89,13 @@ def scripted():
         s.close()
 
 
+@pytest.fixture
+def registry():
+    """The machine's "mailto:" command and the user's registration, restored after the test."""
+    saved = default_value(MACHINE_COMMAND)
+    yield
+    if saved is not None:
+        reg("add", MACHINE_COMMAND, "/ve", "/d", saved, "/f")
+    for key in USER_KEYS:
+        reg("delete", key, "/f")
+    reg("delete", r"HKCU\Software\RegisteredApplications", "/v", "Tarvel Pro", "/f")
