@@ -99,3 +99,20 @@ def registry():
     for key in USER_KEYS:
         reg("delete", key, "/f")
     reg("delete", r"HKCU\Software\RegisteredApplications", "/v", "Tarvel Pro", "/f")
+
+
+@pytest.fixture
+def registry_value():
+    """registry_value(key, text) sets a key's default value for the test; the old one comes back after it."""
+    saved = []
+
+    def put(key, text):
+        saved.append((key, default_value(key)))
+        reg("add", key, "/ve", "/d", text, "/f")
+
+    yield put
+    for key, old in reversed(saved):
+        if old is None:
+            reg("delete", key, "/f")
+        else:
+            reg("add", key, "/ve", "/d", old, "/f")

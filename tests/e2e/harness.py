@@ -248,9 +248,9 @@ class Driver:
 class Program:
     """One run of tarvel.exe from its own program folder."""
 
-    def __init__(self, folder, args=(), env=None):
+    def __init__(self, folder, args=(), env=None, cwd=None):
         self.folder = Path(folder)
-        self.proc = subprocess.Popen(["wine", str(self.folder / "tarvel.exe"), *args], cwd=self.folder,
+        self.proc = subprocess.Popen(["wine", str(self.folder / "tarvel.exe"), *args], cwd=cwd or self.folder,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL, env=wine_env(**(env or {})))
 
