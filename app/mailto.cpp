@@ -208,7 +208,7 @@ bool IsMailToMode(const std::vector<std::string>& args) {
 
 MailToFields ParseMailToArguments(const std::vector<std::string>& args, const AnsiConverter& toAnsi) {
     if (args.size() < 2) return {};
-    // The registered command line leaves "%1" unquoted, so a link holding blanks arrives in pieces.
+    // Registrations written by older copies leave "%1" unquoted, so a link holding blanks arrives in pieces.
     std::size_t last = args.size();
     while (last > 2 && args[last - 1].empty())
         --last;
