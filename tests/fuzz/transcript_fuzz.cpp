@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 using namespace tarvel;
 using namespace tarvel::fuzz;
@@ -81,9 +82,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (message.Status == "OK!") okBeforeStop = true;
         stopped = true;
     };
-    connection.onError = [&](const std::string& text) {
-        stop();
-        session.Abort(text);
+    // As the send flow does: a failure reported while the session runs is handled after it returns.
+    std::vector<std::string> failures;
+    connection.onError = [&](const std::string& text) { failures.push_back(text); };
+    const auto handleFailures = [&] {
+        while (!failures.empty()) {
+            const std::string text = failures.front();
+            failures.erase(failures.begin());
+            stop();
+            session.Abort(text);
+        }
     };
     connection.onEvent = [&](const WireConnection::Event& event) {
         using Kind = WireConnection::Event::Kind;
@@ -104,6 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
 
     const bool started = session.Start("mx.example.org", "25");
+    handleFailures();
     if (!UnsendableFieldText(message).empty() || message.Recipients.empty()) {
         // Refused before anything went out (no recipient: refused after the greeting at the latest).
         if (!started) Check(connection.events.empty(), "a refused record sends nothing");
@@ -137,6 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         default:
             break;
         }
+        handleFailures();
         if (message.Status == "OK!") {
             Check(endOfDataAt != std::string::npos && HasLine(server, endOfDataAt, "250", " \r"),
                   "\"OK!\" only for a 250 received after the end-of-data line", server);
