@@ -17,8 +17,8 @@ std::string Quoted(const std::string& path) {
     return "\"" + path + "\"";
 }
 
-// Reads lines as the format defines them: up to a CR, skipping one LF right after it; a lone LF
-// belongs to the value. Past the end every line is empty.
+// Reads lines up to a CR LF, a lone CR or a lone LF: a file saved by a Unix editor has LF line ends,
+// and the program never writes a line break into a value. Past the end every line is empty.
 class LineReader {
 public:
     explicit LineReader(std::string_view text) : text_(text) {}
@@ -27,12 +27,15 @@ public:
 
     std::string Next() {
         if (AtEnd()) return {};
-        const std::size_t cr = text_.find('\r', pos_);
-        const std::size_t stop = cr == std::string_view::npos ? text_.size() : cr;
+        const std::size_t end = text_.find_first_of("\r\n", pos_);
+        const std::size_t stop = end == std::string_view::npos ? text_.size() : end;
         std::string line(text_.substr(pos_, stop - pos_));
         pos_ = stop;
-        if (pos_ < text_.size()) ++pos_;
-        if (cr != std::string_view::npos && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+        if (pos_ < text_.size()) {
+            const bool cr = text_[pos_] == '\r';
+            ++pos_;
+            if (cr && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+        }
         return line;
     }
 
@@ -42,12 +45,20 @@ private:
 };
 
 std::string ReadWholeFile(std::FILE* f, const std::string& path) {
+    // A settings file of this size is no settings file: refuse it before it is held in memory.
+    if (SizeOfOpenFile(f) > static_cast<std::int64_t>(MaxConfigFileBytes))
+        throw ConfigError("The configuration file " + Quoted(path) +
+                          " is larger than 1 MB and was not read; it is not a file this program wrote.");
     std::string content;
     char buffer[4096];
     for (;;) {
         const std::size_t got = std::fread(buffer, 1, sizeof buffer, f);
         content.append(buffer, got);
         if (got < sizeof buffer) break;
+        // The file may grow while it is read.
+        if (content.size() > MaxConfigFileBytes)
+            throw ConfigError("The configuration file " + Quoted(path) +
+                              " is larger than 1 MB and was not read; it is not a file this program wrote.");
     }
     if (std::ferror(f)) {
         const int error = errno;

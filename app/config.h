@@ -12,6 +12,8 @@
 namespace tarvel {
 
 inline constexpr const char* ConfigFileName = "zembrix.cfg";
+// Larger files are refused on loading (1 MB = 2^20 bytes).
+inline constexpr std::size_t MaxConfigFileBytes = 1024 * 1024;
 
 // An input/output failure of the configuration file; the message names the file and the cause.
 class ConfigError : public std::runtime_error {
@@ -24,7 +26,8 @@ std::string ExeFolderOf(std::string_view exePath);
 std::string ConfigPath(std::string_view exeFolder);
 
 // Fills the settings and both lists from the file. A missing file only sets FirstRun and leaves every
-// value as it was; a file that exists but cannot be read throws ConfigError and changes nothing.
+// value as it was; a file that exists but cannot be read, or is larger than MaxConfigFileBytes, throws
+// ConfigError and changes nothing. CR LF, a lone CR and a lone LF each end a line.
 void LoadConfiguration(Settings& settings, const std::string& path);
 
 // Rewrites the whole file through a temporary file in the same folder that then replaces it, so a

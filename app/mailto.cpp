@@ -106,19 +106,34 @@ std::string_view TrimBlanks(std::string_view text) {
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-// RFC 6068 separates addresses with commas; the program separates recipients with ";".
-void AppendAddresses(std::string& list, std::string_view raw, const AnsiConverter& toAnsi) {
+// RFC 6068 separates addresses with commas; the program separates recipients with ";". Both split
+// only outside a quoted local part. A ";" inside one would still split the address when the mail is
+// sent, so such an address is left out and named in the notice instead.
+void AppendAddresses(std::string& list, std::string& notice, std::string_view text) {
     std::size_t start = 0;
-    while (start <= raw.size()) {
-        std::size_t comma = raw.find(',', start);
-        if (comma == std::string_view::npos) comma = raw.size();
-        const std::string address = DecodeLine(raw.substr(start, comma - start), toAnsi);
-        const std::string_view trimmed = TrimBlanks(address);
-        if (!trimmed.empty()) {
-            if (!list.empty()) list += ';';
-            list += trimmed;
+    bool quoted = false;
+    bool semicolonInQuotes = false;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size()) {
+            const char c = text[i];
+            if (quoted && c == '\\' && i + 1 < text.size()) {
+                ++i;
+                continue;
+            }
+            if (c == '"') quoted = !quoted;
+            if (quoted && c == ';') semicolonInQuotes = true;
+            if (quoted || (c != ',' && c != ';')) continue;
         }
-        start = comma + 1;
+        const std::string_view address = TrimBlanks(text.substr(start, i - start));
+        if (semicolonInQuotes) {
+            notice += notice.empty() ? LinkAddressLeftOutText : ", ";
+            notice += address;
+        } else if (!address.empty()) {
+            if (!list.empty()) list += ';';
+            list += address;
+        }
+        start = i + 1;
+        semicolonInQuotes = false;
     }
 }
 
@@ -176,13 +191,24 @@ std::optional<std::string> Utf8ToAnsi(std::string_view utf8) {
 #endif
 }
 
+std::string LeftOutBccStatus(const MailToFields& fields) {
+    if (fields.leftOutBcc.empty()) return {};
+    return "Blind copies of the link were left out: " + fields.leftOutBcc;
+}
+
+std::string MailToStatus(const MailToFields& fields) {
+    const std::string bcc = LeftOutBccStatus(fields);
+    if (fields.notice.empty() || bcc.empty()) return fields.notice + bcc;
+    return fields.notice + "; " + bcc;
+}
+
 bool IsMailToMode(const std::vector<std::string>& args) {
     return !args.empty() && args[0] == "/u";
 }
 
 MailToFields ParseMailToArguments(const std::vector<std::string>& args, const AnsiConverter& toAnsi) {
     if (args.size() < 2) return {};
-    // The registered command line leaves "%1" unquoted, so a link holding blanks arrives in pieces.
+    // Registrations written by older copies leave "%1" unquoted, so a link holding blanks arrives in pieces.
     std::size_t last = args.size();
     while (last > 2 && args[last - 1].empty())
         --last;
@@ -196,12 +222,12 @@ MailToFields ParseMailToLink(std::string_view link, const AnsiConverter& toAnsi)
     MailToFields fields;
     const std::size_t scheme = FindNoCase(link, Scheme);
     if (scheme == std::string_view::npos) {
-        fields.email = OneLine(std::string(link));
+        AppendAddresses(fields.email, fields.notice, OneLine(std::string(link)));
         return fields;
     }
     std::string_view rest = link.substr(scheme + Scheme.size());
     const std::size_t question = rest.find('?');
-    AppendAddresses(fields.email, rest.substr(0, question), toAnsi);
+    AppendAddresses(fields.email, fields.notice, DecodeLine(rest.substr(0, question), toAnsi));
     if (question == std::string_view::npos) return fields;
 
     bool haveSubject = false;
@@ -222,8 +248,13 @@ MailToFields ParseMailToLink(std::string_view link, const AnsiConverter& toAnsi)
         } else if (EqualsNoCase(name, "body") && !haveBody) {
             fields.body = DecodeBody(value, toAnsi);
             haveBody = true;
-        } else if (EqualsNoCase(name, "to")) {
-            AppendAddresses(fields.email, value, toAnsi);
+        } else if (EqualsNoCase(name, "to") || EqualsNoCase(name, "cc")) {
+            // The program writes one recipient line: copies are recipients like the others.
+            AppendAddresses(fields.email, fields.notice, DecodeLine(value, toAnsi));
+        } else if (EqualsNoCase(name, "bcc")) {
+            // A blind copy must never show in a header, and the window has no field that keeps an
+            // address out of the To line: the addresses are left out, and the window says so.
+            AppendAddresses(fields.leftOutBcc, fields.notice, DecodeLine(value, toAnsi));
         }
     }
     return fields;

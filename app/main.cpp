@@ -1,14 +1,17 @@
-// Tarvel Pro's entry point: the command line as the runtime split it, handed to start-up.
+// Tarvel Pro's entry point: the command line, split into arguments, handed to start-up.
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
+#include "app/registry.h"
 #include "app/startup.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    // The runtime splits the command line the platform's way: blanks separate, double quotes group.
-    std::vector<std::string> args(__argv + (__argc > 0 ? 1 : 0), __argv + __argc);
+    // Split the platform's way (blanks separate, double quotes group), but with the program's own path
+    // recognised whole: registrations of older copies wrote it without quotes, blanks and all.
+    std::vector<std::string> args =
+        tarvel::ArgumentsAfterProgram(GetCommandLineA(), tarvel::ProgramFilePath());
     return tarvel::RunProgram(std::move(args));
 }

@@ -1,6 +1,8 @@
 // Registry keys of the program and of the mail programs whose settings it imports.
 #include "app/registry.h"
 
+#include <shellapi.h>
+
 #include <utility>
 #include <vector>
 
@@ -10,7 +12,17 @@ namespace {
 constexpr const char* LocationKey = "\\Software\\Tarvel 32";
 constexpr const char* LocationValue = "Command Line";
 constexpr const char* MailtoCommandKey = "\\SOFTWARE\\Classes\\MailTo\\Shell\\Open\\command";
-constexpr const char* MailtoArguments = " /u %1 %2";
+constexpr const char* MailtoArguments = " /u \"%1\"";
+
+// Per-user registration: the protocol handler, and the entries through which Windows 10 and later list
+// the program under Default apps (a ProgID of its own, named by the program's URL associations).
+constexpr const char* UserMailtoKey = "Software\\Classes\\mailto";
+constexpr const char* ProgId = "TarvelPro.mailto";
+constexpr const char* ProgIdKey = "Software\\Classes\\TarvelPro.mailto";
+constexpr const char* ClientKey = "Software\\Clients\\Mail\\Tarvel Pro";
+constexpr const char* CapabilitiesKey = "Software\\Clients\\Mail\\Tarvel Pro\\Capabilities";
+constexpr const char* RegisteredApplicationsKey = "Software\\RegisteredApplications";
+constexpr const char* ApplicationName = "Tarvel Pro";
 
 constexpr const char* ImnMailKey = "\\Software\\Microsoft\\Internet Mail and News\\Mail";
 constexpr const char* NetscapeKey = "\\Software\\Netscape\\Netscape Navigator";
@@ -102,11 +114,99 @@ bool RecordProgramLocation(const std::string& exePath) {
     return key.WriteText(LocationValue, exePath);
 }
 
-bool RegisterMailtoHandler(const std::string& exePath) {
-    // Only an existing handler key is taken over; creating it would need more than this program knows.
-    const RegKey key = RegKey::Open(HKEY_LOCAL_MACHINE, MailtoCommandKey);
-    // The path goes in as the system reports it, without quotes, so the shell hands "/u" and the link on.
-    return key.WriteText(nullptr, exePath + MailtoArguments);
+std::string MailtoCommandLine(const std::string& exePath) {
+    return "\"" + exePath + "\"" + MailtoArguments;
+}
+
+namespace {
+
+struct Value {
+    const char* key;
+    const char* name; // null: the key's default value
+    std::string text;
+};
+
+bool WriteValues(HKEY root, const std::vector<Value>& values) {
+    if (!root) return false;
+    bool all = true;
+    for (const Value& value : values) {
+        const RegKey key = RegKey::OpenOrCreate(root, value.key);
+        all = key.WriteText(value.name, value.text) && all;
+    }
+    return all;
+}
+
+bool RegisterForUser(HKEY root, const std::string& exePath) {
+    const std::string command = MailtoCommandLine(exePath);
+    const std::string icon = "\"" + exePath + "\",0";
+    const std::string userCommandKey = std::string(UserMailtoKey) + "\\shell\\open\\command";
+    const std::string progIdCommandKey = std::string(ProgIdKey) + "\\shell\\open\\command";
+    const std::string clientCommandKey = std::string(ClientKey) + "\\shell\\open\\command";
+    const std::string associationsKey = std::string(CapabilitiesKey) + "\\URLAssociations";
+    const std::string userIconKey = std::string(UserMailtoKey) + "\\DefaultIcon";
+    const std::string progIdIconKey = std::string(ProgIdKey) + "\\DefaultIcon";
+    return WriteValues(root, {
+                                 {UserMailtoKey, nullptr, "URL:MailTo Protocol"},
+                                 {UserMailtoKey, "URL Protocol", ""},
+                                 {userIconKey.c_str(), nullptr, icon},
+                                 {userCommandKey.c_str(), nullptr, command},
+                                 {ProgIdKey, nullptr, "Tarvel Pro mailto link"},
+                                 {ProgIdKey, "URL Protocol", ""},
+                                 {progIdIconKey.c_str(), nullptr, icon},
+                                 {progIdCommandKey.c_str(), nullptr, command},
+                                 {ClientKey, nullptr, ApplicationName},
+                                 {clientCommandKey.c_str(), nullptr, "\"" + exePath + "\""},
+                                 {CapabilitiesKey, "ApplicationName", ApplicationName},
+                                 {CapabilitiesKey, "ApplicationDescription",
+                                  "Sends e-mail from the notification area and from mailto: links."},
+                                 {associationsKey.c_str(), "mailto", ProgId},
+                                 {RegisteredApplicationsKey, ApplicationName, CapabilitiesKey},
+                             });
+}
+
+} // namespace
+
+bool RegisterMailtoHandler(const std::string& exePath, const RegistryRoots& roots) {
+    const bool user = RegisterForUser(roots.user, exePath);
+    // Machine-wide only an existing handler key is taken over; creating it would need more than this
+    // program knows. A standard user cannot write there, which the per-user keys make up for.
+    bool machine = false;
+    if (roots.machine) {
+        const RegKey key = RegKey::Open(roots.machine, MailtoCommandKey);
+        machine = key.WriteText(nullptr, MailtoCommandLine(exePath));
+    }
+    return user || machine;
+}
+
+namespace {
+
+// GetVersionExA reports what the manifest claims; ntdll tells the truth.
+DWORD SystemMajorVersion() {
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    const auto get = ntdll ? reinterpret_cast<RtlGetVersionFn>(
+                                 reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
+                           : nullptr;
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    return get && get(&info) == 0 ? info.dwMajorVersion : 0;
+}
+
+} // namespace
+
+bool OpenDefaultAppsPage() {
+    if (SystemMajorVersion() < 10) return false;
+    // Where the system knows the ms-settings: scheme, it has the page; Wine does not.
+    HKEY scheme = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "ms-settings", 0, KEY_READ, &scheme) != ERROR_SUCCESS) return false;
+    RegCloseKey(scheme);
+    SHELLEXECUTEINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = "open";
+    info.lpFile = "ms-settings:defaultapps";
+    info.nShow = SW_SHOWNORMAL;
+    return ShellExecuteExA(&info) != FALSE;
 }
 
 void ImportMailerDefaults(Settings& settings) {

@@ -46,10 +46,27 @@ std::string ProgramFilePath();
 // Writes the program's path to HKCU "Software\Tarvel 32" "Command Line" each time; silent on failure.
 bool RecordProgramLocation(const std::string& exePath);
 
-// Makes the shell start `exePath /u %1 %2` for "mailto:" links. The key must already exist: false (and
-// nothing created) when it does not open or cannot be written; the caller then shows
+// The roots that the "mailto:" registration writes under. Tests give keys of their own; a null root
+// stands for one that cannot be written (HKLM for a standard user).
+struct RegistryRoots {
+    HKEY user = HKEY_CURRENT_USER;
+    HKEY machine = HKEY_LOCAL_MACHINE;
+};
+
+// The command the shell runs for a link: the program's path and the link each in quotes, so that
+// blanks in either cannot split them.
+std::string MailtoCommandLine(const std::string& exePath);
+
+// Makes the program the handler of "mailto:" links for the current user (Software\Classes\mailto),
+// registers it where Default apps lists mail programs (Software\Clients\Mail, RegisteredApplications),
+// and, when it can, sets the machine-wide command key too (only an existing one is taken over). False
+// only when neither the user's nor the machine's keys could be written; the caller then shows
 // MailtoRegistrationFailedText.
-bool RegisterMailtoHandler(const std::string& exePath);
+bool RegisterMailtoHandler(const std::string& exePath, const RegistryRoots& roots = {});
+
+// Windows 10 and later no longer let a program make itself the default: their Default apps page lets
+// the user confirm. False, with nothing shown, where the system has no such page (older Windows, Wine).
+bool OpenDefaultAppsPage();
 
 // Clears server, address and dial-up settings, then fills address and server from Internet Mail and
 // News, and what is still empty from Netscape Navigator. The port is not touched.

@@ -10,27 +10,16 @@
 #include <vector>
 
 #include "app/config.h"
-#include "mail/session_security.h"
+#include "app/security_settings.h"
 
 namespace tarvel {
 
 inline constexpr const char* SecurityFileName = "zembrix.ini";
 
-
 // The texts stored in the file and shown in the settings dialog: "None", "STARTTLS", "SSL/TLS".
 const char* SecurityModeText(SecurityMode mode);
 // Case-insensitive; nullopt for any other text.
 std::optional<SecurityMode> ParseSecurityMode(std::string_view text);
-
-struct SecuritySettings {
-    SecurityMode Mode = SecurityMode::None;
-    std::string User; // empty: no log-on
-    // Lower-case server name -> lower-case SHA-256 hex of the certificate the user trusted for it.
-    std::map<std::string, std::string> Trusted;
-    // Lines of the file this program does not interpret (comments, other sections), with the section
-    // they stood in ("" before the first one), so that a save gives them back.
-    std::vector<std::pair<std::string, std::string>> OtherLines;
-};
 
 std::string SecurityConfigPath(std::string_view exeFolder);
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/security_settings.h"
+
 namespace tarvel {
 
 inline constexpr const char* DefaultSMTPServer = "localhost";
@@ -19,6 +21,8 @@ struct Settings {
     // Parallel lists: entry i of each belongs together, and every change keeps them the same length.
     std::vector<std::string> NameList;
     std::vector<std::string> AddressList;
+    // From zembrix.ini beside zembrix.cfg.
+    SecuritySettings Security;
 };
 
 } // namespace tarvel

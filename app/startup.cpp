@@ -9,6 +9,7 @@
 #include "app/config.h"
 #include "app/mailto.h"
 #include "app/registry.h"
+#include "app/security_config.h"
 #include "ui/message_box.h"
 #include "ui/namelist.h"
 
@@ -34,6 +35,7 @@ bool Program::Start() {
     application_ = std::make_unique<ui::Application>();
     try {
         LoadConfiguration(state_.settings, state_.configPath);
+        LoadSecuritySettings(state_.settings.Security, SecurityConfigPath(ExeFolderOf(state_.configPath)));
     } catch (const ConfigError& error) {
         ui::ShowMessage(nullptr, error.what(), MB_OK | MB_ICONERROR);
         return false;
@@ -42,12 +44,14 @@ bool Program::Start() {
 
     ui::MainOptions mainOptions = options_.mainOptions;
     mainOptions.exeFolder = exeFolder;
+    mainOptions.securityPath = SecurityConfigPath(ExeFolderOf(state_.configPath));
     mainOptions.mailToMode = mailToMode_;
     if (mailToMode_) {
         const MailToFields fields = ParseMailToArguments(options_.args);
         mainOptions.mailToEmail = fields.email;
         mainOptions.mailToSubject = fields.subject;
         mainOptions.mailToBody = fields.body;
+        mainOptions.mailToStatus = MailToStatus(fields);
     }
     frmMain_ = std::make_unique<ui::TfrmMain>(state_.settings, messages_, std::move(mainOptions));
     ui::TfrmMain& main = *frmMain_;

@@ -1,77 +1,89 @@
-// The main window's part of a send (read 4096 bytes per data event, hand them to the reply worker,
-// abort on a socket error, the one-second idle tick) on a plain message loop.
+// The send flow on a plain message loop: the socket component's window carries the flow's posted work,
+// and the loop itself runs the idle and progress ticks that the main window's timers would.
 #include "bench/send_driver.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 
 namespace tarvel::bench {
 
 namespace {
-constexpr int ReceiveBufferSize = 4096;
-// How long the end of a send waits for replies read before the close to be handled.
-constexpr std::chrono::milliseconds ReplyDrainLimit{3000};
-// Messages dispatched between two looks at the clock.
-constexpr int MessagesPerRound = 64;
+// How long a cancelled send may take to end after the limit.
+constexpr std::chrono::seconds CancelGrace{10};
 } // namespace
 
 SendDriver::SendDriver(MessageList& messages)
-    : messages_(messages), session_(sockets_, messages, send_),
-      replies_([this](std::string_view text) { HandleSmtpReply(session_, text); }) {
-    sockets_.OnDataAvailable = [this](TSockets&, int) { DataAvailable(); };
-    // Also raised on a worker, when one of its own sends fails: the session allows for both.
-    sockets_.OnErrorOccurred = [this](TSockets&, int, int, const std::string& msg) {
-        AbortSmtpSession(session_, msg);
+    : messages_(messages), session_(tls_, messages, send_),
+      flow_(*this, tls_, session_, send_, messages, settings_, Dialler{},
+            [this](std::function<void()> work) { sockets_.Post(std::move(work)); }) {
+    sockets_.SetMaximumReceiveLength(8192);
+    sockets_.OnDataAvailable = [this](TSockets&, int socket) { flow_.OnData(socket); };
+    sockets_.OnSessionClosed = [this](TSockets&, int socket) { flow_.OnClose(socket); };
+    sockets_.OnErrorOccurred = [this](TSockets&, int socket, int, const std::string& msg) {
+        flow_.OnError(socket, msg);
     };
-    sockets_.OnSessionClosed = [this](TSockets&, int) { Finish(); };
 }
 
-SendDriver::~SendDriver() {
-    // The reply worker is stopped first (last member); a transfer it runs must stop within one send.
-    send_.SendAborted.store(true);
-    if (sendWorker_.joinable()) sendWorker_.join();
+SendDriver::~SendDriver() = default;
+
+void SendDriver::RunTimers(bool tick, bool progress) {
+    const Clock::time_point now = Clock::now();
+    if (tick && !tickOn_) nextTick_ = now + TickInterval;
+    if (progress && !progressOn_) nextProgress_ = now + ProgressInterval;
+    tickOn_ = tick;
+    progressOn_ = progress;
+}
+
+void SendDriver::Done(bool) {
+    done_ = true;
+    ended_ = Clock::now();
 }
 
 SendOutcome SendDriver::Run(const std::string& server, const std::string& port,
                             std::chrono::milliseconds limit) {
-    if (sendWorker_.joinable()) sendWorker_.join();
-    if (sockets_.SocketHandle() != -1) sockets_.Disconnect();
-    send_.IdleTicks.store(0);
-    send_.SendAborted.store(false);
-    sending_ = true;
+    settings_.SMTPServer = server;
+    settings_.SMTPPort = port;
+    done_ = false;
+    shown_.clear();
 
     const Clock::time_point started = Clock::now();
-    const Clock::time_point deadline = started + limit;
-    nextTick_ = started + TickInterval;
-    // As the window's send worker does: a slow name lookup never holds up the message loop.
-    sendWorker_ = std::thread([this, server, port] { StartSmtpSession(session_, server, port); });
-
+    flow_.OnClick();
     bool overran = false;
-    while (sending_) {
-        const Clock::time_point now = Clock::now();
-        if (now >= deadline) {
+    Clock::time_point deadline = started + limit;
+    while (!done_) {
+        if (!flow_.Busy()) break; // refused before it started (no recipient, unreadable attachment)
+        if (Clock::now() >= deadline) {
+            if (overran) break;
             overran = true;
-            send_.SendAborted.store(true);
-            Finish();
-            break;
+            flow_.OnCancel();
+            deadline = Clock::now() + CancelGrace;
         }
-        if (now >= nextTick_) {
-            nextTick_ += TickInterval;
-            Tick();
-            continue;
-        }
-        Pump(std::min(nextTick_, deadline));
+        Ticks();
+        Clock::time_point until = deadline;
+        if (tickOn_) until = std::min(until, nextTick_);
+        if (progressOn_) until = std::min(until, nextProgress_);
+        Pump(until);
     }
-    sendWorker_.join();
 
     SendOutcome outcome;
-    outcome.ended = !overran;
+    outcome.ended = done_ && !overran;
     outcome.status = messages_.empty() ? std::string() : messages_.front().Status;
-    outcome.seconds = std::chrono::duration<double>(ended_ - started).count();
+    outcome.shown = shown_;
+    outcome.seconds = std::chrono::duration<double>((done_ ? ended_ : Clock::now()) - started).count();
     return outcome;
+}
+
+void SendDriver::Ticks() {
+    const Clock::time_point now = Clock::now();
+    if (tickOn_ && now >= nextTick_) {
+        nextTick_ = now + TickInterval;
+        flow_.OnTick();
+    }
+    if (progressOn_ && now >= nextProgress_) {
+        nextProgress_ = now + ProgressInterval;
+        flow_.OnProgressTick();
+    }
 }
 
 void SendDriver::Pump(Clock::time_point until) {
@@ -79,41 +91,11 @@ void SendDriver::Pump(Clock::time_point until) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::max<long long>(wait.count(), 0)),
                               QS_ALLINPUT);
     MSG msg;
-    for (int i = 0; i < MessagesPerRound && sending_ && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+    // A bounded number at a time, so that the ticks stay on time.
+    for (int i = 0; i < 64 && !done_ && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-}
-
-void SendDriver::DataAvailable() {
-    // Data restarts the idle tick a full interval later, as the window's Timer1 restart does.
-    if (sending_) nextTick_ = Clock::now() + TickInterval;
-    std::array<char, ReceiveBufferSize> buffer{};
-    sockets_.SReceive(sockets_.SocketHandle(), buffer.data(), ReceiveBufferSize);
-    // The text ends at the first zero byte; a failed read leaves none.
-    replies_.Post(std::string(buffer.data(), strnlen(buffer.data(), buffer.size())));
-}
-
-void SendDriver::Tick() {
-    send_.IdleTicks.fetch_add(1);
-    if (send_.SendAborted.load()) return Finish();
-    if (send_.IdleTicks.load() >= TimeoutTicks) {
-        send_.IdleTicks.store(0);
-        AbortSmtpSession(session_, "TimeOut");
-    }
-}
-
-void SendDriver::Finish() {
-    if (!sending_) return;
-    ended_ = Clock::now();
-    // Replies read before the close decide the outcome; a transfer that does not end by itself is stopped.
-    if (!replies_.WaitIdle(ReplyDrainLimit)) {
-        send_.SendAborted.store(true);
-        replies_.WaitIdle(ReplyDrainLimit);
-    }
-    if (sockets_.SocketHandle() != -1) sockets_.Disconnect();
-    send_.SendAborted.store(false);
-    sending_ = false;
 }
 
 } // namespace tarvel::bench

@@ -2,6 +2,8 @@
 // networking is not installed (there every operation quietly does nothing).
 #include "dialup/dialup.h"
 
+#include "dialup/dialler.h"
+
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -217,6 +219,14 @@ std::string DialRasEntry(std::string_view entryName, std::string_view phoneNumbe
 
 std::string HangUpRas(bool askFirst) {
     return TheRasManager().HangUpRas(askFirst);
+}
+
+Dialler Dialler::System() {
+    return Dialler{[] { LoadRasLibrary(); },
+                   [](std::string_view entry, std::string_view phone, std::string_view password) {
+                       return DialRasEntry(entry, phone, password);
+                   },
+                   [](bool askFirst) { return HangUpRas(askFirst); }};
 }
 
 } // namespace tarvel

@@ -3,6 +3,7 @@
 #include "mail/message.h"
 
 #include "mail/byte_file.h"
+#include "mail/text_part.h"
 
 namespace tarvel {
 
@@ -27,8 +28,7 @@ void SplitToList(std::vector<std::string>& list, std::string_view text, char sep
 }
 
 std::int64_t EstimateMessageSize(const TEmailMessage& message) {
-    std::int64_t total = message.BodyFile.empty() ? 0 : FileSizeOf(message.BodyFile);
-    total += static_cast<std::int64_t>(message.Body.size());
+    std::int64_t total = PlanTextPart(message).bodySize;
     // Base64 makes four characters of three bytes; line ends are left out, as are the headers.
     for (const std::string& path : message.Attachments)
         total += FileSizeOf(path) * 4 / 3;

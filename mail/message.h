@@ -22,6 +22,9 @@ struct TEmailMessage {
     std::string BodyFile;
     std::string Body;
     std::string Status;
+    // The MIME name of the code page that the text fields are written in ("windows-1252", "utf-8"); it
+    // is declared only when a field holds more than US-ASCII. Empty: "unknown-8bit".
+    std::string Charset;
 };
 
 // The records one SMTP session sends; the program keeps exactly one and refills it for every send.
@@ -47,7 +50,8 @@ struct WriteFailure {
 void SplitToList(std::vector<std::string>& list, std::string_view text, char separator);
 // The file's size in bytes (64-bit, so files over 2 GiB count right); 0 when it cannot be opened or sized.
 std::int64_t FileSizeOf(const std::string& path);
-// Body file + body text + 4/3 of each attachment (each truncated on its own); headers not counted.
+// Body file + body text (as quoted-printable when the text part goes so) + 4/3 of each attachment (each
+// truncated on its own); headers not counted.
 std::int64_t EstimateMessageSize(const TEmailMessage& message);
 // One base64 line: at most 57 bytes (more are cut to 57), 4 characters per started group of 3.
 std::string EncodeBase64Line(const unsigned char* bytes, std::size_t count);

@@ -4,6 +4,8 @@
 
 #include "mail/base64.h"
 #include "mail/byte_file.h"
+#include "mail/quoted_printable.h"
+#include "mail/text_part.h"
 
 #include <cerrno>
 #include <initializer_list>
@@ -62,7 +64,7 @@ public:
 
     // The body file's lines, read as text whatever their line ends: LF ends a line, a CR before
     // it is dropped, and every line goes out with CR LF.
-    Outcome WriteBodyFile(const std::string& path) {
+    Outcome WriteBodyFile(const std::string& path, bool quoted) {
         const ByteFile file = Open(path);
         if (!file) return Outcome::Failed;
         std::string line;
@@ -79,21 +81,29 @@ public:
             }
             if (!line.empty() && line.back() == '\r') line.pop_back();
             line += CRLF;
-            output_.WriteLine(line);
+            WriteText(WithCrLfLineEnds(line), quoted);
             if (c == EOF) return Outcome::Done;
         }
     }
 
+    // Lines of body text (each ended by CR LF), as they are or quoted-printable.
+    void WriteText(const std::string& lines, bool quoted) {
+        if (quoted)
+            output_.WriteLine(EncodeQuotedPrintable(lines));
+        else
+            output_.WriteLine(lines);
+    }
+
     // One attachment part. The file is opened before its part header goes out, so that a file
     // that cannot be read leaves no half part behind.
-    Outcome WriteAttachment(const std::string& path) {
+    Outcome WriteAttachment(const std::string& path, const std::string& charset) {
         const ByteFile file = Open(path);
         if (!file) return Outcome::Failed;
         const std::string name = AttachmentFileName(path);
         output_.WriteLine(Concat({CRLF, "--", MailBoundary, CRLF}));
-        output_.WriteLine(Concat({"Content-Type: application/octet-stream; name=\"", name, "\";", CRLF}));
+        output_.WriteLine(AttachmentTypeLine(name, charset));
         output_.WriteLine(Concat({"Content-Transfer-Encoding: base64", CRLF}));
-        output_.WriteLine(Concat({"Content-Disposition: attachment; filename=\"", name, "\"", CRLF, CRLF}));
+        output_.WriteLine(AttachmentDispositionLines(name, charset));
 
         unsigned char block[BlockBytes];
         std::string line;
@@ -122,28 +132,38 @@ bool WriteMessage(const TEmailMessage& message, MessageOutput& output, const std
                   WriteFailure* failure) {
     Writer writer(output, sendAborted, failure);
     const bool multipart = !message.Attachments.empty();
+    const TextPartPlan plan = PlanTextPart(message);
 
-    output.WriteLine(Concat({"To: ", message.ToHeader, CRLF}));
+    output.WriteLine(ToHeaderLines(message));
     output.WriteLine(Concat({"Reply-To: ", message.Sender, CRLF}));
     output.WriteLine(Concat({"From: ", message.Sender, CRLF}));
     output.WriteLine(Concat({"X-Mailer: Tarvel Pro 1.5", CRLF}));
-    output.WriteLine(Concat({"Subject: ", message.Subject, CRLF}));
+    output.WriteLine(SubjectHeaderLines(message));
+    // Encoded words and a transfer encoding mean MIME also where no attachment made it so.
+    if (multipart || plan.quoted) output.WriteLine(Concat({"Mime-Version: 1.0", CRLF}));
     if (multipart) {
-        output.WriteLine(Concat({"Mime-Version: 1.0", CRLF}));
         output.WriteLine(Concat({"Content-Type: multipart/mixed; boundary=\"", MailBoundary, "\"", CRLF}));
         output.WriteLine(Concat({"X-Attachments: ", message.XAttachments, ";", CRLF, CRLF}));
         output.WriteLine(Concat({"--", MailBoundary, CRLF}));
     }
-    output.WriteLine(Concat({"Content-Type: text/plain; charset=\"us-ascii\"", CRLF, CRLF}));
+    output.WriteLine(TextPartHeaderLines(plan));
 
     if (!message.BodyFile.empty()) {
-        const Outcome outcome = writer.WriteBodyFile(message.BodyFile);
+        const Outcome outcome = writer.WriteBodyFile(message.BodyFile, plan.quoted);
         if (outcome != Outcome::Done) return outcome == Outcome::Aborted;
     }
-    if (!message.Body.empty()) output.WriteBlock(message.Body);
+    if (!message.Body.empty()) {
+        // The body's lines with the line end that WriteBlock adds after them.
+        const std::string body = WithCrLfLineEnds(message.Body);
+        if (plan.quoted)
+            output.WriteLine(EncodeQuotedPrintable(body + std::string(CRLF)));
+        else
+            output.WriteBlock(body);
+    }
 
+    const std::string charset = MessageCharset(message);
     for (const std::string& path : message.Attachments) {
-        const Outcome outcome = writer.WriteAttachment(path);
+        const Outcome outcome = writer.WriteAttachment(path, charset);
         if (outcome != Outcome::Done) return outcome == Outcome::Aborted;
     }
     if (multipart && !writer.Aborted()) output.WriteLine(Concat({"--", MailBoundary, "--", CRLF, CRLF}));

@@ -2,6 +2,7 @@
 // the local-failure path shared by the socket's error event, the time-out and a runaway reply.
 #include "mail/smtp_session.h"
 
+#include "mail/field_check.h"
 #include "mail/socket_writer.h"
 #include "net/convert_error.h"
 
@@ -13,7 +14,6 @@ constexpr int CodeClosing = 221;
 constexpr int CodeOk = 250;
 constexpr int CodeWillForward = 251;
 constexpr int CodeStartInput = 354;
-constexpr int CodeLocalFailure = 500;
 
 // RFC 5321 section 4.2.1: 4yz and 5yz replies refuse, whichever code a state happens to expect.
 bool Refuses(int code) {
@@ -53,25 +53,11 @@ const char* SessionStateName(SessionState state) {
     return "?";
 }
 
-class SmtpSession::Running {
-public:
-    explicit Running(SmtpSession& session) : session_(session) {
-        session_.runner_.store(std::this_thread::get_id());
-    }
-    ~Running() { session_.runner_.store(std::thread::id{}); }
-    Running(const Running&) = delete;
-    Running& operator=(const Running&) = delete;
-
-private:
-    SmtpSession& session_;
-};
-
 SmtpSession::SmtpSession(SmtpConnection& connection, MessageList& messages, SendState& state)
     : connection_(connection), messages_(messages), send_(state) {}
 
 bool SmtpSession::Start(const std::string& server, const std::string& port) {
     std::lock_guard lock(mutex_);
-    Running running(*this);
     connection_.SetIPAddr(server);
     connection_.SetPort(port.empty() ? "25" : port);
 
@@ -82,6 +68,7 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
     send_.BytesTotal.store(0);
     replies_.Clear();
     recipientIndex_ = 0;
+    abandoned_ = false;
     messageIndex_ = 0;
     server_ = server;
     encrypted_ = false;
@@ -93,6 +80,17 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
         return false;
     }
     current_ = &messages_.front();
+    // A field that would break a command or a header line apart is refused before any connect.
+    bool sendable = true;
+    for (TEmailMessage& message : messages_) {
+        message.Status = UnsendableFieldText(message);
+        sendable = sendable && message.Status.empty();
+    }
+    if (!sendable) {
+        SetState(SessionState::ssIdle);
+        send_.SendAborted.store(true);
+        return false;
+    }
     SetState(SessionState::ssGreeting);
 
     try {
@@ -103,14 +101,14 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
         SetState(SessionState::ssIdle);
         return false;
     }
-    // A connect that failed at once has been reported through Abort on this thread already.
-    if (!send_.SendAborted.load() && security_.mode == SecurityMode::Implicit) BeginTls();
+    // A connect that fails at once is reported through the connection's error event, which the caller
+    // turns into Abort once this call has returned. TLS from the first byte shakes hands right here.
+    if (security_.mode == SecurityMode::Implicit) BeginTls();
     return !send_.SendAborted.load();
 }
 
 void SmtpSession::HandleReply(std::string_view chunk) {
     std::lock_guard lock(mutex_);
-    Running running(*this);
     received_ += chunk.size();
     if (State() != SessionState::ssIdle && !send_.SendAborted.load()) {
         replies_.Append(chunk);
@@ -122,11 +120,14 @@ void SmtpSession::HandleReply(std::string_view chunk) {
         if (State() != SessionState::ssIdle && replies_.Overflowed() && !send_.SendAborted.exchange(true)) {
             const std::string text(ReplyTooLongText);
             RecordLocalFailure(text);
-            EndAfterFailure(text);
+            EndAfterFailure();
         }
     }
     // A cancel or a failure ends the session's part here; the main window closes the connection.
-    if (send_.SendAborted.load()) SetState(SessionState::ssIdle);
+    if (send_.SendAborted.load() && State() != SessionState::ssIdle) {
+        abandoned_ = true;
+        SetState(SessionState::ssIdle);
+    }
     if (State() == SessionState::ssIdle) {
         replies_.Clear();
         WipeSecret(security_.password);
@@ -134,19 +135,16 @@ void SmtpSession::HandleReply(std::string_view chunk) {
 }
 
 void SmtpSession::Abort(const std::string& text) {
+    // A transfer that the abort interrupts ends in ssIdle: what counts is the state it found.
     const SessionState before = State();
     if (send_.SendAborted.exchange(true)) return;
-    if (runner_.load() == std::this_thread::get_id()) {
-        // Entered from a failed command send inside Start or HandleReply: the variables are ours already.
-        if (before != SessionState::ssIdle) RecordLocalFailure(text);
-        EndAfterFailure(text);
-        return;
-    }
     // SendAborted is set, so a running transfer stops within one send and the wait is short.
     std::lock_guard lock(mutex_);
-    Running running(*this);
     if (before != SessionState::ssIdle) RecordLocalFailure(text);
-    EndAfterFailure(text);
+    // A reply handler that was running when the flag went up has left the session idle, but the server
+    // is still mid-conversation and gets its "QUIT".
+    if (abandoned_ && before != SessionState::ssIdle) SetState(SessionState::ssQuit);
+    EndAfterFailure();
 }
 
 std::size_t SmtpSession::PendingReplyBytes() {
@@ -155,10 +153,18 @@ std::size_t SmtpSession::PendingReplyBytes() {
 }
 
 void SmtpSession::SetState(SessionState next) {
-    state_.store(next);
+    const SessionState previous = state_.exchange(next);
+    if (previous != next && OnStateChange) OnStateChange(previous, next);
 }
 
 void SmtpSession::Send(std::string_view command) {
+    // A line break would end the command early and start another one: nothing of it is sent.
+    if (command.find_first_of("\r\n") != std::string_view::npos) {
+        send_.SendAborted.store(true);
+        RecordLocalFailure(LineBreakInCommandText);
+        SetState(SessionState::ssIdle);
+        return;
+    }
     std::string line(command);
     line += CRLF;
     connection_.SetText(line);
@@ -195,8 +201,7 @@ void SmtpSession::OnReply(const SmtpReply& reply) {
     }
 }
 
-// Each handler changes the state before it sends: a failed send aborts on this thread, and what the
-// abort decides must not be overwritten afterwards.
+// Each handler changes the state before it sends, so that the state is right whatever the send does.
 
 void SmtpSession::OnGreeting(const SmtpReply& reply) {
     if (reply.code == CodeReady) {
@@ -247,8 +252,15 @@ void SmtpSession::OnDataEnd(const SmtpReply& reply) {
 }
 
 void SmtpSession::OnQuit(const SmtpReply& reply) {
+    if (reply.code != CodeClosing) return QuitAndClose();
+    // The session is over: a server that keeps the connection open after its 221 must not keep the
+    // send waiting for its close.
     SetState(SessionState::ssIdle);
-    if (reply.code == CodeClosing) return;
+    connection_.Disconnect();
+}
+
+void SmtpSession::QuitAndClose() {
+    SetState(SessionState::ssIdle);
     Send("QUIT");
     connection_.Disconnect();
 }
@@ -297,6 +309,9 @@ void SmtpSession::Transfer() {
     }
     if (!send_.SendAborted.load()) {
         SetState(SessionState::ssDataEnd);
+        // Only a reply sent after the server has read the end-of-data line answers it: whatever came
+        // with the 354, a started line included, was written before the server had the message.
+        replies_.DropBegun();
         writer.WriteEndOfData();
     }
     if (send_.SendAborted.load()) {
@@ -311,13 +326,13 @@ void SmtpSession::RecordLocalFailure(std::string_view text) {
     if (current_ != nullptr && current_->Status.empty()) current_->Status = text;
 }
 
-void SmtpSession::EndAfterFailure(const std::string& text) {
+void SmtpSession::EndAfterFailure() {
     replies_.Clear();
     WipeSecret(security_.password);
     if (State() == SessionState::ssIdle) return;
-    // The synthetic reply meets the ssQuit rule for codes other than 221: "QUIT", then Disconnect.
+    // As after a reply other than 221 to "QUIT": one more "QUIT", then the connection is closed.
     SetState(SessionState::ssQuit);
-    OnReply(SmtpReply{CodeLocalFailure, std::to_string(CodeLocalFailure) + " " + text + std::string(CRLF)});
+    QuitAndClose();
 }
 
 } // namespace tarvel

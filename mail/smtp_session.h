@@ -9,7 +9,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "mail/message.h"
 #include "mail/reply_assembler.h"
@@ -43,6 +42,7 @@ const char* SessionStateName(SessionState state);
 inline constexpr std::string_view NoRecipientText = "No recipient address to send the mail to";
 inline constexpr std::string_view ReplyTooLongText =
     "The server sent more than 64 KiB without ending its reply";
+inline constexpr std::string_view LineBreakInCommandText = "A command to the server would hold a line break";
 
 class SmtpSession {
 public:
@@ -51,16 +51,17 @@ public:
     SmtpSession& operator=(const SmtpSession&) = delete;
 
     // Clears the records' Status and the byte counters and starts the connect. False when the send
-    // ended at once: a port that is no number or service (Status holds the error's text), a connect
-    // failure reported while connecting, or no record to send; SendAborted is set then.
+    // ended at once: a port that is no number or service (Status holds the error's text) or no record
+    // to send; SendAborted is set then.
     bool Start(const std::string& server, const std::string& port);
     // Takes one chunk of received text; acts on every reply that it completes, in order. Runs on
     // one worker at a time; may write the whole message text before it returns.
     void HandleReply(std::string_view chunk);
     // A local failure (socket error text, "TimeOut"): stops all writing, and ends the session with
-    // "QUIT" when no transfer was under way. From another thread it waits for a running HandleReply,
-    // which stops within one send once SendAborted is set; from inside HandleReply (a failed
-    // command send reported on the sending thread) it goes on at once.
+    // "QUIT" when no transfer was under way. It waits for a running HandleReply, which stops within
+    // one send once SendAborted is set. Never call it from inside Start or HandleReply: a failure that
+    // the connection reports while they run (a failed command send) is queued by the caller and
+    // handed here after they return.
     void Abort(const std::string& text);
 
     // How the next Start secures the connection and logs on; None and no user: plain HELO as always.
@@ -68,15 +69,15 @@ public:
     void SetSecurity(SessionSecurity security);
     // Receives "Connecting securely..." and "Logging on..." on the session's thread.
     void SetStatusSink(std::function<void(std::string_view)> sink) { statusSink_ = std::move(sink); }
+    // Told of every change of the state, on the thread that makes it, while the session's lock is held:
+    // for tests and a debug log. Set it before the session starts.
+    std::function<void(SessionState from, SessionState to)> OnStateChange;
 
     SessionState State() const { return state_.load(); }
     // Received bytes that wait for the end of a reply (takes the session's lock: not from a handler).
     std::size_t PendingReplyBytes();
 
 private:
-    // Marks the thread that runs the session's variables, so that an Abort from inside is recognised.
-    class Running;
-
     void SetState(SessionState next);
     void Send(std::string_view command);
     void OnReply(const SmtpReply& reply);
@@ -87,6 +88,7 @@ private:
     void OnData(const SmtpReply& reply);
     void OnDataEnd(const SmtpReply& reply);
     void OnQuit(const SmtpReply& reply);
+    void QuitAndClose();
 
     // The secure part of the session, in smtp_session_secure.cpp.
     bool UsesEhlo() const;
@@ -110,17 +112,19 @@ private:
     // A failure of our own: Status takes the text unless the record has an outcome already.
     void RecordLocalFailure(std::string_view text);
     // What a local failure does once SendAborted is set: "QUIT" and Disconnect unless already idle.
-    void EndAfterFailure(const std::string& text);
+    void EndAfterFailure();
 
     SmtpConnection& connection_;
     MessageList& messages_;
     SendState& send_;
 
-    std::mutex mutex_;                      // one caller at a time changes the variables below
-    std::atomic<std::thread::id> runner_{}; // the thread inside Start or HandleReply, if any
+    std::mutex mutex_; // one caller at a time changes the variables below
     std::atomic<SessionState> state_{SessionState::ssIdle};
     ReplyAssembler replies_;
     std::size_t recipientIndex_ = 0;
+    // A handler stopped mid-conversation because SendAborted was set: an abort still owes the server
+    // its "QUIT".
+    bool abandoned_ = false;
     std::size_t messageIndex_ = 0;
     TEmailMessage* current_ = nullptr; // Messages entry messageIndex_; null before the first Start
 

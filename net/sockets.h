@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "mail/send_socket.h"
 #include "mail/smtp_connection.h"
 #include "net/blocking_call.h"
 #include "ui/window.h"
@@ -23,7 +24,7 @@ using TSessionAvailable = std::function<void(TSockets& sender, int socket)>;
 using TSessionConnected = std::function<void(TSockets& sender, int socket)>;
 using TErrorOccurred = std::function<void(TSockets& sender, int socket, int error, const std::string& msg)>;
 
-class TSockets : public ui::Window, public SmtpConnection {
+class TSockets : public ui::Window, public SmtpConnection, public SendSocket {
 public:
     // The IPv4 address record handed to connect, laid out as WinSock's 16-byte sockaddr_in; port and
     // address in network byte order.
@@ -61,7 +62,7 @@ public:
     int Timeout() const { return timeout_; }
     void SetTimeout(int seconds) { timeout_ = seconds; }
     // The open socket, -1 when none.
-    int SocketHandle() const { return socketHandle_; }
+    int SocketHandle() const override { return socketHandle_; }
     // The address of the last SConnect, as far as it got.
     const AddressRecord& RemoteAddress() const { return remote_; }
 
@@ -80,6 +81,8 @@ public:
     // Receives at most `length` bytes into the caller's buffer: 0 when the peer has closed, -1 for
     // socket -1 (with no report), negative on failure.
     int SReceive(int socket, void* buffer, int length);
+    // SReceive on the open socket.
+    int Receive(char* buffer, int length) override { return SReceive(SocketHandle(), buffer, length); }
     // Closes the socket at once with a reset, and leaves SocketHandle -1 whatever the close says.
     void Disconnect() override;
     std::string GetLocalHostName() override;

@@ -314,15 +314,14 @@ std::string TlsConnection::CheckCertificate(const std::string& serverName) {
     return "The server's certificate was not accepted: " + report.problem;
 }
 
-std::string TlsConnection::Receive(int length) {
+int TlsConnection::Receive(char* buffer, int length) {
     std::lock_guard lock(receiveMutex_);
-    if (handshaking_) return {};
+    if (handshaking_ || length <= 0) return 0;
     if (!encrypted_) {
-        std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
-        socket_.SReceive(socket_.SocketHandle(), buffer.data(), length);
-        std::string text(buffer.data(), strnlen(buffer.data(), static_cast<std::size_t>(length)));
-        delivered_ += text.size();
-        return text;
+        const int got = socket_.Receive(buffer, length);
+        // The flow hands the session the text up to the first zero byte.
+        if (got > 0) delivered_ += strnlen(buffer, static_cast<std::size_t>(got));
+        return got;
     }
     if (plain_.size() < static_cast<std::size_t>(length) && !closed_) {
         char chunk[ReadChunk];
@@ -337,11 +336,13 @@ std::string TlsConnection::Receive(int length) {
         }
     }
     const std::size_t take = std::min(plain_.size(), static_cast<std::size_t>(length));
-    std::string text = plain_.substr(0, take);
+    std::memcpy(buffer, plain_.data(), take);
+    // The decrypted text must not linger in memory once it has been handed on.
+    std::fill(plain_.begin(), plain_.begin() + static_cast<std::ptrdiff_t>(take), '\0');
     plain_.erase(0, take);
     // What is left is asked for by another data event, as the socket would raise for unread bytes.
     if (!plain_.empty()) PostReadEvent();
-    return text;
+    return static_cast<int>(take);
 }
 
 bool TlsConnection::DecryptReceived() {

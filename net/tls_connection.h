@@ -13,13 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "mail/send_socket.h"
 #include "mail/smtp_connection.h"
 #include "net/certificate_check.h"
 #include "net/sockets.h"
 
 namespace tarvel {
 
-class TlsConnection final : public SmtpConnection {
+class TlsConnection final : public SmtpConnection, public SendSocket {
 public:
     // Asked on the handshake's thread when the certificate fails the check; true accepts it (a
     // fingerprint the user trusted before, or the user's answer now). Unset: refused.
@@ -48,10 +49,11 @@ public:
     bool WaitWritable(int timeoutMs) override { return socket_.WaitWritable(timeoutMs); }
     std::string StartTls(const TlsRequest& request) override;
 
-    // The window's read on a data event: at most `length` bytes of text for the session (decrypted
-    // once TLS runs; empty while the handshake runs or a record is incomplete). In the clear it is
-    // the socket's read as always: the text ends at the first zero byte.
-    std::string Receive(int length);
+    // The send flow's read on a data event: at most `length` bytes of text for the session, decrypted
+    // once TLS runs (none while the handshake runs or a record is incomplete). In the clear it is the
+    // socket's own read.
+    int Receive(char* buffer, int length) override;
+    int SocketHandle() const override { return socket_.SocketHandle(); }
 
     bool Encrypted() const { return encrypted_.load(); }
     // The encrypted records of the last RawSend and the sends that carried them (for the benchmark).

@@ -6,6 +6,8 @@
 
 #include <array>
 
+#include "app/config.h"
+
 namespace tarvel::ui {
 
 namespace {
@@ -49,15 +51,20 @@ int OuterWidth(HWND hwnd) {
     return r.right - r.left;
 }
 
-void OpenShortcut() {
-    // The shortcut beside the program; the blanks are the parameters and folder it is opened with.
-    ShellExecuteA(nullptr, "open", "zembrix.url", " ", " ", SW_SHOWNORMAL);
+// The shortcut beside the program, named with its folder: a program started from a link or a shortcut
+// has another working folder, where a bare file name would not be found.
+void OpenShortcut(const std::string& exeFolder) {
+    const std::string shortcut = exeFolder + "zembrix.url";
+    ShellExecuteA(nullptr, "open", shortcut.c_str(), " ", exeFolder.empty() ? " " : exeFolder.c_str(),
+                  SW_SHOWNORMAL);
 }
 
 } // namespace
 
 TfrmAbout::TfrmAbout(SharedState& state, std::function<void()> openHomePage)
-    : state_(state), openHomePage_(openHomePage ? std::move(openHomePage) : OpenShortcut) {}
+    : state_(state), openHomePage_(std::move(openHomePage)) {
+    if (!openHomePage_) openHomePage_ = [folder = ExeFolderOf(state_.exePath)] { OpenShortcut(folder); };
+}
 
 TfrmAbout::~TfrmAbout() {
     Destroy();

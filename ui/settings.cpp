@@ -90,7 +90,11 @@ SettingsServices SettingsServices::System(const std::string& exePath) {
     SettingsServices s;
     s.recordProgramLocation = [exePath] { RecordProgramLocation(exePath); };
     s.importMailerDefaults = [](Settings& settings) { ImportMailerDefaults(settings); };
-    s.registerMailtoHandler = [exePath] { return RegisterMailtoHandler(exePath); };
+    s.registerMailtoHandler = [exePath] {
+        if (!RegisterMailtoHandler(exePath)) return false;
+        OpenDefaultAppsPage();
+        return true;
+    };
     s.fillRasEntries = [](RasEntryList& list, std::optional<std::string_view> wanted) {
         FillRasEntries(list, wanted);
     };

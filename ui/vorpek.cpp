@@ -4,6 +4,7 @@
 #include <array>
 
 #include "res/resource.h"
+#include "ui/certificate_trust.h"
 #include "ui/file_dialog.h"
 #include "ui/messages.h"
 #include "ui/namelist.h"
@@ -71,13 +72,20 @@ void TrimWorkingSet() {
     SetProcessWorkingSetSize(GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
 }
 
-TfrmMain::TfrmMain(Settings& settings, MessageList& messages, MainOptions options)
+TfrmMain::TfrmMain(Settings& settings, MessageList& messages, MainOptions options, Dialler dialler)
     : settings_(settings), messages_(messages), options_(std::move(options)),
-      session_(sockets1_, messages_, send_),
+      session_(tls_, messages_, send_),
       timer1_(*this, Timer1Id, options_.timer1Interval, [this] { Timer1Timer(); }),
       timer2_(*this, Timer2Id, options_.timer2Interval, [this] { Timer2Timer(); }),
-      replies_([this](std::string_view text) { HandleSmtpReply(session_, text); }) {
-    if (messages_.empty()) messages_.emplace_back();
+      flow_(*this, tls_, session_, send_, messages_, settings_, std::move(dialler),
+            [this](std::function<void()> work) { Post(std::move(work)); }) {
+    flow_.SetTimeoutTicks(options_.timeoutTicks);
+    flow_.SecurityFor = [this](const std::string& server) {
+        return SecurityForSend(settings_.Security, server);
+    };
+    tls_.AskTrust = [this](const std::string& server, const CertificateReport& report) {
+        return AskCertificateTrust(*this, settings_.Security, options_.securityPath, server, report);
+    };
     sockets1_.SetMaximumReceiveLength(8192);
     sockets1_.OnDataAvailable = [this](TSockets& s, int socket) { DataAvailable(s, socket); };
     sockets1_.OnSessionClosed = [this](TSockets& s, int socket) { Sockets1SessionClosed(s, socket); };
@@ -87,14 +95,9 @@ TfrmMain::TfrmMain(Settings& settings, MessageList& messages, MainOptions option
 }
 
 TfrmMain::~TfrmMain() {
-    // Whatever is still being written stops within one send; the reply worker, a member, is joined
-    // after this body.
+    // The flow, a member, stops what is still being written and joins its workers after this body.
     send_.SendAborted.store(true);
     Destroy();
-    JoinSendWorker();
-    // The socket component leaves an open socket to WinSock's clean-up; a send ended by closing the
-    // program must not.
-    if (sockets1_.SocketHandle() != -1) sockets1_.Disconnect();
 }
 
 bool TfrmMain::Create() {
@@ -129,6 +132,7 @@ void TfrmMain::FormCreate() {
         SetText(edsEmail, options_.mailToEmail);
         SetText(edsSubj, options_.mailToSubject);
         if (!options_.mailToBody.empty()) SetText(edsMemo, options_.mailToBody);
+        if (!options_.mailToStatus.empty()) ShowStatus(options_.mailToStatus);
     }
     TrimWorkingSet();
 }
@@ -140,7 +144,8 @@ void TfrmMain::ShowStatus(std::string_view text) {
 
 void TfrmMain::edsEmailChange() {
     bool any = !Text(edsEmail).empty();
-    SetEnabled(cmdMake, any);
+    // A send under way keeps its Cancel, whatever the name list or the user did to the field.
+    SetEnabled(cmdMake, any || flow_.Busy());
     SetEnabled(cmdAdd, any);
     SetEnabled(cmdDel, any);
 }

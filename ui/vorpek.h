@@ -1,21 +1,21 @@
-// frmMain (TfrmMain): the compose window, its tray icon and pop-up menu, and the send flow that turns the
-// fields into a message, dials when configured, drives the SMTP session and shows the outcome.
+// frmMain (TfrmMain): the compose window, its tray icon and pop-up menu, and the view of the send flow
+// (app/send_flow.h) that turns the fields into a message and shows how its send goes.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
 #include <functional>
 #include <string>
 #include <string_view>
-#include <thread>
 
+#include "app/send_flow.h"
 #include "app/settings.h"
+#include "dialup/dialler.h"
 #include "mail/message.h"
-#include "mail/reply_worker.h"
 #include "mail/send_state.h"
 #include "mail/smtp_session.h"
 #include "net/sockets.h"
+#include "net/tls_connection.h"
 #include "ui/form.h"
 #include "ui/tasksrc.h"
 #include "ui/timer.h"
@@ -27,12 +27,14 @@ void TrimWorkingSet();
 
 // How the window starts and, for tests, how fast its time-out runs.
 struct MainOptions {
-    std::string exeFolder; // with its trailing separator; holds zembrix.ico
+    std::string exeFolder;    // with its trailing separator; holds zembrix.ico
+    std::string securityPath; // zembrix.ini, where trusted certificates are saved
     bool mailToMode = false;
     // Mail-to mode: the fields filled from the link.
     std::string mailToEmail;
     std::string mailToSubject;
     std::string mailToBody;
+    std::string mailToStatus;   // what the link asked for that the window leaves out; empty: nothing
     int timeoutTicks = 30;      // Timer1 ticks without a write of message text before "TimeOut"
     UINT timer1Interval = 1000; // ms
     UINT timer2Interval = 100;  // ms
@@ -48,7 +50,7 @@ struct MainHooks {
     std::function<void()> AboutOndrix1Click;
 };
 
-class TfrmMain : public Form {
+class TfrmMain : public Form, private SendView {
 public:
     // Control and menu-item ids.
     enum Id : int {
@@ -74,9 +76,8 @@ public:
         Properties1,
         Close1,
     };
-    enum class Phase { Idle, Preparing, Sending };
-
-    TfrmMain(Settings& settings, MessageList& messages, MainOptions options = {});
+    TfrmMain(Settings& settings, MessageList& messages, MainOptions options = {},
+             Dialler dialler = Dialler::System());
     ~TfrmMain() override;
 
     // Creates the window hidden, with its controls, tray icon and menu (FormCreate); false when the
@@ -87,7 +88,7 @@ public:
     // Pops up the tray menu; tests replace it, since the real menu runs a modal loop of its own.
     std::function<void(HMENU menu, int x, int y)> PopupHook;
 
-    void ShowStatus(std::string_view text);
+    void ShowStatus(std::string_view text) override;
 
     // Event handlers.
     void FormCreate();
@@ -120,59 +121,35 @@ public:
     HMENU PopupMenu1() const { return popupMenu1_.Handle(); }
     Timer& Timer1() { return timer1_; }
     Timer& Timer2() { return timer2_; }
-    Phase SendPhase() const { return phase_; }
+    SendFlow& Flow() { return flow_; }
 
 protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    // What a send needs of the settings, copied on the user-interface thread when it starts.
-    struct SendJob {
-        std::string server;
-        std::string port;
-        bool useDialup = false;
-        std::string dialEntry;
-        std::string dialPassword;
-    };
-
-    bool FillMessage();
-    // Whether a socket event on this thread belongs to the send under way.
-    bool OwnSocketEvent(int socket);
-    void StartSend(const SendJob& job);
-    void RunSendSteps(const SendJob& job);
-    // The send is over for the user at once; FinishSend follows when no worker is still inside it,
-    // so that this thread never waits for one.
-    void EndSend();
-    void TryFinishSend();
-    void FinishSend();
-    void JoinSendWorker();
+    // The send flow's view.
+    void Compose(TEmailMessage& message) override;
+    void ShowCaption(std::string_view text) override;
+    void ShowProgress(int percent) override;
+    void ShowBusy(bool busy) override;
+    void RunTimers(bool tick, bool progress) override;
+    void RestartTick() override;
+    void Done(bool sent) override;
 
     Settings& settings_;
     MessageList& messages_;
     MainOptions options_;
     SendState send_;
     TSockets sockets1_;
+    TlsConnection tls_{sockets1_}; // between the socket and the session; plain unless asked for TLS
     SmtpSession session_;
     TTaskIcon taskIcon_;
     PopupMenu popupMenu1_;
     Timer timer1_;
     Timer timer2_;
     UINT taskbarCreated_ = 0;
-    Phase phase_ = Phase::Idle;
-    bool userCancelled_ = false;
-    bool dialled_ = false;     // the send under way asked for the dial-up line
-    int sendSocket_ = -1;      // the socket the send under way opened, once an event has named it
-    bool ending_ = false;      // EndSend has run; FinishSend waits for the workers
-    DWORD endingSince_ = 0;    // GetTickCount when EndSend ran
-    bool drainQueued_ = false; // the reply worker has been asked to report once it has handled every text
-    bool drained_ = false;     // and it has
-    unsigned sendNumber_ = 0;  // tells a late report of an earlier send from one of this send
-    DWORD uiThread_ = GetCurrentThreadId();
-    // The send worker is still dialling or connecting: the session and the socket are its own.
-    std::atomic<bool> starting_{false};
-    std::thread sendWorker_;
     // Last: it is stopped first, while the session and the socket it uses still exist.
-    ReplyWorker replies_;
+    SendFlow flow_;
 };
 
 } // namespace tarvel::ui

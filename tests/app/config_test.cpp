@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/config.h"
 
@@ -169,25 +170,61 @@ TEST_F(ConfigFile, OnlyExactTrueTurnsDialUpOn) {
     EXPECT_TRUE(LoadBytes("h:1\r\n\r\n:\r\nTRUE").UseDialup);
 }
 
-TEST_F(ConfigFile, LfOnlyFileIsOneLongFirstLine) {
-    const Settings s = LoadBytes("smtp.x:25\nme@x\nentry:pw\nTRUE\nBob\nbob@x\n");
-    EXPECT_EQ(s.SMTPServer, "smtp.x");
-    EXPECT_EQ(s.SMTPPort, "25\nme@x\nentry:pw\nTRUE\nBob\nbob@x\n");
-    EXPECT_EQ(s.EmailAddress, "");
-    EXPECT_EQ(s.DialEntry, "");
-    EXPECT_EQ(s.DialPassword, "");
-    EXPECT_FALSE(s.UseDialup);
-    EXPECT_TRUE(s.NameList.empty());
-    EXPECT_TRUE(s.AddressList.empty());
+// A file edited by a Unix editor, or with mixed line ends: every kind of line end ends a line, and the
+// names that follow can be saved again (the values hold no line break any more).
+TEST_F(ConfigFile, LfAndLoneCrEndLinesLikeCrLf) {
+    const struct {
+        const char* bytes;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"smtp.x:25\nme@x\nentry:pw\nTRUE\nBob\nbob@x\n", {"Bob"}},
+        {"smtp.x:25\r\nme@x\nentry:pw\rTRUE\r\nBob\nbob@x", {"Bob"}},
+        {"smtp.x:25\nme@x\nentry:pw\nTRUE\nBob\nbob@x\n\nnobody@x\nAnn\n", {"Bob", "", "Ann"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        const Settings s = LoadBytes(c.bytes);
+        EXPECT_EQ(s.SMTPServer, "smtp.x");
+        EXPECT_EQ(s.SMTPPort, "25");
+        EXPECT_EQ(s.EmailAddress, "me@x");
+        EXPECT_EQ(s.DialEntry, "entry");
+        EXPECT_EQ(s.DialPassword, "pw");
+        EXPECT_TRUE(s.UseDialup);
+        EXPECT_EQ(s.NameList, c.names);
+        ASSERT_EQ(s.AddressList.size(), c.names.size());
+        EXPECT_EQ(s.AddressList[0], "bob@x");
+        EXPECT_FALSE(CheckStorable(s).has_value());
+    }
 }
 
-TEST_F(ConfigFile, LoneLfStaysInTheValue) {
+TEST_F(ConfigFile, BlankLinesBetweenLoneLfsAreEmptyValues) {
     const Settings s = LoadBytes("h:1\r\nme\nyou\r\n\r\n\n\r\nName\r\nAddr");
-    EXPECT_EQ(s.EmailAddress, "me\nyou");
+    EXPECT_EQ(s.EmailAddress, "me");
+    EXPECT_EQ(s.DialEntry, "you");
     EXPECT_FALSE(s.UseDialup);
-    ASSERT_EQ(s.NameList.size(), 1u);
-    EXPECT_EQ(s.NameList[0], "Name");
-    EXPECT_EQ(s.AddressList[0], "Addr");
+    EXPECT_EQ(s.NameList, (std::vector<std::string>{"", "Name"}));
+    EXPECT_EQ(s.AddressList, (std::vector<std::string>{"", "Addr"}));
+}
+
+// Whatever made the file that large, it is not read: a clear error, the settings and the file untouched.
+TEST_F(ConfigFile, FileLargerThanOneMegabyteIsRefused) {
+    std::string big = "h:1\r\nme\r\n:\r\nFALSE\r\n";
+    big.resize(MaxConfigFileBytes + 1, 'x');
+    WriteBytes(path_, big);
+    Settings s = Sample();
+    try {
+        LoadConfiguration(s, path_);
+        FAIL() << "a file of " << big.size() << " bytes was read";
+    } catch (const ConfigError& error) {
+        EXPECT_EQ(std::string(error.what()), "The configuration file \"" + path_ +
+                                                 "\" is larger than 1 MB and was not read; it is not a file "
+                                                 "this program wrote.");
+    }
+    EXPECT_TRUE(SameSettings(s, Sample()));
+    EXPECT_EQ(ReadBytes(path_), big);
+
+    big.resize(MaxConfigFileBytes);
+    EXPECT_NO_THROW(LoadBytes(big));
 }
 
 TEST_F(ConfigFile, CtrlZEndsTheLineAndTheFile) {

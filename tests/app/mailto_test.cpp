@@ -51,6 +51,30 @@ TEST(MailToLink, AddressesBeforeTheQuestionMark) {
     EXPECT_EQ(only.body, "");
 }
 
+TEST(MailToLink, AQuotedAddressIsNeverSplit) {
+    const std::string leftOut(LinkAddressLeftOutText);
+    const struct {
+        std::string_view link;
+        std::string email;
+        std::string notice;
+    } cases[] = {
+        {"mailto:%22a%3Bb%22@x.org", "", leftOut + "\"a;b\"@x.org"},
+        {"mailto:\"a;b\"@x.org,c@y.org", "c@y.org", leftOut + "\"a;b\"@x.org"},
+        {"mailto:c@y.org?to=%22a%3Bb%22@x.org,%22d;e%22@x.org", "c@y.org",
+         leftOut + "\"a;b\"@x.org, \"d;e\"@x.org"},
+        {"mailto:%22a%5C%22%3Bb%22@x.org", "", leftOut + "\"a\\\";b\"@x.org"},
+        {"mailto:%22a%3Bb@x.org", "", leftOut + "\"a;b@x.org"}, // never closed
+        {"mailto:%22a,b%22@x.org,c@y.org", "\"a,b\"@x.org;c@y.org", ""},
+        {"mailto:%22J%20Doe%22@x.org;%20b@y.org", "\"J Doe\"@x.org;b@y.org", ""},
+        {"\"a;b\"@x.org", "", leftOut + "\"a;b\"@x.org"}, // no scheme: taken as it stands
+    };
+    for (const auto& c : cases) {
+        const MailToFields fields = Parse(c.link);
+        EXPECT_EQ(fields.email, c.email) << c.link;
+        EXPECT_EQ(fields.notice, c.notice) << c.link;
+    }
+}
+
 TEST(MailToLink, SubjectFieldInAnySpelling) {
     EXPECT_EQ(Parse("mailto:a@x.org?subject=Hello%20World").subject, "Hello World");
     const MailToFields exact = Parse("mailto:a@x.org?Subject=Hi");
@@ -96,10 +120,40 @@ TEST(MailToLink, NoLineBreakReachesAddressOrSubject) {
 
 TEST(MailToLink, UnknownFieldsAreIgnored) {
     const MailToFields fields =
-        Parse("mailto:a@x.org?cc=c@z.org&x-mailer=evil&in-reply-to=%3C1@x%3E&subject=S&bcc=d@z.org&noequals");
+        Parse("mailto:a@x.org?x-mailer=evil&in-reply-to=%3C1@x%3E&subject=S&noequals");
     EXPECT_EQ(fields.email, "a@x.org");
     EXPECT_EQ(fields.subject, "S");
     EXPECT_EQ(fields.body, "");
+    EXPECT_EQ(fields.leftOutBcc, "");
+    EXPECT_EQ(LeftOutBccStatus(fields), "");
+}
+
+// Copies join the recipients in link order; blind copies reach neither the recipients nor any other
+// field, and the status line names them.
+TEST(MailToLink, CopiesJoinTheRecipientsBlindCopiesAreLeftOut) {
+    const struct {
+        const char* link;
+        const char* email;
+        const char* leftOut;
+    } cases[] = {
+        {"mailto:a@x.org?cc=c@z.org", "a@x.org;c@z.org", ""},
+        {"mailto:a@x.org?CC=c@z.org,%20d@z.org&to=t@z.org", "a@x.org;c@z.org;d@z.org;t@z.org", ""},
+        {"mailto:?cc=c@z.org&subject=S", "c@z.org", ""},
+        {"mailto:a@x.org?bcc=b@z.org", "a@x.org", "b@z.org"},
+        {"mailto:a@x.org?Bcc=b@z.org,e@z.org&cc=c@z.org&bcc=f@z.org", "a@x.org;c@z.org",
+         "b@z.org;e@z.org;f@z.org"},
+        {"mailto:a@x.org?bcc=b@z.org%0D%0AX:y", "a@x.org", "b@z.org  X:y"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        const MailToFields fields = Parse(c.link);
+        EXPECT_EQ(fields.email, c.email);
+        EXPECT_EQ(fields.leftOutBcc, c.leftOut);
+        EXPECT_EQ(fields.subject.find("z.org"), std::string::npos);
+        EXPECT_EQ(fields.body, "");
+        EXPECT_EQ(LeftOutBccStatus(fields),
+                  *c.leftOut ? std::string("Blind copies of the link were left out: ") + c.leftOut : "");
+    }
 }
 
 TEST(MailToLink, MalformedEscapesStayLiteral) {

@@ -1,5 +1,5 @@
 // Registry integration under Wine: the program's location, the "mailto:" handler and the import of other
-// mail programs' settings. Every test removes or restores the keys it touches.
+// mail programs' settings. Every test runs in a registry sandbox of its own (tests/support).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/registry.h"
+#include "support/registry_sandbox.h"
 
 using namespace tarvel;
 
@@ -16,9 +17,7 @@ namespace {
 
 constexpr const char* TarvelKey = "Software\\Tarvel 32";
 constexpr const char* MailtoKey = "SOFTWARE\\Classes\\MailTo\\Shell\\Open\\command";
-constexpr const char* ImnKey = "Software\\Microsoft\\Internet Mail and News";
 constexpr const char* ImnMail = "Software\\Microsoft\\Internet Mail and News\\Mail";
-constexpr const char* NetscapeKey = "Software\\Netscape";
 constexpr const char* Navigator = "Software\\Netscape\\Netscape Navigator";
 constexpr const char* NavigatorUser = "Software\\Netscape\\Netscape Navigator\\User";
 constexpr const char* NavigatorServices = "Software\\Netscape\\Netscape Navigator\\Services";
@@ -31,19 +30,7 @@ bool KeyExists(HKEY root, const char* path) {
 }
 
 void DeleteTree(HKEY root, const std::string& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-    std::vector<std::string> children;
-    char name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        children.emplace_back(name, size);
-    }
-    RegCloseKey(key);
-    for (const std::string& child : children)
-        DeleteTree(root, path + "\\" + child);
-    RegDeleteKeyA(root, path.c_str());
+    tarvel::test::DeleteRegistryTree(root, path);
 }
 
 void SetValue(HKEY root, const char* path, const char* name, DWORD type, const void* data, DWORD size) {
@@ -84,13 +71,18 @@ std::optional<std::string> GetText(HKEY root, const char* path, const char* name
     return std::string(buffer);
 }
 
+// Each test starts from an empty HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE of its own.
+class RegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(sandbox_.Ready()) << sandbox_.Path(); }
+
+private:
+    tarvel::test::RegistrySandbox sandbox_;
+};
+
 } // namespace
 
-class ProgramLocation : public ::testing::Test {
-protected:
-    void SetUp() override { DeleteTree(HKEY_CURRENT_USER, TarvelKey); }
-    void TearDown() override { DeleteTree(HKEY_CURRENT_USER, TarvelKey); }
-};
+class ProgramLocation : public RegistryTest {};
 
 TEST_F(ProgramLocation, IsWrittenEachTime) {
     const std::string first = "C:\\Program Files\\Tarvel Pro\\tarvel.exe";
@@ -110,51 +102,115 @@ TEST(ProgramFile, PathOfTheRunningProgram) {
     EXPECT_NE(path.find('\\'), std::string::npos) << path;
 }
 
-// Keeps the prefix's own "mailto:" command key as it was, whatever the test does to it.
-class MailtoHandler : public ::testing::Test {
+// The registration writes under two roots of the test's own, Software\TarvelTest-<pid>-<n>\user and
+// ...\machine inside its sandbox. A null root is one the user may not write.
+class MailtoHandler : public RegistryTest {
 protected:
     void SetUp() override {
-        existed_ = KeyExists(HKEY_LOCAL_MACHINE, MailtoKey);
-        if (existed_) saved_ = GetText(HKEY_LOCAL_MACHINE, MailtoKey, nullptr);
+        RegistryTest::SetUp();
+        static int serial = 0;
+        base_ =
+            "Software\\TarvelTest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+        DeleteTree(HKEY_CURRENT_USER, base_);
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (base_ + "\\user").c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &user_, nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (base_ + "\\machine").c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &machine_, nullptr),
+                  ERROR_SUCCESS);
     }
     void TearDown() override {
-        DeleteTree(HKEY_LOCAL_MACHINE, MailtoKey);
-        if (!existed_) return;
-        if (saved_)
-            SetText(HKEY_LOCAL_MACHINE, MailtoKey, nullptr, *saved_);
-        else
-            MakeKey(HKEY_LOCAL_MACHINE, MailtoKey);
+        if (user_) RegCloseKey(user_);
+        if (machine_) RegCloseKey(machine_);
+        DeleteTree(HKEY_CURRENT_USER, base_);
     }
-    bool existed_ = false;
-    std::optional<std::string> saved_;
+    std::optional<std::string> User(const std::string& path, const char* name = nullptr) {
+        return GetText(user_, path.c_str(), name);
+    }
+    std::optional<std::string> Machine(const char* name = nullptr) {
+        return GetText(machine_, MailtoKey, name);
+    }
+    std::string base_;
+    HKEY user_ = nullptr;
+    HKEY machine_ = nullptr;
 };
 
-TEST_F(MailtoHandler, PathWithBlanksIsWrittenWithoutQuotes) {
-    MakeKey(HKEY_LOCAL_MACHINE, MailtoKey);
-    ASSERT_TRUE(RegisterMailtoHandler("C:\\Program Files\\Tarvel Pro\\tarvel.exe"));
-    EXPECT_EQ(GetText(HKEY_LOCAL_MACHINE, MailtoKey, nullptr),
-              "C:\\Program Files\\Tarvel Pro\\tarvel.exe /u %1 %2");
+constexpr const char* BlankPath = "C:\\Users\\ann\\AppData\\Local\\Programs\\Tarvel Pro\\tarvel.exe";
+constexpr const char* QuotedCommand =
+    "\"C:\\Users\\ann\\AppData\\Local\\Programs\\Tarvel Pro\\tarvel.exe\" /u \"%1\"";
 
-    ASSERT_TRUE(RegisterMailtoHandler(ProgramFilePath()));
-    EXPECT_EQ(GetText(HKEY_LOCAL_MACHINE, MailtoKey, nullptr), ProgramFilePath() + " /u %1 %2");
+TEST_F(MailtoHandler, WritesTheQuotedCommandForTheUserAndTheMachine) {
+    MakeKey(machine_, MailtoKey);
+    SetText(machine_, MailtoKey, nullptr, "C:\\Program Files\\Other\\mail.exe /u %1 %2");
+    ASSERT_TRUE(RegisterMailtoHandler(BlankPath, {user_, machine_}));
+    EXPECT_EQ(MailtoCommandLine(BlankPath), QuotedCommand);
+    EXPECT_EQ(Machine(), QuotedCommand);
+
+    const struct {
+        const char* key;
+        const char* name;
+        std::string text;
+    } values[] = {
+        {"Software\\Classes\\mailto", nullptr, "URL:MailTo Protocol"},
+        {"Software\\Classes\\mailto", "URL Protocol", ""},
+        {"Software\\Classes\\mailto\\shell\\open\\command", nullptr, QuotedCommand},
+        {"Software\\Classes\\TarvelPro.mailto", "URL Protocol", ""},
+        {"Software\\Classes\\TarvelPro.mailto\\shell\\open\\command", nullptr, QuotedCommand},
+        {"Software\\Clients\\Mail\\Tarvel Pro", nullptr, "Tarvel Pro"},
+        {"Software\\Clients\\Mail\\Tarvel Pro\\shell\\open\\command", nullptr,
+         "\"" + std::string(BlankPath) + "\""},
+        {"Software\\Clients\\Mail\\Tarvel Pro\\Capabilities", "ApplicationName", "Tarvel Pro"},
+        {"Software\\Clients\\Mail\\Tarvel Pro\\Capabilities\\URLAssociations", "mailto", "TarvelPro.mailto"},
+        {"Software\\RegisteredApplications", "Tarvel Pro",
+         "Software\\Clients\\Mail\\Tarvel Pro\\Capabilities"},
+    };
+    for (const auto& v : values) {
+        SCOPED_TRACE(std::string(v.key) + " " + (v.name ? v.name : "(default)"));
+        EXPECT_EQ(User(v.key, v.name), v.text);
+    }
 }
 
-TEST_F(MailtoHandler, MissingKeyFailsAndIsNotCreated) {
-    DeleteTree(HKEY_LOCAL_MACHINE, MailtoKey);
-    ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, MailtoKey));
-    EXPECT_FALSE(RegisterMailtoHandler("C:\\tarvel.exe"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, MailtoKey));
+// A standard user cannot write HKLM: the per-user registration is enough and nothing is reported; the
+// failure is reported only when the user's keys cannot be written either.
+TEST_F(MailtoHandler, ReportsFailureOnlyWhenNeitherRootCanBeWritten) {
+    MakeKey(machine_, MailtoKey);
+    SetText(machine_, MailtoKey, nullptr, "old");
+    const struct {
+        bool user, machine, result;
+        const char* machineValue;
+    } cases[] = {
+        {true, false, true, "old"},
+        {false, true, true, QuotedCommand},
+        {false, false, false, "old"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.user) + std::to_string(c.machine));
+        SetText(machine_, MailtoKey, nullptr, "old");
+        DeleteTree(user_, "Software");
+        EXPECT_EQ(
+            RegisterMailtoHandler(BlankPath, {c.user ? user_ : nullptr, c.machine ? machine_ : nullptr}),
+            c.result);
+        EXPECT_EQ(Machine(), c.machineValue);
+        EXPECT_EQ(User("Software\\Classes\\mailto\\shell\\open\\command"),
+                  c.user ? std::optional<std::string>(QuotedCommand) : std::nullopt);
+    }
     EXPECT_STREQ(MailtoRegistrationFailedText, "Unable to set Tarvel to default program.");
 }
 
-class ImportDefaults : public ::testing::Test {
+TEST_F(MailtoHandler, MissingMachineKeyIsNotCreated) {
+    ASSERT_TRUE(RegisterMailtoHandler("C:\\tarvel.exe", {user_, machine_}));
+    EXPECT_FALSE(KeyExists(machine_, MailtoKey));
+    EXPECT_EQ(User("Software\\Classes\\mailto\\shell\\open\\command"), "\"C:\\tarvel.exe\" /u \"%1\"");
+}
+
+// Wine has no Default apps page: nothing opens and nothing is shown.
+TEST(DefaultAppsPage, IsNotOpenedWhereTheSystemHasNone) {
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) GTEST_SKIP() << "not Wine";
+    EXPECT_FALSE(OpenDefaultAppsPage());
+}
+
+class ImportDefaults : public RegistryTest {
 protected:
-    void SetUp() override { Clean(); }
-    void TearDown() override { Clean(); }
-    static void Clean() {
-        DeleteTree(HKEY_CURRENT_USER, ImnKey);
-        DeleteTree(HKEY_CURRENT_USER, NetscapeKey);
-    }
     static void Imn(const char* name, const char* email, const char* server) {
         SetText(HKEY_CURRENT_USER, ImnMail, "Sender Name", name);
         SetText(HKEY_CURRENT_USER, ImnMail, "Sender Email", email);
@@ -270,7 +326,9 @@ TEST_F(ImportDefaults, ValuesOfAnotherTypeCountAsAbsent) {
     ExpectImported(s, "", "%SystemRoot%");
 }
 
-TEST(RegKeyTest, LeadingBackslashMeansFromTheRootAndKeysClose) {
+class RegKeyTest : public RegistryTest {};
+
+TEST_F(RegKeyTest, LeadingBackslashMeansFromTheRootAndKeysClose) {
     DeleteTree(HKEY_CURRENT_USER, "Software\\TarvelRegKeyTest");
     {
         RegKey created = RegKey::OpenOrCreate(HKEY_CURRENT_USER, "\\Software\\TarvelRegKeyTest\\Inner");

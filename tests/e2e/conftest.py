@@ -1,11 +1,13 @@
 """Fixtures of the end-to-end suite (see harness.py): each test gets its own program folder, driver and servers."""
 
+import os
 import shutil
 from pathlib import Path
 
 import pytest
 
-from harness import BUILD, MAIN, WM_LBUTTONUP, Driver, Mailbox, Main, Program, ScriptedServer
+from harness import (BUILD, MACHINE_COMMAND, MAIN, USER_KEYS, WM_LBUTTONUP, Driver, Mailbox, Main, Program,
+                     ScriptedServer, default_value, reg)
 
 
 def pytest_sessionstart(session):
@@ -13,6 +15,13 @@ def pytest_sessionstart(session):
     if missing:
         raise pytest.UsageError(f"the end-to-end suite needs a Win32 build: missing {', '.join(missing)} "
                                 "(TARVEL_BUILD names the build folder)")
+
+
+def pytest_collection_modifyitems(session, config, items):
+    # TARVEL_E2E_REVERSE=1 runs the suite back to front, so a test that only passes after another one has
+    # left something behind fails here rather than on someone else's machine.
+    if os.environ.get("TARVEL_E2E_REVERSE") == "1":
+        items.reverse()
 
 
 @pytest.fixture
@@ -88,3 +97,30 @@ def scripted():
         s.close()
 
 
+@pytest.fixture
+def registry():
+    """The machine's "mailto:" command and the user's registration, restored after the test."""
+    saved = default_value(MACHINE_COMMAND)
+    yield
+    if saved is not None:
+        reg("add", MACHINE_COMMAND, "/ve", "/d", saved, "/f")
+    for key in USER_KEYS:
+        reg("delete", key, "/f")
+    reg("delete", r"HKCU\Software\RegisteredApplications", "/v", "Tarvel Pro", "/f")
+
+
+@pytest.fixture
+def registry_value():
+    """registry_value(key, text) sets a key's default value for the test; the old one comes back after it."""
+    saved = []
+
+    def put(key, text):
+        saved.append((key, default_value(key)))
+        reg("add", key, "/ve", "/d", text, "/f")
+
+    yield put
+    for key, old in reversed(saved):
+        if old is None:
+            reg("delete", key, "/f")
+        else:
+            reg("add", key, "/ve", "/d", old, "/f")

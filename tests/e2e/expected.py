@@ -64,8 +64,8 @@ def on_the_wire(text):
 
 def read_config(data):
     """What the program reads from a zembrix.cfg: (server, port, email, entry, password, use_dialup, names,
-    addresses). A line ends at CR (a LF right after it is skipped); a lone LF is part of the value; Ctrl-Z
-    ends the file; missing lines read as empty."""
+    addresses). A line ends at CR LF, a lone CR or a lone LF; Ctrl-Z ends the file; missing lines read as
+    empty."""
     pos = 0
     ended = False
 
@@ -75,14 +75,14 @@ def read_config(data):
     def line():
         nonlocal pos, ended
         start = pos
-        while pos < len(data) and data[pos] not in (0x0D, 0x1A):
+        while pos < len(data) and data[pos] not in (0x0D, 0x0A, 0x1A):
             pos += 1
         value = data[start:pos]
         if pos < len(data) and data[pos] == 0x1A:
             ended = True
         elif pos < len(data):
             pos += 1
-            if pos < len(data) and data[pos] == 0x0A:
+            if data[pos - 1] == 0x0D and pos < len(data) and data[pos] == 0x0A:
                 pos += 1
         return value.decode("latin-1")
 

@@ -248,9 +248,9 @@ class Driver:
 class Program:
     """One run of tarvel.exe from its own program folder."""
 
-    def __init__(self, folder, args=(), env=None):
+    def __init__(self, folder, args=(), env=None, cwd=None):
         self.folder = Path(folder)
-        self.proc = subprocess.Popen(["wine", str(self.folder / "tarvel.exe"), *args], cwd=self.folder,
+        self.proc = subprocess.Popen(["wine", str(self.folder / "tarvel.exe"), *args], cwd=cwd or self.folder,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL, env=wine_env(**(env or {})))
 
@@ -423,3 +423,25 @@ def bmp_to_png(bmp):
     header = struct.pack(">IIBBBBB", width, abs(height), 8, 2, 0, 0, 0)
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(b"".join(rows), 9))
             + chunk(b"IEND", b""))
+
+
+# The registry keys of the "mailto:" registration, which tests that register put back as they were.
+MACHINE_COMMAND = r"HKLM\Software\Classes\MailTo\Shell\Open\command"
+USER_KEYS = [r"HKCU\Software\Classes\mailto", r"HKCU\Software\Classes\TarvelPro.mailto",
+             r"HKCU\Software\Clients\Mail\Tarvel Pro"]
+
+
+def reg(*args):
+    result = subprocess.run(["wine", "reg", *args], env=wine_env(), stdin=subprocess.DEVNULL,
+                            capture_output=True, timeout=60)
+    return result.returncode, result.stdout.decode("latin-1").replace("\r", "")
+
+
+def default_value(key):
+    code, out = reg("query", key, "/ve")
+    if code != 0:
+        return None
+    for line in out.splitlines():
+        if "REG_SZ" in line:
+            return line.split("REG_SZ", 1)[1].strip()
+    return ""

@@ -11,7 +11,7 @@ from pathlib import Path
 
 import pytest
 
-from harness import BUILD, MAIN, Main, Program, config, wine_env, winpath
+from harness import BUILD, MACHINE_COMMAND, MAIN, Main, Program, config, default_value, reg, wine_env, winpath
 
 SETUP = BUILD / "TarvelPro-1.5-setup.exe"
 PROGRAM_FILES = {"tarvel.exe", "zembrix.ico", "zembrix.url"}
@@ -65,7 +65,7 @@ def test_zip_holds_the_program_and_its_files(tmp_path):
 
 
 @pytest.mark.skipif(shutil.which("makensis") is None, reason="makensis is missing (Debian package nsis)")
-def test_installer_installs_runs_and_uninstalls(tmp_path, drive, mailbox):
+def test_installer_installs_runs_and_uninstalls(tmp_path, drive, mailbox, registry):
     assert SETUP.exists(), f"{SETUP} is not built: build the `installer` target"
     assert SETUP.stat().st_mtime >= (BUILD / "tarvel.exe").stat().st_mtime, \
         f"{SETUP} is older than tarvel.exe: build the `installer` target again"
@@ -91,9 +91,27 @@ def test_installer_installs_runs_and_uninstalls(tmp_path, drive, mailbox):
         program.kill()
     assert b"Subject: Installed\r\n" in mailbox.messages[0][2]
 
+    # "mailto:" registrations that start this copy, in the form written now and in the unquoted one of older
+    # copies, go with it; those of another program stay.
+    exe = winpath(folder / "tarvel.exe")
+    other = r'"C:\Other Mail\mail.exe" /u "%1"'
+    for key, name, value in ((r"HKCU\Software\Classes\mailto\shell\open\command", None, f'"{exe}" /u "%1"'),
+                             (r"HKCU\Software\Clients\Mail\Tarvel Pro", None, "Tarvel Pro"),
+                             (r"HKCU\Software\Clients\Mail\Tarvel Pro\shell\open\command", None, f'"{exe}"'),
+                             (r"HKCU\Software\RegisteredApplications", "Tarvel Pro",
+                              r"Software\Clients\Mail\Tarvel Pro\Capabilities"),
+                             (r"HKCU\Software\Classes\TarvelPro.mailto\shell\open\command", None, other),
+                             (MACHINE_COMMAND, None, f"{exe} /u %1 %2")):
+        assert reg("add", key, *(("/v", name) if name else ("/ve",)), "/d", value, "/f")[0] == 0, key
+
     # The uninstaller runs from a copy of itself and returns at once: wait for its work.
     assert wine(folder / "uninstall.exe", "/S") == 0
     assert wait_until(lambda: not (folder / "tarvel.exe").exists() and not shortcuts.exists(), 60), \
         (list(folder.iterdir()), shortcuts.exists())
     assert {p.name for p in folder.iterdir()} == {"zembrix.cfg"}
     assert wine("reg", "query", UNINSTALL_KEY) != 0
+    assert reg("query", r"HKCU\Software\Classes\mailto")[0] != 0
+    assert reg("query", r"HKCU\Software\Clients\Mail\Tarvel Pro")[0] != 0
+    assert reg("query", r"HKCU\Software\RegisteredApplications", "/v", "Tarvel Pro")[0] != 0
+    assert default_value(r"HKCU\Software\Classes\TarvelPro.mailto\shell\open\command") == other
+    assert exe not in (default_value(MACHINE_COMMAND) or "")

@@ -5,7 +5,7 @@ import subprocess
 import time
 
 from harness import (ABOUT, MAIN, MENU_ABOUT, MENU_CLOSE, MENU_PROPERTIES, MENU_SHOW, MESSAGE_BOX, SETTINGS,
-                     WM_LBUTTONDBLCLK, WM_LBUTTONUP, WM_RBUTTONUP, Main, Settings, config, wine_env)
+                     WM_LBUTTONDBLCLK, WM_LBUTTONUP, WM_RBUTTONUP, Main, Program, Settings, config, wine_env, winpath)
 
 WS_SYSMENU, WS_THICKFRAME, WS_MINIMIZEBOX, WS_MAXIMIZEBOX, WS_CAPTION = 0x80000, 0x40000, 0x20000, 0x10000, 0xC00000
 WM_CANCELMODE = 0x001F
@@ -273,3 +273,25 @@ def test_name_list_add_pick_delete_written_byte_exact(tray_program, drive, progr
     assert drive.items(MAIN, Main.NAME) == ["Bob Smith", "Bob Smith", ""]
     drive("pick", MAIN, Main.NAME, 1)
     drive.wait_text(MAIN, Main.EMAIL, "bob@example.org")
+
+
+def test_about_box_link_opens_the_shortcut_beside_the_program(tmp_path, drive, program_dir, registry_value):
+    """Started from elsewhere (as from a link or a shortcut), the program still opens its own zembrix.url."""
+    opened = tmp_path / "opened.url"
+    # The shell's command for internet shortcuts, for this test: keep a copy of the file it was given.
+    registry_value(r"HKLM\Software\Classes\InternetShortcut\shell\open\command",
+                   f'cmd.exe /c copy "%1" "{winpath(opened)}"')
+    (program_dir / "zembrix.cfg").write_bytes(config())
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    program = Program(program_dir, cwd=elsewhere)
+    try:
+        drive.wait_created(MAIN, Main.STATUS)
+        drive("menu", MAIN, MENU_ABOUT)
+        drive.wait_shown(ABOUT)
+        drive("mouseup", ABOUT, first(drive, ABOUT, "Edit"))
+        drive.wait_for(lambda: opened.exists() and opened.stat().st_size > 0, 30, "the shortcut opened")
+        assert opened.read_bytes() == (program_dir / "zembrix.url").read_bytes()
+    finally:
+        program.kill()
+        drive("gone", MAIN, 10000, check=False)

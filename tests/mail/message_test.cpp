@@ -131,11 +131,12 @@ TEST_F(WriteMessageTest, BodyLinesBeginningWithADotGetOneMore) {
     EXPECT_EQ(Write(), Head + TextPart + "..\r\n..hidden\r\nend.\r\nmid.dle\r\n\r\n..\r\n\r\n");
 }
 
+// A lone CR inside a line is a line end too: no bare CR may reach the wire.
 TEST_F(WriteMessageTest, BodyFileLinesComeFirstWithCrLfWhateverTheirLineEnds) {
-    Put("body.txt", "one\r\ntwo\n.\n.x\n\ny.\r\na\rb\0c\nlast"s);
+    Put("body.txt", "one\r\ntwo\n.\n.x\n\ny.\r\na\r.b\0c\nlast"s);
     message.BodyFile = "body.txt";
     message.Body = "typed\r\n";
-    EXPECT_EQ(Write(), Head + TextPart + "one\r\ntwo\r\n..\r\n..x\r\n\r\ny.\r\n" + "a\rb\0c\r\n"s +
+    EXPECT_EQ(Write(), Head + TextPart + "one\r\ntwo\r\n..\r\n..x\r\n\r\ny.\r\n" + "a\r\n..b\0c\r\n"s +
                            "last\r\ntyped\r\n\r\n");
     EXPECT_EQ(output.lines, 6 + 8);
 }

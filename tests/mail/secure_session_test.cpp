@@ -44,7 +44,7 @@ protected:
     }
     void PlayMailFromToEnd() {
         Play({S("250 ok\r\n"), C("RCPT TO: <ann@example.com>"), S("250 ok\r\n"), C("DATA"), S("354 go\r\n"),
-              Data, S("250 queued\r\n"), C("QUIT"), S("221 bye\r\n")});
+              Data, S("250 queued\r\n"), C("QUIT"), S("221 bye\r\n"), Closed});
         EXPECT_EQ(Message().Status, "OK!");
         EXPECT_EQ(connection.Wire(), ExpectedWire(Message()));
         EXPECT_EQ(session.State(), ssIdle);

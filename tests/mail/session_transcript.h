@@ -54,7 +54,11 @@ inline std::int64_t ExpectedBytesSent(const TEmailMessage& message) {
 class SessionFixture : public ::testing::Test {
 protected:
     SessionFixture() : messages(1) {
-        connection.onError = [this](const std::string& text) { session.Abort(text); };
+        // As the send flow does: a failure reported while the session runs is handled after it returns.
+        connection.onError = [this](const std::string& text) { failures_.push_back(text); };
+        session.OnStateChange = [this](SessionState from, SessionState to) {
+            trace.push_back(std::string(SessionStateName(from)) + " -> " + SessionStateName(to));
+        };
         connection.sendAborted = &state.SendAborted;
         Message().Sender = "me@example.org";
         Message().ToHeader = "Ann <ann@example.com>";
@@ -72,6 +76,7 @@ protected:
     void Play(const std::vector<Turn>& turns) {
         std::size_t i = 0;
         for (;;) {
+            HandFailures();
             std::vector<std::string> expected;
             while (i < turns.size() && !turns[i].fromServer)
                 expected.push_back(turns[i++].text);
@@ -95,12 +100,23 @@ protected:
               S("250 2.1.5 Ok\r\n"), C("DATA")});
     }
 
+    // Hands the session the failures reported while it ran, as the flow's posted events would.
+    void HandFailures() {
+        while (!failures_.empty()) {
+            const std::string text = failures_.front();
+            failures_.erase(failures_.begin());
+            session.Abort(text);
+        }
+    }
+
     ScriptedConnection connection;
     MessageList messages;
     SendState state;
     SmtpSession session{connection, messages, state};
+    std::vector<std::string> trace; // "from -> to", every change of the session's state
 
 private:
+    std::vector<std::string> failures_;
     std::size_t logged_ = 0;
 };
 

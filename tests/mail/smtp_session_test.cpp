@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace tarvel {
 namespace {
@@ -96,10 +98,14 @@ TEST_F(SmtpSessionTest, TwoRecipientsWith251AreAllNamedBeforeData) {
           S("250 ok\r\n"), C("RCPT TO: <ann@example.com>"), S("251 will forward\r\n"),
           // Sent as it stands: the blank after the separator stays.
           C("RCPT TO: < bob@example.net>"), S("250 ok\r\n"), C("DATA"), S("354 go ahead\r\n"), Data,
-          S("250 queued\r\n"), C("QUIT"), S("221 bye\r\n")});
+          S("250 queued\r\n"), C("QUIT"), S("221 bye\r\n"), Closed});
     EXPECT_EQ(Message().Status, "OK!");
     EXPECT_EQ(session.State(), ssIdle);
-    EXPECT_EQ(connection.disconnects, 0) << "after 221 the server closes the connection";
+    EXPECT_EQ(connection.disconnects, 1) << "after 221 the session is over, whether the server closes or not";
+    EXPECT_EQ(trace, (std::vector<std::string>{"ssIdle -> ssGreeting", "ssGreeting -> ssHelo",
+                                               "ssHelo -> ssMailFrom", "ssMailFrom -> ssRcptTo",
+                                               "ssRcptTo -> ssData", "ssData -> ssDataEnd",
+                                               "ssDataEnd -> ssQuit", "ssQuit -> ssIdle"}));
     EXPECT_EQ(connection.wire, ExpectedWire(Message()));
     EXPECT_EQ(state.BytesSent, ExpectedBytesSent(Message()));
     EXPECT_EQ(state.BytesTotal, EstimateMessageSize(Message()));
@@ -122,9 +128,11 @@ TEST_F(SmtpSessionTest, RefusedSecondRecipientRefusesTheMessage) {
           C("QUIT")});
     EXPECT_EQ(Message().Status, "550 5.1.1 <nobody@example.com>: user unknown\r\n");
     EXPECT_EQ(session.State(), ssQuit);
-    Play({S("221 bye\r\n")});
+    Play({S("221 bye\r\n"), Closed});
     EXPECT_EQ(session.State(), ssIdle);
     EXPECT_EQ(connection.wire, "");
+    EXPECT_EQ(trace.back(), "ssQuit -> ssIdle");
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), "ssRcptTo -> ssData"), 0) << "no DATA after a refusal";
 }
 
 TEST_F(SmtpSessionTest, RefusalStatusIsTheWholeMultiLineReply) {
@@ -158,7 +166,7 @@ TEST_F(SmtpSessionTest, RefusedGreetingStoresItsReplyAndQuits) {
     Play({S("421 4.3.2 too busy\r\n"), C("QUIT")});
     EXPECT_EQ(Message().Status, "421 4.3.2 too busy\r\n");
     EXPECT_EQ(session.State(), ssQuit);
-    Play({S("221 bye\r\n")});
+    Play({S("221 bye\r\n"), Closed});
     EXPECT_EQ(session.State(), ssIdle);
 
     Message().Status = "OK!";
@@ -188,11 +196,16 @@ TEST_F(SmtpSessionTest, EachRecordGetsItsOwnTransactionAfterRset) {
     Message(1).Recipients = {"zed@example.com"};
     Message(1).Status = "stale";
     Start();
-    Play({S("220 hi\r\n"), C("HELO testhost"), S("250 hi\r\n"), C("MAIL FROM: <me@example.org>"),
-          S("250 ok\r\n"), C("RCPT TO: <ann@example.com>"), S("250 ok\r\n"), C("DATA"), S("354 go\r\n"), Data,
-          S("250 queued\r\n"), C("RSET"), S("250 reset\r\n"), C("MAIL FROM: <me@example.org>"),
-          S("250 ok\r\n"), C("RCPT TO: <zed@example.com>"), S("550 no zed\r\n"), C("QUIT"),
-          S("221 bye\r\n")});
+    Play({S("220 hi\r\n"),     C("HELO testhost"),
+          S("250 hi\r\n"),     C("MAIL FROM: <me@example.org>"),
+          S("250 ok\r\n"),     C("RCPT TO: <ann@example.com>"),
+          S("250 ok\r\n"),     C("DATA"),
+          S("354 go\r\n"),     Data,
+          S("250 queued\r\n"), C("RSET"),
+          S("250 reset\r\n"),  C("MAIL FROM: <me@example.org>"),
+          S("250 ok\r\n"),     C("RCPT TO: <zed@example.com>"),
+          S("550 no zed\r\n"), C("QUIT"),
+          S("221 bye\r\n"),    Closed});
     EXPECT_EQ(Message(0).Status, "OK!");
     EXPECT_EQ(Message(1).Status, "550 no zed\r\n");
 }
@@ -222,7 +235,7 @@ TEST_F(SmtpSessionTest, ErrorWhileIdleOnlySetsTheFlag) {
     // Nor does it overwrite the outcome of a finished session.
     state.SendAborted = false;
     PlayToData();
-    Play({S("354 go\r\n"), Data, S("250 queued\r\n"), C("QUIT"), S("221 bye\r\n")});
+    Play({S("354 go\r\n"), Data, S("250 queued\r\n"), C("QUIT"), S("221 bye\r\n"), Closed});
     session.Abort("Connection reset by peer");
     Play({});
     EXPECT_EQ(Message().Status, "OK!");
@@ -232,7 +245,8 @@ TEST_F(SmtpSessionTest, RefusedConnectBecomesTheStatus) {
     connection.connectError = test::RefusedError;
     connection.failCommandsFrom = 0;
     Message().Status = "OK!";
-    EXPECT_FALSE(session.Start("127.0.0.1", "2525"));
+    // The failure is reported while Start runs and handed to the session after it returns.
+    EXPECT_TRUE(session.Start("127.0.0.1", "2525"));
     // The QUIT of the abort fails as well; that second report changes nothing.
     Play({C("QUIT"), Closed});
     EXPECT_EQ(Message().Status, "Connection refused");
@@ -245,6 +259,8 @@ TEST_F(SmtpSessionTest, TimeOutWaitingForAReplyBecomesTheStatus) {
     session.Abort("TimeOut");
     Play({C("QUIT"), Closed});
     EXPECT_EQ(Message().Status, "TimeOut");
+    EXPECT_EQ(std::vector<std::string>(trace.end() - 2, trace.end()),
+              (std::vector<std::string>{"ssHelo -> ssQuit", "ssQuit -> ssIdle"}));
 }
 
 TEST_F(SmtpSessionTest, InvalidPortEndsTheSendWithTheConversionText) {
@@ -264,6 +280,9 @@ TEST_F(SmtpSessionTest, FailedCommandSendAbortsFromInsideTheReply) {
     connection.failCommandsFrom = 2; // RCPT TO and everything after it
     Play({S("250 ok\r\n"), C("RCPT TO: <ann@example.com>"), C("QUIT"), Closed});
     EXPECT_EQ(session.State(), ssIdle);
+    // The failed send was handled after the reply: the state had reached ssRcptTo first.
+    EXPECT_EQ(std::vector<std::string>(trace.end() - 3, trace.end()),
+              (std::vector<std::string>{"ssMailFrom -> ssRcptTo", "ssRcptTo -> ssQuit", "ssQuit -> ssIdle"}));
     EXPECT_EQ(Message().Status, "Connection reset by peer");
     EXPECT_TRUE(state.SendAborted);
 }

@@ -8,6 +8,7 @@
 #include <wincrypt.h>
 
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "app/credentials.h"
+#include "bench/send_driver.h"
 #include "mail/reply_worker.h"
 #include "mail/smtp_session.h"
 #include "net/sockets.h"
@@ -26,7 +28,7 @@
 namespace tarvel {
 namespace {
 
-constexpr auto SendLimit = std::chrono::seconds(60);
+constexpr std::chrono::milliseconds SendLimit{60000};
 const std::string User = "ann";
 const std::string Password = "s3cret pass";
 
@@ -60,77 +62,22 @@ std::string StoredFrom(const std::string& sender) {
     }
 }
 
-// The window's part of a send, as the delivery test's driver has it, with the TLS layer in between.
+// One send through the send flow as the window drives it, with the TLS layer under the session.
 class SecureSend {
 public:
-    explicit SecureSend(MessageList& messages)
-        : messages_(messages), tls_(sockets_), session_(tls_, messages, send_),
-          replies_([this](std::string_view text) { HandleSmtpReply(session_, text); }) {
-        sockets_.OnDataAvailable = [this](TSockets&, int) {
-            if (!sending_) return;
-            nextTick_ = Clock::now() + std::chrono::seconds(1);
-            replies_.Post(tls_.Receive(4096));
-        };
-        sockets_.OnErrorOccurred = [this](TSockets&, int, int, const std::string& msg) {
-            AbortSmtpSession(session_, msg);
-        };
-        sockets_.OnSessionClosed = [this](TSockets&, int) { Finish(); };
-    }
-    ~SecureSend() {
-        send_.SendAborted.store(true);
-        if (worker_.joinable()) worker_.join();
-    }
+    explicit SecureSend(MessageList& messages) : driver_(messages) {}
 
     std::string Run(const std::string& server, const std::string& port, SessionSecurity security) {
-        session_.SetSecurity(std::move(security));
-        send_.SendAborted = false;
-        send_.IdleTicks = 0;
-        sending_ = true;
-        const Clock::time_point deadline = Clock::now() + SendLimit;
-        nextTick_ = Clock::now() + std::chrono::seconds(1);
-        worker_ = std::thread([this, server, port] { StartSmtpSession(session_, server, port); });
-        while (sending_) {
-            if (Clock::now() >= deadline) {
-                ADD_FAILURE() << "the send did not end";
-                send_.SendAborted = true;
-                Finish();
-                break;
-            }
-            if (Clock::now() >= nextTick_) {
-                nextTick_ += std::chrono::seconds(1);
-                if (send_.SendAborted) Finish();
-                continue;
-            }
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-            MSG msg;
-            while (sending_ && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-                DispatchMessageA(&msg);
-        }
-        worker_.join();
-        return messages_.front().Status;
+        driver_.Flow().SecurityFor = [&security](const std::string&) { return security; };
+        const bench::SendOutcome outcome = driver_.Run(server, port, SendLimit);
+        EXPECT_TRUE(outcome.ended) << "the send did not end";
+        WipeSecret(security.password);
+        return outcome.status;
     }
-
-    TlsConnection& Tls() { return tls_; }
-    std::vector<std::string> statuses;
+    TlsConnection& Tls() { return driver_.Tls(); }
 
 private:
-    using Clock = std::chrono::steady_clock;
-    void Finish() {
-        if (!sending_) return;
-        replies_.WaitIdle(std::chrono::milliseconds(3000));
-        if (sockets_.SocketHandle() != -1) sockets_.Disconnect();
-        sending_ = false;
-    }
-
-    MessageList& messages_;
-    SendState send_;
-    TSockets sockets_;
-    TlsConnection tls_;
-    SmtpSession session_;
-    std::thread worker_;
-    bool sending_ = false;
-    Clock::time_point nextTick_;
-    ReplyWorker replies_;
+    bench::SendDriver driver_;
 };
 
 class TlsDelivery : public ::testing::Test {

@@ -141,7 +141,7 @@ TEST_F(ComposeTest, NoAddressStartsNothingAndSaysSo) {
     Type(TfrmMain::edsMemo, "body");
     Click(TfrmMain::cmdMake);
     EXPECT_EQ(Status(), std::string(tarvel::NoRecipientText));
-    EXPECT_EQ(frm->SendPhase(), TfrmMain::Phase::Idle);
+    EXPECT_EQ(frm->Flow().Step(), tarvel::SendStep::Idle);
     EXPECT_FALSE(frm->Timer1().Enabled());
     ui_test::PumpFor(300);
     EXPECT_EQ(Status(), std::string(tarvel::NoRecipientText)) << "nothing else ran";
@@ -158,14 +158,14 @@ TEST_F(ComposeTest, AnAttachmentThatCannotBeReadStartsNothingAndNamesIt) {
     Type(TfrmMain::edsAttach, present + ";" + missing);
     Click(TfrmMain::cmdMake);
     EXPECT_EQ(Status(), "Cannot read the attachment " + missing);
-    EXPECT_EQ(frm->SendPhase(), TfrmMain::Phase::Idle);
+    EXPECT_EQ(frm->Flow().Step(), tarvel::SendStep::Idle);
     EXPECT_EQ(frm->Text(TfrmMain::edsAttach), present + ";" + missing);
 
     // A folder is no file to attach either.
     Type(TfrmMain::edsAttach, folder.Win());
     Click(TfrmMain::cmdMake);
     EXPECT_EQ(Status(), "Cannot read the attachment " + folder.Win());
-    EXPECT_EQ(frm->SendPhase(), TfrmMain::Phase::Idle);
+    EXPECT_EQ(frm->Flow().Step(), tarvel::SendStep::Idle);
 }
 
 TEST_F(ComposeTest, BrowsingTwiceAppendsAndCancellingChangesNothing) {

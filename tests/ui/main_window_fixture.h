@@ -78,7 +78,7 @@ protected:
     std::string Status() { return frm->Text(TfrmMain::lblProgress); }
     // Waits for the send under way to end (a bounded wait, never a timing check).
     bool WaitIdle(DWORD limitMs = 20000) {
-        return PumpUntil([this] { return frm->SendPhase() == TfrmMain::Phase::Idle; }, limitMs);
+        return PumpUntil([this] { return !frm->Flow().Busy(); }, limitMs);
     }
 
     tarvel::ui::Application app;

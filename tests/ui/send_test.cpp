@@ -29,7 +29,7 @@ protected:
     }
     void ExpectIdleAfterEnd() {
         EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Send");
-        EXPECT_EQ(frm->SendPhase(), TfrmMain::Phase::Idle);
+        EXPECT_EQ(frm->Flow().Step(), tarvel::SendStep::Idle);
         EXPECT_FALSE(frm->Timer1().Enabled());
         EXPECT_FALSE(frm->Timer2().Enabled());
         EXPECT_EQ(frm->Sockets1().SocketHandle(), -1) << "the connection is closed at the end";
@@ -160,13 +160,50 @@ TEST_F(SendTest, AServerThatAnswersQuitWithout221EndsTheSendAtOnce) {
     SmtpPeer peer("noquit");
     ASSERT_TRUE(peer.Ready());
     UsePeer(peer);
-    Open();  // the default 30 ticks: waiting for the time-out would take half a minute
+    Open(); // the default 30 ticks: waiting for the time-out would take half a minute
     Compose("bob@example.com", "Quit", "answered with 250");
     Click(TfrmMain::cmdMake);
     ASSERT_TRUE(WaitIdle(8000)) << Status();
     EXPECT_EQ(Status(), "Mail has been sent!");
     ExpectIdleAfterEnd();
     EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "");
+}
+
+TEST_F(SendTest, AServerThatKeepsTheConnectionOpenAfterItsAnswerToQuitEndsTheSendAtOnce) {
+    SmtpPeer peer("linger");
+    ASSERT_TRUE(peer.Ready());
+    UsePeer(peer);
+    // The real tick and count: a send that waited for the server's close would end only at the time-out.
+    options.timer1Interval = 1000;
+    Open();
+    Compose("bob@example.com", "Linger", "answered with 221");
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitIdle(8000)) << Status();
+    EXPECT_EQ(Status(), "Mail has been sent!");
+    ExpectIdleAfterEnd();
+    EXPECT_EQ(frm->Session().State(), tarvel::SessionState::ssIdle);
+    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "");
+}
+
+TEST_F(SendTest, EmptyingTheAddressDuringASendKeepsCancelWorking) {
+    SmtpPeer peer("mute");
+    ASSERT_TRUE(peer.Ready());
+    UsePeer(peer);
+    options.timeoutTicks = 1000; // the test ends the send itself
+    Open();
+    Compose("bob@example.com", "Kept", "body");
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(PumpUntil([&] { return frm->Text(TfrmMain::cmdMake) == "&Cancel"; }, 20000)) << Status();
+    // As Add or Delete do when they refresh the name list.
+    Type(TfrmMain::edsEmail, "");
+    EXPECT_TRUE(IsWindowEnabled(Ctl(TfrmMain::cmdMake))) << "Cancel must stay within reach";
+    EXPECT_FALSE(IsWindowEnabled(Ctl(TfrmMain::cmdAdd)));
+    Click(TfrmMain::cmdMake);
+    ASSERT_TRUE(WaitIdle()) << Status();
+    EXPECT_EQ(Status(), "Mail has been cancelled!");
+    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Send");
+    EXPECT_FALSE(IsWindowEnabled(Ctl(TfrmMain::cmdMake))) << "no address: nothing to send once idle";
+    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "body");
 }
 
 TEST_F(SendTest, AServerThatStopsAnsweringEndsWithTimeOut) {
@@ -281,7 +318,7 @@ TEST_F(SendTest, NotificationsOfAnotherOrAnEarlierSocketNeverTouchASend) {
     notify(other, FD_CONNECT, WSAECONNREFUSED);
     notify(other, FD_CLOSE, 0);
     ui_test::PumpFor(300);
-    EXPECT_EQ(frm->SendPhase(), TfrmMain::Phase::Sending) << Status();
+    EXPECT_TRUE(frm->Flow().Busy()) << Status();
     EXPECT_FALSE(frm->Shared().SendAborted.load());
     EXPECT_EQ(frm->Sockets1().SocketHandle(), current);
     EXPECT_EQ(frm->Session().State(), tarvel::SessionState::ssHelo);
@@ -348,8 +385,8 @@ TEST_F(SendTest, AServerCloseDuringATransferNeverHoldsUpTheWindow) {
     // the user, and it ends for good when the writer has been stopped.
     SendMessageA(frm->Sockets1().Handle(), WM_USER, static_cast<WPARAM>(frm->Sockets1().SocketHandle()),
                  WSAMAKESELECTREPLY(FD_CLOSE, 0));
-    EXPECT_EQ(frm->SendPhase(), TfrmMain::Phase::Sending) << "the window waited for the writer: " << Status();
-    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Send");
+    EXPECT_TRUE(frm->Flow().Busy()) << "the window waited for the writer: " << Status();
+    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Cancel") << "\"&Send\" only once a click sends again";
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "The connection ended before the mail was sent");
     ExpectIdleAfterEnd();
@@ -394,11 +431,7 @@ protected:
     // Lets Timer1 tick `count` more times, or stops early when the send has ended.
     void Ticks(int count) {
         const int until = frm->Shared().IdleTicks.load() + count;
-        PumpUntil(
-            [&] {
-                return frm->SendPhase() == TfrmMain::Phase::Idle || frm->Shared().IdleTicks.load() >= until;
-            },
-            20000);
+        PumpUntil([&] { return !frm->Flow().Busy() || frm->Shared().IdleTicks.load() >= until; }, 20000);
     }
 };
 
@@ -417,8 +450,8 @@ TEST_F(SlowLookupTest, ACancelDuringTheLookupEndsOnlyOnceTheConnectStepIsOver) {
     Click(TfrmMain::cmdMake); // Cancel
     Ticks(3);
     // The worker still owns the session and the socket: ending now would leave its socket behind.
-    EXPECT_EQ(frm->SendPhase(), TfrmMain::Phase::Sending) << Status();
-    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Send") << "over for the user";
+    EXPECT_TRUE(frm->Flow().Busy()) << Status();
+    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Cancel") << "\"&Send\" only once a click sends again";
 
     SlowLookup::released = true;
     ASSERT_TRUE(WaitIdle()) << Status();
@@ -443,7 +476,7 @@ TEST_F(SlowLookupTest, ATimeOutDuringTheLookupWaitsForItInsteadOfHoldingUpTheWin
     ASSERT_TRUE(PumpUntil(
         [&] { return frm->Shared().IdleTicks.load() >= until || SlowLookup::ranOut.load(); }, 20000));
     EXPECT_FALSE(SlowLookup::ranOut.load()) << "the window's thread was held up by the lookup";
-    EXPECT_EQ(frm->SendPhase(), TfrmMain::Phase::Sending);
+    EXPECT_TRUE(frm->Flow().Busy());
     EXPECT_FALSE(frm->Shared().SendAborted.load());
 
     SlowLookup::released = true;

@@ -146,10 +146,26 @@ TEST_F(SettingsDialog, TabGoesFromTheButtonsToTheStripAndIntoTheShownPage) {
         GetClientRect(page, &client);
         return kind == SIMPLEREGION && EqualRect(&box, &client);
     };
-    auto hitAt = [](HWND control) {
+    // Walks down from the dialog as a click does (top of the z-order first, past windows that call
+    // themselves transparent there, as the tab strip does outside its tabs); WindowFromPoint would also
+    // see the windows of test programs running beside this one on the same screen.
+    auto hitAt = [&d](HWND control) {
         RECT r{};
         GetWindowRect(control, &r);
-        return WindowFromPoint(POINT{r.left + 10, r.top + 10});
+        const POINT screen{r.left + 10, r.top + 10};
+        HWND hit = d.Handle();
+        for (HWND child = GetWindow(hit, GW_CHILD); child != nullptr;) {
+            RECT box{};
+            GetWindowRect(child, &box);
+            if (IsWindowVisible(child) && PtInRect(&box, screen) &&
+                SendMessageA(child, WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y)) != HTTRANSPARENT) {
+                hit = child;
+                child = GetWindow(hit, GW_CHILD);
+            } else {
+                child = GetWindow(child, GW_HWNDNEXT);
+            }
+        }
+        return hit;
     };
     EXPECT_TRUE(drawable(d.Control(S::TabSheet2)));
     EXPECT_EQ(hitAt(d.Control(S::edsPasswd)), d.Control(S::edsPasswd));

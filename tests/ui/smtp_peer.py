@@ -7,6 +7,7 @@ MODE store: aiosmtpd; each accepted message is written to FOLDER/message-N.json 
 MODE stall: answers the commands, then after "354" reads nothing more (a transfer that cannot finish).
 MODE mute:  sends the greeting, then reads and never answers.
 MODE noquit: takes the message, then answers "QUIT" with 250 instead of 221 and keeps the connection open.
+MODE linger: takes the message, then answers "QUIT" with 221 but keeps the connection open.
 
 FOLDER/ready appears once the port listens. The peer ends when FOLDER/stop appears, when the test
 process that started it is gone, or after a few minutes at most; it then writes FOLDER/gone.
@@ -89,7 +90,10 @@ def scripted(port, mode):
             buffer += data
             while b"\r\n" in buffer:
                 line, buffer = buffer.split(b"\r\n", 1)
-                if line.upper().startswith(b"DATA") and mode == "noquit":
+                if line.upper().startswith(b"QUIT") and mode == "linger":
+                    conn.sendall(b"221 bye\r\n")
+                    continue
+                if line.upper().startswith(b"DATA") and mode in ("noquit", "linger"):
                     conn.sendall(b"354 go ahead\r\n")
                     while b"\r\n.\r\n" not in buffer:
                         data = conn.recv(65536)

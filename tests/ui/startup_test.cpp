@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "app/mailto.h"
 #include "app/startup.h"
 #include "dialog_support.h"
 
@@ -69,6 +70,15 @@ TEST_F(Startup, MailToWithASubject) {
     EXPECT_EQ(Main().Text(M::edsSubj), "Hello there");
 }
 
+TEST_F(Startup, MailToCopiesAreRecipientsAndBlindCopiesOnlyShowInTheStatusLine) {
+    folder.WriteConfig(StoredConfig);
+    Start({"/u", "mailto:a@example.com?cc=c@example.com&bcc=hidden@example.com&subject=S"});
+    EXPECT_EQ(Main().Text(M::edsEmail), "a@example.com;c@example.com");
+    EXPECT_EQ(Main().Text(M::edsSubj), "S");
+    EXPECT_EQ(Main().Text(M::edsMemo), "");
+    EXPECT_EQ(Main().Text(M::lblProgress), "Blind copies of the link were left out: hidden@example.com");
+}
+
 TEST_F(Startup, MailToSubjectIsCutAtAThousandCharactersAndTheBodyMakesLines) {
     folder.WriteConfig(StoredConfig);
     Start({"/u",
@@ -76,6 +86,13 @@ TEST_F(Startup, MailToSubjectIsCutAtAThousandCharactersAndTheBodyMakesLines) {
     EXPECT_EQ(Main().Text(M::edsEmail), "a@example.com;b@example.com");
     EXPECT_EQ(Main().Text(M::edsSubj), std::string(1000, 's'));
     EXPECT_EQ(Main().Text(M::edsMemo), "One\r\nTwo");
+}
+
+TEST_F(Startup, MailToAddressThatASemicolonInQuotesWouldSplitIsLeftOutAndNamed) {
+    folder.WriteConfig(StoredConfig);
+    Start({"/u", "mailto:%22a%3Bb%22@x.org,ann@example.com"});
+    EXPECT_EQ(Main().Text(M::edsEmail), "ann@example.com");
+    EXPECT_EQ(Main().Text(M::lblProgress), std::string(tarvel::LinkAddressLeftOutText) + "\"a;b\"@x.org");
 }
 
 TEST_F(Startup, AnyOtherFirstArgumentStartsInTheTray) {

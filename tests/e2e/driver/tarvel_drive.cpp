@@ -295,6 +295,10 @@ std::string Run(const std::vector<std::string>& a) {
                             5000, nullptr);
         return "ok";
     }
+    if (cmd == "mouseup") { // mouseup WINDOW CONTROL: the end of a left click inside the control, posted
+        PostMessageA(ctl, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+        return "ok";
+    }
     if (cmd == "click") { // posted, so a click that opens a modal window does not block the driver
         PostMessageA(ctl, BM_CLICK, 0, 0);
         return "ok";
