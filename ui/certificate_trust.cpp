@@ -50,6 +50,8 @@ bool AskUser(HWND owner, const std::string& server, const CertificateReport& rep
 } // namespace
 
 SessionSecurity SecurityForSend(const SecuritySettings& security, const std::string& server) {
+    // A user name kept from an earlier choice means nothing without encryption: no log-on then.
+    if (security.Mode == SecurityMode::None) return SessionSecurity{};
     SessionSecurity session{security.Mode, security.User, {}};
     if (!security.User.empty()) {
         if (std::optional<std::string> password = ReadPassword(CredentialTarget(security.User, server))) {

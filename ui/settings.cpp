@@ -1,4 +1,4 @@
-// The settings dialog: its layout on two pages, FormCreate with the registry and the phone book, and OK,
+// The settings dialog: its layout on three pages, FormCreate with the registry and the phone book, and OK,
 // which refuses values the configuration file cannot carry before it copies and saves anything.
 #include "ui/settings.h"
 
@@ -9,7 +9,9 @@
 #include <utility>
 
 #include "app/config.h"
+#include "app/credentials.h"
 #include "app/registry.h"
+#include "app/security_config.h"
 #include "res/resource.h"
 #include "ui/message_box.h"
 
@@ -26,7 +28,7 @@ constexpr DWORD FormStyle = WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN; // no syste
 
 // id, name, kind, left, top, width, height, caption, tab order, flags, hint, handler, parent. The pages
 // are placed over the page control's display area once it exists.
-constexpr std::array<ControlDef<S>, 20> SettingsControls{{
+constexpr std::array<ControlDef<S>, 28> SettingsControls{{
     {S::PageControl1, "PageControl1", K::TabControl, 5, 4, 328, 165, nullptr, 2, NoFlags, nullptr,
      &S::PageControl1Change},
     {S::TabSheet1, "TabSheet1", K::Panel, 0, 0, 0, 0, "Basic settings", NoTabOrder, NoFlags, nullptr,
@@ -69,10 +71,33 @@ constexpr std::array<ControlDef<S>, 20> SettingsControls{{
      "An optional password to your DialUp functions.", nullptr, S::TabSheet2},
     {S::Label6, "Label6", K::Label, 15, 92, 0, 0, "Use this password", NoTabOrder, NoFlags, nullptr, nullptr,
      S::TabSheet2},
+    {S::TabSheet3, "TabSheet3", K::Panel, 0, 0, 0, 0, "Security", NoTabOrder, Hidden, nullptr, nullptr},
+    {S::Label30, "Label30", K::Label, 5, 5, 0, 0, "Security", NoTabOrder, Bold | Black, nullptr, nullptr,
+     S::TabSheet3},
+    {S::Label31, "Label31", K::Label, 15, 24, 0, 0, "Connection security", NoTabOrder, NoFlags, nullptr,
+     nullptr, S::TabSheet3},
+    {S::lstSecurity, "lstSecurity", K::DropDownList, 15, 40, 120, 21, nullptr, 0, NoFlags,
+     "How the connection to your server is protected: STARTTLS (usually port 587), SSL/TLS from the first "
+     "byte (usually port 465), or None.",
+     &S::lstSecurityClick, S::TabSheet3},
+    {S::Label32, "Label32", K::Label, 15, 70, 0, 0, "User name", NoTabOrder, NoFlags, nullptr, nullptr,
+     S::TabSheet3},
+    {S::edsUser, "edsUser", K::Edit, 15, 86, 145, 21, "", 1, NoFlags,
+     "The name to log on to your server with. Leave it empty when the server needs no log-on.", nullptr,
+     S::TabSheet3},
+    {S::Label33, "Label33", K::Label, 168, 70, 0, 0, "Password", NoTabOrder, NoFlags, nullptr, nullptr,
+     S::TabSheet3},
+    {S::edsSmtpPasswd, "edsSmtpPasswd", K::Edit, 168, 86, 145, 21, "", 2, Password | HintHidden,
+     "The password to log on with. Windows keeps it in its Credential Manager, never in a file.", nullptr,
+     S::TabSheet3},
 }};
 
+// The connection security choices, in the order of the drop-down list.
+constexpr SecurityMode SecurityChoices[] = {SecurityMode::None, SecurityMode::StartTls,
+                                            SecurityMode::Implicit};
+
 // The pages in the order of their tabs; each tab is captioned with its page's caption.
-constexpr int Pages[] = {S::TabSheet1, S::TabSheet2};
+constexpr int Pages[] = {S::TabSheet1, S::TabSheet2, S::TabSheet3};
 
 // The page that holds a field, for showing it before the field takes the focus.
 int PageOf(int id) {
@@ -97,6 +122,12 @@ SettingsServices SettingsServices::System(const std::string& exePath) {
     };
     s.fillRasEntries = [](RasEntryList& list, std::optional<std::string_view> wanted) {
         FillRasEntries(list, wanted);
+    };
+    s.readPassword = [](const std::string& target) { return ReadPassword(target); };
+    s.storePassword = [](const std::string& target, const std::string& password) {
+        if (!password.empty()) return StorePassword(target, password);
+        DeletePassword(target);
+        return std::string();
     };
     return s;
 }
@@ -149,12 +180,15 @@ bool TfrmSettings::Create(HWND owner) {
         SetWindowPos(Control(page), nullptr, area.left, area.top, area.right - area.left,
                      area.bottom - area.top, SWP_NOZORDER | SWP_NOACTIVATE);
     // Tab order of the form: OK, Cancel, the page control's strip, then the fields of its shown page.
-    for (int id : {int(TabSheet2), int(TabSheet1), int(PageControl1), int(cmdCancel), int(cmdOk)})
+    for (int id :
+         {int(TabSheet3), int(TabSheet2), int(TabSheet1), int(PageControl1), int(cmdCancel), int(cmdOk)})
         SetWindowPos(Control(id), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
     SendMessageA(Control(lstEntries), CB_SETITEMHEIGHT, 0, 13);
     // ES_PASSWORD alone shows a bullet with version 6 of the common controls.
     SendMessageA(Control(edsPasswd), EM_SETPASSWORDCHAR, '*', 0);
+    SendMessageA(Control(edsSmtpPasswd), EM_SETPASSWORDCHAR, '*', 0);
+    SendMessageA(Control(lstSecurity), CB_SETITEMHEIGHT, 0, 13);
     FormCreate();
     return true;
 }
@@ -182,6 +216,42 @@ void TfrmSettings::FormCreate() {
     SetText(edsPort, s.SMTPPort);
     SendMessageA(Control(chkDialup), BM_SETCHECK, s.UseDialup ? BST_CHECKED : BST_UNCHECKED, 0);
     SetText(edsPasswd, s.DialPassword);
+
+    ClearItems(lstSecurity);
+    for (SecurityMode mode : SecurityChoices)
+        AddItem(lstSecurity, SecurityModeText(mode));
+    SetSelectedIndex(lstSecurity, static_cast<int>(std::find(std::begin(SecurityChoices),
+                                                             std::end(SecurityChoices), s.Security.Mode) -
+                                                   std::begin(SecurityChoices)));
+    SetText(edsUser, s.Security.User);
+    std::optional<std::string> password;
+    if (!s.Security.User.empty() && services_.readPassword)
+        password = services_.readPassword(CredentialTarget(s.Security.User, s.SMTPServer));
+    SetText(edsSmtpPasswd, password.value_or(""));
+    if (password) WipeSecret(*password);
+    EnableLogOnFields();
+}
+
+SecurityMode TfrmSettings::ChosenSecurity() const {
+    const int index = SelectedIndex(lstSecurity);
+    return index >= 0 && index < static_cast<int>(std::size(SecurityChoices)) ? SecurityChoices[index]
+                                                                              : SecurityMode::None;
+}
+
+void TfrmSettings::EnableLogOnFields() {
+    // No log-on over an unencrypted connection.
+    const bool secure = ChosenSecurity() != SecurityMode::None;
+    for (int id : {int(Label32), int(edsUser), int(Label33), int(edsSmtpPasswd)})
+        SetEnabled(id, secure);
+}
+
+void TfrmSettings::lstSecurityClick() {
+    EnableLogOnFields();
+    // The plain SMTP port is not where a server takes encrypted submissions: offer the usual one.
+    if (Text(edsPort) == "25" || Text(edsPort).empty()) {
+        if (ChosenSecurity() == SecurityMode::StartTls) SetText(edsPort, "587");
+        if (ChosenSecurity() == SecurityMode::Implicit) SetText(edsPort, "465");
+    }
 }
 
 void TfrmSettings::lstEntriesClick() {
@@ -217,6 +287,16 @@ void TfrmSettings::cmdOkClick() {
         }
     }
 
+    SecuritySettings security = state_.settings.Security;
+    security.Mode = ChosenSecurity();
+    security.User = Text(edsUser);
+    if (auto problem = CheckStorable(security)) {
+        ShowMessage(Handle(), problem->message, MB_OK | MB_ICONWARNING);
+        SetActivePage(PageOf(edsUser));
+        FocusControl(edsUser);
+        return;
+    }
+
     Settings& s = state_.settings;
     s.DialPassword = fields[0].value;
     s.SMTPPort = fields[1].value;
@@ -232,6 +312,26 @@ void TfrmSettings::cmdOkClick() {
     } catch (const ConfigError& error) {
         ShowMessage(owner, error.what(), MB_OK | MB_ICONERROR);
     }
+    s.Security = std::move(security);
+    // Without anything to keep the program stays as it always was: no new file beside it.
+    const std::string securityPath = SecurityConfigPath(ExeFolderOf(state_.configPath));
+    const bool plain = s.Security.Mode == SecurityMode::None && s.Security.User.empty() &&
+                       s.Security.Trusted.empty() && s.Security.OtherLines.empty();
+    if (!plain || GetFileAttributesA(securityPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        try {
+            SaveSecuritySettings(s.Security, securityPath);
+        } catch (const ConfigError& error) {
+            ShowMessage(owner, error.what(), MB_OK | MB_ICONERROR);
+        }
+    }
+    // The password goes to Credential Manager only, and only for a log-on that can use it.
+    std::string password = Text(edsSmtpPasswd);
+    if (!s.Security.User.empty() && s.Security.Mode != SecurityMode::None && services_.storePassword) {
+        const std::string failure =
+            services_.storePassword(CredentialTarget(s.Security.User, s.SMTPServer), password);
+        if (!failure.empty()) ShowMessage(owner, failure, MB_OK | MB_ICONERROR);
+    }
+    WipeSecret(password);
 }
 
 void TfrmSettings::cmdCancelClick() {

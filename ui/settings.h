@@ -1,5 +1,6 @@
-// frmSettings (TfrmSettings): the modeless dialog that edits the mail server, the user's own address and
-// the dial-up choice, offers the "mailto:" registration, and has the settings saved on OK.
+// frmSettings (TfrmSettings): the modeless dialog that edits the mail server, the user's own address,
+// the dial-up choice and the connection's security, offers the "mailto:" registration, and has the
+// settings saved on OK.
 #pragma once
 
 #include <windows.h>
@@ -22,6 +23,10 @@ struct SettingsServices {
     std::function<void(Settings&)> importMailerDefaults;
     std::function<bool()> registerMailtoHandler; // false: the registration failed
     std::function<void(RasEntryList&, std::optional<std::string_view> wantedName)> fillRasEntries;
+    // The log-on password, kept in Credential Manager under a target per user and server.
+    std::function<std::optional<std::string>(const std::string& target)> readPassword;
+    // Empty on success, else why not; an empty password removes the entry.
+    std::function<std::string(const std::string& target, const std::string& password)> storePassword;
 
     // The real ones, for the program file at `exePath`.
     static SettingsServices System(const std::string& exePath);
@@ -54,6 +59,15 @@ public:
         Label3,
         edsPasswd,
         Label6,
+        // The "Security" page.
+        TabSheet3,
+        Label30,
+        Label31,
+        lstSecurity,
+        Label32,
+        edsUser,
+        Label33,
+        edsSmtpPasswd,
     };
 
     TfrmSettings(SharedState& state, SettingsServices services);
@@ -70,8 +84,9 @@ public:
     void cmdCancelClick();
     void cmdMailToClick();
     void PageControl1Change();
+    void lstSecurityClick();
 
-    // The page shown (0: "Basic settings", 1: "Dial Up").
+    // The page shown (0: "Basic settings", 1: "Dial Up", 2: "Security").
     int ActivePage() const;
     void SetActivePage(int page);
 
@@ -79,6 +94,9 @@ protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    SecurityMode ChosenSecurity() const;
+    void EnableLogOnFields();
+
     SharedState& state_;
     SettingsServices services_;
 };

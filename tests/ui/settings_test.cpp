@@ -73,7 +73,7 @@ TEST_F(SettingsDialog, WindowAndControlsAsDesigned) {
 
     // Pages, their captions, and the first one shown.
     HWND tabs = d.Control(S::PageControl1);
-    ASSERT_EQ(SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0), 2);
+    ASSERT_EQ(SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0), 3);
     char caption[32] = {};
     TCITEMA item{};
     item.mask = TCIF_TEXT;
@@ -413,4 +413,87 @@ TEST_F(SettingsDialog, OwnedByTheGivenWindowOrByNone) {
     TfrmSettings& free = Open(nullptr);
     EXPECT_EQ(GetWindow(free.Handle(), GW_OWNER), nullptr);
     DestroyWindow(owner);
+}
+
+TEST_F(SettingsDialog, SecurityPageOffersTheModesAndTheUsualPortsAndLogOnOnlyWhenEncrypted) {
+    TfrmSettings& d = Open();
+    d.SetActivePage(2);
+    EXPECT_TRUE(IsWindowVisible(d.Control(S::lstSecurity)));
+    EXPECT_EQ(d.Items(S::lstSecurity), (std::vector<std::string>{"None", "STARTTLS", "SSL/TLS"}));
+    EXPECT_EQ(d.SelectedIndex(S::lstSecurity), 0);
+    EXPECT_EQ(SendMessageA(d.Control(S::edsSmtpPasswd), EM_GETPASSWORDCHAR, 0, 0), '*');
+    for (int id : {int(S::lstSecurity), int(S::edsUser), int(S::edsSmtpPasswd)})
+        EXPECT_FALSE(d.Hint(id).empty()) << id;
+
+    // Each choice: the port it leaves, and whether the log-on fields can be used.
+    const struct {
+        int choice;
+        std::string portBefore, portAfter;
+        bool logOn;
+    } cases[] = {
+        {1, "25", "587", true}, {2, "25", "465", true},   {2, "587", "587", true},
+        {1, "", "587", true},   {0, "465", "465", false}, {1, "2525", "2525", true},
+    };
+    for (const auto& c : cases) {
+        d.SetText(S::edsPort, c.portBefore);
+        d.SetSelectedIndex(S::lstSecurity, c.choice);
+        d.lstSecurityClick();
+        EXPECT_EQ(d.Text(S::edsPort), c.portAfter) << c.choice << " " << c.portBefore;
+        EXPECT_EQ(IsWindowEnabled(d.Control(S::edsUser)) != FALSE, c.logOn) << c.choice;
+        EXPECT_EQ(IsWindowEnabled(d.Control(S::edsSmtpPasswd)) != FALSE, c.logOn) << c.choice;
+    }
+}
+
+TEST_F(SettingsDialog, OkSavesTheSecurityFileAndPutsThePasswordOnlyInItsStore) {
+    std::vector<std::pair<std::string, std::string>> stored;
+    state.settings.Security.User = "ann";
+    tarvel::ui::SettingsServices services = fake.Make();
+    services.readPassword = [](const std::string& target) -> std::optional<std::string> {
+        if (target == "Tarvel Pro/smtp/ann@mail.example") return "old secret";
+        return std::nullopt;
+    };
+    services.storePassword = [&stored](const std::string& target, const std::string& password) {
+        stored.emplace_back(target, password);
+        return std::string();
+    };
+    TfrmSettings& d = *OpenSettings(frmSettings, state, nullptr, services);
+    EXPECT_EQ(d.Text(S::edsSmtpPasswd), "old secret");
+    d.SetSelectedIndex(S::lstSecurity, 1);
+    d.lstSecurityClick();
+    d.SetText(S::edsUser, "bob");
+    d.SetText(S::edsSmtpPasswd, "new secret");
+    Click(d.Control(S::cmdOk));
+
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    EXPECT_EQ(state.settings.Security.Mode, tarvel::SecurityMode::StartTls);
+    EXPECT_EQ(state.settings.Security.User, "bob");
+    EXPECT_EQ(state.settings.SMTPPort, "587");
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0],
+              (std::pair<std::string, std::string>{"Tarvel Pro/smtp/bob@mail.example", "new secret"}));
+    std::ifstream ini(folder.Folder() + "zembrix.ini", std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(ini)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "[Security]\r\nMode=STARTTLS\r\nUser=bob\r\n");
+    EXPECT_EQ(folder.ReadConfig().find("secret"), std::string::npos);
+}
+
+TEST_F(SettingsDialog, OkWithoutSecurityWritesNoSecurityFile) {
+    TfrmSettings& d = Open();
+    Click(d.Control(S::cmdOk));
+    EXPECT_TRUE(folder.HasConfig());
+    EXPECT_FALSE(std::filesystem::exists(folder.Folder() + "zembrix.ini"));
+}
+
+TEST_F(SettingsDialog, OkRefusesAUserNameWithALineBreakAndChangesNothing) {
+    TfrmSettings& d = Open();
+    d.SetSelectedIndex(S::lstSecurity, 2);
+    d.lstSecurityClick();
+    d.SetText(S::edsUser, "ann\r\nMode=None");
+    Click(d.Control(S::cmdOk));
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "The user name must not contain a line break.");
+    EXPECT_EQ(d.ActivePage(), 2);
+    EXPECT_TRUE(state.SettingsOpen);
+    EXPECT_EQ(state.settings.Security.User, "");
+    EXPECT_FALSE(folder.HasConfig());
 }
