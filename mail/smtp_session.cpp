@@ -107,7 +107,11 @@ void SmtpSession::Abort(const std::string& text) {
     // SendAborted is set, so a running transfer stops within one send and the wait is short.
     std::lock_guard lock(mutex_);
     if (before != SessionState::ssIdle) RecordLocalFailure(text);
-    EndAfterFailure();
+    // A reply handled while this waited has made the state ssIdle on seeing SendAborted; only an
+    // interrupted transfer (and a session already over) may end without "QUIT".
+    const bool commandsOnly =
+        before != SessionState::ssIdle && before != SessionState::ssData && before != SessionState::ssQuit;
+    EndAfterFailure(commandsOnly);
 }
 
 std::size_t SmtpSession::PendingReplyBytes() {
@@ -270,9 +274,9 @@ void SmtpSession::RecordLocalFailure(std::string_view text) {
     if (current_ != nullptr && current_->Status.empty()) current_->Status = text;
 }
 
-void SmtpSession::EndAfterFailure() {
+void SmtpSession::EndAfterFailure(bool evenIfIdle) {
     replies_.Clear();
-    if (State() == SessionState::ssIdle) return;
+    if (State() == SessionState::ssIdle && !evenIfIdle) return;
     // As after a reply other than 221 to "QUIT": one more "QUIT", then the connection is closed.
     SetState(SessionState::ssQuit);
     QuitAndClose();

@@ -82,8 +82,9 @@ private:
     void Transfer();
     // A failure of our own: Status takes the text unless the record has an outcome already.
     void RecordLocalFailure(std::string_view text);
-    // What a local failure does once SendAborted is set: "QUIT" and Disconnect unless already idle.
-    void EndAfterFailure();
+    // What a local failure does once SendAborted is set: "QUIT" and Disconnect unless already idle
+    // (or even then: the state went idle only because SendAborted was seen).
+    void EndAfterFailure(bool evenIfIdle = false);
 
     SmtpConnection& connection_;
     MessageList& messages_;
