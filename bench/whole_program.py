@@ -76,6 +76,9 @@ def tarvel(port, attachment, folder):
     drive = harness.Driver()
     proc = None
     try:
+        # Two Wine programs that start the desktop at the same moment can hang one of them: the driver
+        # has it started before the program comes.
+        drive.toplevels()
         proc = subprocess.Popen(["wine", str(folder / "tarvel.exe"), "/u", f"mailto:{RECIPIENT}?subject=bench&body=hello"],
                                 cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
@@ -161,7 +164,7 @@ def writer(port, message):
 
 
 def main():
-    port, attachment, mib = int(sys.argv[1]), Path(sys.argv[2]), int(sys.argv[3])
+    port, attachment, mib = int(sys.argv[1]), Path(sys.argv[2]).resolve(), int(sys.argv[3])
     message = encoded(attachment, mib)
     print(f"wire_bytes={message.stat().st_size}")
     ok = writer(port, message)
