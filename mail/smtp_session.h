@@ -83,8 +83,9 @@ private:
     void Transfer();
     // A failure of our own: Status takes the text unless the record has an outcome already.
     void RecordLocalFailure(std::string_view text);
-    // What a local failure does once SendAborted is set: "QUIT" and Disconnect unless already idle.
-    void EndAfterFailure();
+    // What a local failure does once SendAborted is set: "QUIT" and Disconnect unless already idle
+    // (or even then: the state went idle only because SendAborted was seen).
+    void EndAfterFailure(bool evenIfIdle = false);
 
     SmtpConnection& connection_;
     MessageList& messages_;
@@ -94,9 +95,6 @@ private:
     std::atomic<SessionState> state_{SessionState::ssIdle};
     ReplyAssembler replies_;
     std::size_t recipientIndex_ = 0;
-    // A handler stopped mid-conversation because SendAborted was set: an abort still owes the server
-    // its "QUIT".
-    bool abandoned_ = false;
     std::size_t messageIndex_ = 0;
     TEmailMessage* current_ = nullptr; // Messages entry messageIndex_; null before the first Start
 };
