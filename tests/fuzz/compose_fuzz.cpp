@@ -29,8 +29,8 @@ constexpr std::string_view EndOfData = "\r\n.\r\n";
 // does (lines ended by CR LF, from the editor) and keeps lines that would close a part out.
 constexpr bool WriterMakesBodyTextSafe = false;
 
-// Every CR LF, lone CR and lone LF as CR LF, and no line end at the end: what a reader sees of text.
-std::string Lines(std::string_view text) {
+// Every CR LF, lone CR and lone LF as CR LF.
+std::string CrLfLines(std::string_view text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r' || text[i] == '\n') {
@@ -40,6 +40,12 @@ std::string Lines(std::string_view text) {
             out += text[i];
         }
     }
+    return out;
+}
+
+// What a reader sees of text: CR LF lines, without the line ends at the end.
+std::string Lines(std::string_view text) {
+    std::string out = CrLfLines(text);
     while (out.ends_with("\r\n"))
         out.resize(out.size() - 2);
     return out;
@@ -225,11 +231,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   "an attachment keeps its file name", *disposition);
         }
     }
-    const std::string expectedText = Lines(
-        (haveBodyFile ? bodyFile : std::string()) +
-        (haveBodyFile && !bodyFile.empty() && !bodyFile.ends_with('\n') && !bodyFile.ends_with('\r') ? "\r\n"
-                                                                                                     : "") +
-        message.Body);
+    // The body file's lines each end with CR LF, its last one too, before the body text begins.
+    std::string fileLines = CrLfLines(haveBodyFile ? bodyFile : std::string());
+    if (!fileLines.empty() && !fileLines.ends_with("\r\n")) fileLines += "\r\n";
+    const std::string expectedText = Lines(fileLines + message.Body);
     Check(Lines(text->content) == expectedText, "the body text reads back", text->content);
     return 0;
 }
