@@ -24,11 +24,6 @@ namespace {
 
 constexpr std::string_view EndOfData = "\r\n.\r\n";
 
-// Whether the message writer itself turns every bare CR or LF of body text into CR LF and keeps body
-// lines from reading as a boundary. While it does not, the target gives it body text as the send flow
-// does (lines ended by CR LF, from the editor) and keeps lines that would close a part out.
-constexpr bool WriterMakesBodyTextSafe = false;
-
 // Every CR LF, lone CR and lone LF as CR LF.
 std::string CrLfLines(std::string_view text) {
     std::string out;
@@ -49,24 +44,6 @@ std::string Lines(std::string_view text) {
     while (out.ends_with("\r\n"))
         out.resize(out.size() - 2);
     return out;
-}
-
-// Body text as the send flow builds it: the editor's lines, each ended by CR LF.
-std::string AsEditorLines(std::string_view text, bool multipart) {
-    std::string out = Lines(text);
-    if (!out.empty()) out += "\r\n";
-    if (!multipart) return out;
-    // A line that begins with the boundary's delimiter is kept out of the part (by a leading blank).
-    const std::string delimiter = "--" + std::string(MailBoundary);
-    std::string kept;
-    std::size_t start = 0;
-    while (start < out.size()) {
-        const std::size_t end = out.find("\r\n", start) + 2;
-        if (std::string_view(out).substr(start).starts_with(delimiter)) kept += ' ';
-        kept.append(out, start, end - start);
-        start = end;
-    }
-    return kept;
 }
 
 bool IsAscii(std::string_view text) {
@@ -182,9 +159,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (message.Recipients.empty()) message.Recipients.push_back("ann@example.com");
     const bool multipart = !message.Attachments.empty();
-    message.Body = WriterMakesBodyTextSafe ? body : AsEditorLines(body, multipart);
+    // Raw text: the writer itself must end every line with CR LF and keep lines from closing a part.
+    message.Body = body;
     if (haveBodyFile) {
-        if (!WriterMakesBodyTextSafe) bodyFile = AsEditorLines(bodyFile, multipart);
         Check(folder.Put("body.txt", bodyFile), "the scratch folder takes the body file");
         message.BodyFile = folder.File("body.txt");
     }
