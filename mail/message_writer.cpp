@@ -9,6 +9,8 @@
 #include <initializer_list>
 #include <utility>
 
+#include "tarvel_version.h"
+
 namespace tarvel {
 
 namespace {
@@ -126,7 +128,7 @@ bool WriteMessage(const TEmailMessage& message, MessageOutput& output, const std
     output.WriteLine(Concat({"To: ", message.ToHeader, CRLF}));
     output.WriteLine(Concat({"Reply-To: ", message.Sender, CRLF}));
     output.WriteLine(Concat({"From: ", message.Sender, CRLF}));
-    output.WriteLine(Concat({"X-Mailer: Tarvel Pro 1.5", CRLF}));
+    output.WriteLine(Concat({"X-Mailer: Tarvel Pro " TARVEL_VERSION, CRLF}));
     output.WriteLine(Concat({"Subject: ", message.Subject, CRLF}));
     if (multipart) {
         output.WriteLine(Concat({"Mime-Version: 1.0", CRLF}));

@@ -6,6 +6,8 @@
 
 #include <array>
 
+#include "tarvel_version.h"
+
 namespace tarvel::ui {
 
 namespace {
@@ -16,7 +18,7 @@ using A = TfrmAbout;
 constexpr FormLayout AboutLayout{
     "TfrmAbout", "About Tarvel Pro", WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN, 0, 0, 0, 344, 166};
 
-constexpr const char* VersionText = "Ver: 1.5";
+constexpr const char* VersionText = "Ver: " TARVEL_VERSION;
 constexpr const char* CloseCaption = "&Close";
 constexpr const char* ContinueCaption = "&Continue";
 
