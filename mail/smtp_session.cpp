@@ -217,7 +217,7 @@ void SmtpSession::OnData(const SmtpReply& reply) {
 
 void SmtpSession::OnDataEnd(const SmtpReply& reply) {
     if (reply.code != CodeOk) return Refuse(reply.text);
-    current_->Status = "OK!";
+    current_->Status = AcceptedStatus;
     NextMessage();
 }
 

@@ -30,7 +30,10 @@ enum class SessionState : int {
 
 const char* SessionStateName(SessionState state);
 
-// Status texts of failures that the session finds itself.
+// The outcomes written into a record's Status other than the server's own replies: the server took the
+// message, the send timed out, and failures that the session finds itself.
+inline constexpr std::string_view AcceptedStatus = "OK!";
+inline constexpr std::string_view TimeOutText = "TimeOut";
 inline constexpr std::string_view NoRecipientText = "No recipient address to send the mail to";
 inline constexpr std::string_view ReplyTooLongText =
     "The server sent more than 64 KiB without ending its reply";

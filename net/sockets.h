@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include <winsock.h>
+
 #include "mail/send_socket.h"
 #include "mail/smtp_connection.h"
 #include "net/blocking_call.h"
@@ -37,7 +39,7 @@ public:
     };
 
     static constexpr int TimerId = 10;
-    static constexpr long NotifyMask = 51; // FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE
+    static constexpr long NotifyMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
 
     // Runs in SConnect, on its thread, just before the server's address is resolved: a lookup may take
     // seconds, and tests stand in for such a slow name server with it. Does nothing of its own.

@@ -36,6 +36,7 @@ PLACES = [
     ("app/security_config.*", "core"),
     ("app/atomic_file.*", "core"),
     ("app/file_os.h", "core"),
+    ("ui/hook.h", "winbase"),
     ("ui/window.*", "winbase"),
     ("ui/handles.h", "winbase"),
     ("ui/messages.h", "winbase"),
@@ -56,7 +57,7 @@ PLACES = [
 ]
 
 # Generated or resource headers that any layer may include.
-ANYWHERE = ["res/*", "version.h"]
+ANYWHERE = ["res/*", "tarvel_version.h"]
 
 WINDOWS_HEADERS = re.compile(
     r"#\s*include\s*<(windows|winsock2?|ws2tcpip|wincrypt|wincred|sspi|security|schannel|shellapi|shlobj|"
