@@ -6,13 +6,8 @@
 #include <cstdio>
 
 #include "app/config.h"
+#include "app/file_os.h"
 #include "mail/byte_file.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace tarvel {
 namespace {
@@ -21,45 +16,13 @@ std::string Quoted(const std::string& path) {
     return "\"" + path + "\"";
 }
 
-// Makes the file's data durable before the rename publishes it.
-bool FlushToDisk(std::FILE* f) {
-    if (std::fflush(f) != 0) return false;
-#ifdef _WIN32
-    return true; // MOVEFILE_WRITE_THROUGH below waits for the data
-#else
-    return ::fsync(::fileno(f)) == 0;
-#endif
-}
-
-#ifdef _WIN32
-std::string SystemErrorText(DWORD error) {
-    char buffer[512] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                                   0, buffer, sizeof buffer, nullptr);
-    std::string text(buffer, n);
-    while (!text.empty() &&
-           (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
-        text.pop_back();
-    return text.empty() ? "error " + std::to_string(error) : text;
-}
-#endif
-
 // Puts the finished temporary file in place of the old one in a single step; the old file is whole
 // until then.
 void PutInPlace(const std::string& tmp, const std::string& path) {
-#ifdef _WIN32
-    if (!MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD error = GetLastError();
+    const std::string failure = PutFileInPlace(tmp, path);
+    if (!failure.empty())
         throw ConfigError("Cannot save the configuration file " + Quoted(path) + ": it cannot be replaced (" +
-                          SystemErrorText(error) + ").");
-    }
-#else
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        throw ConfigError("Cannot save the configuration file " + Quoted(path) + ": it cannot be replaced (" +
-                          ErrnoText(error) + ").");
-    }
-#endif
+                          failure + ").");
 }
 
 } // namespace

@@ -260,7 +260,7 @@ void SendFlow::OnTick() {
     if (session_.State() == SessionState::ssIdle && socket_.SocketHandle() == -1) return BeginEnding();
     if (shared_.IdleTicks.load() >= timeoutTicks_) {
         shared_.IdleTicks.store(0);
-        AbortSmtpSession(session_, std::string(send_text::TimeOut));
+        AbortSmtpSession(session_, std::string(TimeOutText));
     }
 }
 
@@ -312,7 +312,7 @@ void SendFlow::Finish() {
     }
     // What the server said, or the failure's own text, comes before the user's Cancel.
     const std::string status = messages_.front().Status;
-    const bool sent = status == send_text::Accepted;
+    const bool sent = status == AcceptedStatus;
     if (sent)
         view_.ShowStatus(send_text::Sent);
     else if (!status.empty())

@@ -20,7 +20,7 @@
 
 namespace tarvel {
 
-// The status texts of a send, and the outcome that the session records for an accepted message.
+// The status texts of a send (the outcomes that a record's Status may hold are in mail/smtp_session.h).
 namespace send_text {
 inline constexpr std::string_view Creating = "Creating mail...";
 inline constexpr std::string_view Dialling = "Establishing ISP connection...";
@@ -31,8 +31,6 @@ inline constexpr std::string_view Cancelled = "Mail has been cancelled!";
 // The connection ended before the server took the message and nothing said why.
 inline constexpr std::string_view NotSent = "The connection ended before the mail was sent";
 inline constexpr std::string_view UnreadableAttachment = "Cannot read the attachment ";
-inline constexpr std::string_view TimeOut = "TimeOut";
-inline constexpr std::string_view Accepted = "OK!";
 } // namespace send_text
 
 // Where a send stands. Only the user-interface thread changes it.

@@ -147,5 +147,5 @@ int main(int argc, char** argv) {
     std::printf("cpu_kernel_seconds=%.2f\n", after.kernel - before.kernel);
     std::printf("cpu_seconds=%.2f\n", after.user - before.user + after.kernel - before.kernel);
     std::printf("peak_working_set_MiB=%.1f\n", static_cast<double>(memory.PeakWorkingSetSize) / MiB);
-    return outcome.ended && outcome.status == "OK!" ? 0 : 1;
+    return outcome.ended && outcome.status == AcceptedStatus ? 0 : 1;
 }

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The send benchmark: Tarvel under Wine and curl send the same large base64 attachment to a discard SMTP
-# server on 127.0.0.1; prints speed, CPU time and peak memory of both and the ratio Tarvel/curl.
+# server on 127.0.0.1; prints speed, CPU time and peak memory of both and the ratio Tarvel/curl. Two parts:
+# the send flow alone (bench_send.exe, no window) to bench/smtp_sink.cpp, and the whole program (tarvel.exe
+# driven through its window on a virtual display) to Postfix's smtp-sink, beside curl and a plain socket
+# writer of the same message text to the same sink (the limit: what the sink can take at best).
 #
-#     bench/run.sh [MiB ...]        (default: 64 256, so that the two peak memories can be compared)
+#     bench/run.sh [MiB ...]        (default: 16 64 256, so that the peak memories can be compared)
 #
 # Wine prefix: TARVEL_WINEPREFIX if set (see scripts/wine-env.sh). Build folder: TARVEL_BENCH_BUILD, by
 # default build/bench-win32. The attachments are kept in build/bench-data and reused between runs.
@@ -11,34 +14,43 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TARVEL_BENCH_BUILD:-$root/build/bench-win32}
 data=$root/build/bench-data
 sizes=("$@")
-[ ${#sizes[@]} -gt 0 ] || sizes=(64 256)
+[ ${#sizes[@]} -gt 0 ] || sizes=(16 64 256)
 for mib in "${sizes[@]}"; do
     [[ $mib =~ ^[1-9][0-9]*$ ]] || { echo "run.sh: '$mib' is not a size in MiB" >&2; exit 2; }
 done
 
 "$root/scripts/setup.sh"
+# Postfix for its smtp-sink only: "No configuration" keeps the mail system itself unset and stopped.
+if ! command -v smtp-sink >/dev/null; then
+    sudo_=""
+    [ "$(id -u)" -eq 0 ] || sudo_="sudo"
+    echo "postfix postfix/main_mailer_type select No configuration" | $sudo_ debconf-set-selections
+    $sudo_ env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends postfix \
+        </dev/null >/dev/null
+fi
 mkdir -p "$data"
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
         -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$build" -j2 --target bench_send >/dev/null
+cmake --build "$build" -j2 --target bench_send tarvel tarvel_drive >/dev/null
 sink_bin=$data/smtp_sink
 if [ ! -x "$sink_bin" ] || [ "$root/bench/smtp_sink.cpp" -nt "$sink_bin" ]; then
     g++ -std=c++20 -O2 -Wall -Wextra -o "$sink_bin" "$root/bench/smtp_sink.cpp"
 fi
 
-. "$root/scripts/wine-env.sh"
+# The whole program needs a display: a virtual one. A persistent server keeps process start-up out of the
+# figures; Wine's services start once, away from our pipes.
+. "$root/scripts/headless.sh"
+tarvel_headless_start
 sink_pid=""
+postfix_sink_pid=""
 cleanup() {
     [ -n "$sink_pid" ] && kill "$sink_pid" >/dev/null 2>&1 || true
-    wineserver -k >/dev/null 2>&1 || true
+    [ -n "$postfix_sink_pid" ] && kill "$postfix_sink_pid" >/dev/null 2>&1 || true
+    tarvel_headless_stop
 }
 trap cleanup EXIT
-# Message-only windows and WSAAsyncSelect need no display. A persistent server keeps process start-up
-# out of the figures; Wine's services start once, away from our pipes.
-wineserver -p
-wine wineboot </dev/null >/dev/null 2>&1 || true
 
 # Starts a sink for one session; sets sink_pid and sink_port, its output goes to $1.
 start_sink() {
@@ -73,7 +85,17 @@ wineserver_cpu() {
 
 key() { awk -F= -v k="$1" '$1 == k {print $2; exit}' "$2"; }
 
+# Postfix's smtp-sink for the whole-program runs: one for the whole benchmark, on a free port.
+postfix_port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+smtp-sink -u nobody "127.0.0.1:$postfix_port" 64 </dev/null >/dev/null 2>&1 &
+postfix_sink_pid=$!
+for _ in $(seq 200); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$postfix_port") 2>/dev/null && break
+    sleep 0.05
+done
+
 report=()
+whole=()
 for mib in "${sizes[@]}"; do
     file=$data/attach-$mib.bin
     if [ ! -f "$file" ] || [ "$(stat -c %s "$file")" -ne $((mib * 1048576)) ]; then
@@ -114,8 +136,32 @@ for mib in "${sizes[@]}"; do
             mib, cs, a / cs, cr / 1e6 / cs, cc, cp
         printf "%6d MiB  speed ratio Tarvel/curl: %.2f\n", mib, cs / ts
     }')")
+
+    echo "== $mib MiB: the whole program, curl and a plain writer to smtp-sink"
+    TARVEL_BUILD="$build" /usr/bin/python3 "$root/bench/whole_program.py" "$postfix_port" "$file" "$mib" \
+        >"$data/whole.txt" || { cat "$data/whole.txt"; echo "run.sh: the whole-program send failed" >&2; exit 1; }
+    cat "$data/whole.txt"
+    w=$data/whole.txt
+    whole+=("$(awk -v mib="$mib" -v wire="$(key wire_bytes "$w")" -v ls="$(key limit_seconds "$w")" \
+        -v ts="$(key tarvel_seconds "$w")" -v tc="$(key tarvel_cpu_seconds "$w")" \
+        -v tw="$(key tarvel_wineserver_cpu_seconds "$w")" -v tp="$(key tarvel_peak_MiB "$w")" \
+        -v cs="$(key curl_seconds "$w")" -v cc="$(key curl_cpu_seconds "$w")" -v cp="$(key curl_peak_MiB "$w")" 'BEGIN {
+        a = mib * 1048576 / 1e6
+        printf "%6d MiB  tarvel.exe %7.2f s %7.1f MB/s %7.1f MB/s  CPU %6.2f s (+ wineserver %5.2f s)  peak %6.1f MiB\n",
+            mib, ts, a / ts, wire / 1e6 / ts, tc, tw, tp
+        printf "%6d MiB  curl       %7.2f s %7.1f MB/s %7.1f MB/s  CPU %6.2f s                        peak %6.1f MiB\n",
+            mib, cs, a / cs, wire / 1e6 / cs, cc, cp
+        printf "%6d MiB  limit      %7.2f s %7.1f MB/s %7.1f MB/s  (a plain socket writer of the same text)\n",
+            mib, ls, a / ls, wire / 1e6 / ls
+        printf "%6d MiB  speed ratio tarvel.exe/curl: %.2f; time against the limit: %.2f x\n", mib, cs / ts, ts / ls
+    }')")
 done
 
 echo
+echo "The send flow alone (bench_send.exe) to bench/smtp_sink, load $(cut -d' ' -f1-3 /proc/loadavg):"
 echo "             sender   time     attachment   on the wire   CPU                                 memory"
 printf '%s\n' "${report[@]}"
+echo
+echo "The whole program (tarvel.exe through its window) to Postfix's smtp-sink:"
+echo "             sender       time     attachment   on the wire   CPU                                 memory"
+printf '%s\n' "${whole[@]}"

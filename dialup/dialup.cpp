@@ -48,8 +48,8 @@ template <std::size_t N> void CopyInto(CHAR (&field)[N], std::string_view text) 
 
 RasPlatform RasPlatform::System() {
     RasPlatform platform;
-    platform.messageBox = [](const char* text, const char* caption, UINT type) {
-        return MessageBoxA(nullptr, text, caption, type);
+    platform.messageBox = [](HWND owner, const std::string& text, const std::string& caption, UINT flags) {
+        return ui::MessageBoxHook(owner, text, caption, flags);
     };
     platform.pause = [](DWORD milliseconds) { Sleep(milliseconds); };
     platform.isWindowsNT = [] { return IsWindowsNT(); };
@@ -175,7 +175,7 @@ std::string RasManager::DialRasEntry(std::string_view entryName, std::string_vie
 
 std::string RasManager::HangUpRas(bool askFirst) {
     if (!available_.load() || !dialled_.load()) return HangUpDone;
-    if (askFirst && platform_.messageBox(StillOnlineText, StillOnlineCaption, MB_YESNO) != IDYES)
+    if (askFirst && platform_.messageBox(nullptr, StillOnlineText, StillOnlineCaption, MB_YESNO) != IDYES)
         return HangUpDone;
     // Offline from here on whatever the library answers: a failed hang-up is not retried.
     if (!dialled_.exchange(false)) return HangUpDone;

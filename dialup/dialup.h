@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dialup/ras_api.h"
+#include "ui/message_box.h"
 
 namespace tarvel {
 
@@ -28,7 +29,7 @@ struct RasEntryList {
 // The platform services the manager uses besides the library itself, replaceable so that tests can answer
 // the question box, skip the pause and point the NT check at a key of their own.
 struct RasPlatform {
-    std::function<int(const char* text, const char* caption, UINT type)> messageBox; // returns IDYES, IDNO...
+    ui::MessageBoxCall::Function messageBox; // returns IDYES, IDNO...; the program's one message-box call
     std::function<void(DWORD milliseconds)> pause;
     std::function<bool()> isWindowsNT;
     std::string rasKey = "Software\\Microsoft\\RAS"; // under HKEY_LOCAL_MACHINE
@@ -36,7 +37,7 @@ struct RasPlatform {
 };
 
 class RasManager {
-  public:
+public:
     RasManager();
     explicit RasManager(RasPlatform platform);
     RasManager(const RasManager&) = delete;
@@ -57,7 +58,7 @@ class RasManager {
     RasConnHandle RasConnection() const { return connection_; }
     const RasDialParamsA& RasDialParams() const { return dialParams_; }
 
-  private:
+private:
     struct LibraryRelease {
         void operator()(HMODULE module) const { FreeLibrary(module); }
     };

@@ -11,6 +11,8 @@
 #include <initializer_list>
 #include <utility>
 
+#include "tarvel_version.h"
+
 namespace tarvel {
 
 namespace {
@@ -137,7 +139,7 @@ bool WriteMessage(const TEmailMessage& message, MessageOutput& output, const std
     output.WriteLine(ToHeaderLines(message));
     output.WriteLine(Concat({"Reply-To: ", message.Sender, CRLF}));
     output.WriteLine(Concat({"From: ", message.Sender, CRLF}));
-    output.WriteLine(Concat({"X-Mailer: Tarvel Pro 1.5", CRLF}));
+    output.WriteLine(Concat({"X-Mailer: Tarvel Pro " TARVEL_VERSION, CRLF}));
     output.WriteLine(SubjectHeaderLines(message));
     // Encoded words and a transfer encoding mean MIME also where no attachment made it so.
     if (multipart || plan.quoted) output.WriteLine(Concat({"Mime-Version: 1.0", CRLF}));

@@ -68,7 +68,6 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
     send_.BytesTotal.store(0);
     replies_.Clear();
     recipientIndex_ = 0;
-    abandoned_ = false;
     messageIndex_ = 0;
     server_ = server;
     encrypted_ = false;
@@ -124,10 +123,7 @@ void SmtpSession::HandleReply(std::string_view chunk) {
         }
     }
     // A cancel or a failure ends the session's part here; the main window closes the connection.
-    if (send_.SendAborted.load() && State() != SessionState::ssIdle) {
-        abandoned_ = true;
-        SetState(SessionState::ssIdle);
-    }
+    if (send_.SendAborted.load()) SetState(SessionState::ssIdle);
     if (State() == SessionState::ssIdle) {
         replies_.Clear();
         WipeSecret(security_.password);
@@ -141,10 +137,11 @@ void SmtpSession::Abort(const std::string& text) {
     // SendAborted is set, so a running transfer stops within one send and the wait is short.
     std::lock_guard lock(mutex_);
     if (before != SessionState::ssIdle) RecordLocalFailure(text);
-    // A reply handler that was running when the flag went up has left the session idle, but the server
-    // is still mid-conversation and gets its "QUIT".
-    if (abandoned_ && before != SessionState::ssIdle) SetState(SessionState::ssQuit);
-    EndAfterFailure();
+    // A reply handled while this waited has made the state ssIdle on seeing SendAborted; only an
+    // interrupted transfer (and a session already over) may end without "QUIT".
+    const bool commandsOnly =
+        before != SessionState::ssIdle && before != SessionState::ssData && before != SessionState::ssQuit;
+    EndAfterFailure(commandsOnly);
 }
 
 std::size_t SmtpSession::PendingReplyBytes() {
@@ -247,7 +244,7 @@ void SmtpSession::OnData(const SmtpReply& reply) {
 
 void SmtpSession::OnDataEnd(const SmtpReply& reply) {
     if (reply.code != CodeOk) return Refuse(reply.text);
-    current_->Status = "OK!";
+    current_->Status = AcceptedStatus;
     NextMessage();
 }
 
@@ -326,10 +323,10 @@ void SmtpSession::RecordLocalFailure(std::string_view text) {
     if (current_ != nullptr && current_->Status.empty()) current_->Status = text;
 }
 
-void SmtpSession::EndAfterFailure() {
+void SmtpSession::EndAfterFailure(bool evenIfIdle) {
     replies_.Clear();
     WipeSecret(security_.password);
-    if (State() == SessionState::ssIdle) return;
+    if (State() == SessionState::ssIdle && !evenIfIdle) return;
     // As after a reply other than 221 to "QUIT": one more "QUIT", then the connection is closed.
     SetState(SessionState::ssQuit);
     QuitAndClose();

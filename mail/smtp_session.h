@@ -38,7 +38,10 @@ enum class SessionState : int {
 
 const char* SessionStateName(SessionState state);
 
-// Status texts of failures that the session finds itself.
+// The outcomes written into a record's Status other than the server's own replies: the server took the
+// message, the send timed out, and failures that the session finds itself.
+inline constexpr std::string_view AcceptedStatus = "OK!";
+inline constexpr std::string_view TimeOutText = "TimeOut";
 inline constexpr std::string_view NoRecipientText = "No recipient address to send the mail to";
 inline constexpr std::string_view ReplyTooLongText =
     "The server sent more than 64 KiB without ending its reply";
@@ -111,8 +114,9 @@ private:
     void Transfer();
     // A failure of our own: Status takes the text unless the record has an outcome already.
     void RecordLocalFailure(std::string_view text);
-    // What a local failure does once SendAborted is set: "QUIT" and Disconnect unless already idle.
-    void EndAfterFailure();
+    // What a local failure does once SendAborted is set: "QUIT" and Disconnect unless already idle
+    // (or even then: the state went idle only because SendAborted was seen).
+    void EndAfterFailure(bool evenIfIdle = false);
 
     SmtpConnection& connection_;
     MessageList& messages_;
@@ -122,9 +126,6 @@ private:
     std::atomic<SessionState> state_{SessionState::ssIdle};
     ReplyAssembler replies_;
     std::size_t recipientIndex_ = 0;
-    // A handler stopped mid-conversation because SendAborted was set: an abort still owes the server
-    // its "QUIT".
-    bool abandoned_ = false;
     std::size_t messageIndex_ = 0;
     TEmailMessage* current_ = nullptr; // Messages entry messageIndex_; null before the first Start
 

@@ -12,14 +12,14 @@
 
 #include "net/convert_error.h"
 #include "net/winsock_errors.h"
+#include "ui/message_box.h"
 #include "ui/messages.h"
 
 namespace tarvel {
 
 static_assert(sizeof(TSockets::AddressRecord) == sizeof(sockaddr_in), "connect takes a 16-byte record");
 
-TSockets::MessageBoxFunction TSockets::ShowMessageBox = &MessageBoxA;
-std::function<void()> TSockets::BeforeAddressLookup;
+ui::Hook<void()> TSockets::BeforeAddressLookup;
 
 namespace {
 
@@ -103,7 +103,7 @@ void TSockets::SConnect() {
     else
         remote_.port = htons(static_cast<u_short>(ToPortNumber(port_)));
 
-    if (BeforeAddressLookup) BeforeAddressLookup();
+    BeforeAddressLookup();
     char hostText[257];
     CopyToBuffer(ipAddr_, hostText);
     remote_.address = inet_addr(hostText);
@@ -284,23 +284,23 @@ void TSockets::Report(const char* function, int socket, int error) {
         return;
     }
     const std::string box = "Error " + std::to_string(error) + " in function " + function + "\r\n" + text;
-    if (ShowMessageBox) ShowMessageBox(nullptr, box.c_str(), "WINSOCK ERROR", MB_OKCANCEL);
+    ui::MessageBoxHook(nullptr, box, "WINSOCK ERROR", MB_OKCANCEL);
     std::exit(0);
 }
 
 void TSockets::ReportInvalid(const char* text) {
     if (OnErrorOccurred)
         OnErrorOccurred(*this, socketHandle_, WSAEADDRNOTAVAIL, text);
-    else if (ShowMessageBox)
-        ShowMessageBox(nullptr, text, "WINSOCK ERROR", MB_OKCANCEL);
+    else
+        ui::MessageBoxHook(nullptr, text, "WINSOCK ERROR", MB_OKCANCEL);
 }
 
 void TSockets::ReportTimeout() {
     if (OnErrorOccurred)
         OnErrorOccurred(*this, socketHandle_, WSAETIMEDOUT, "Blocking call timed out");
-    else if (ShowMessageBox)
-        ShowMessageBox(nullptr, "Error 10060\r\nBlocking call timed out", "WINSOCK CALL CANCELED",
-                       MB_OKCANCEL);
+    else
+        ui::MessageBoxHook(nullptr, "Error 10060\r\nBlocking call timed out", "WINSOCK CALL CANCELED",
+                           MB_OKCANCEL);
 }
 
 } // namespace tarvel

@@ -7,9 +7,12 @@
 #include <functional>
 #include <string>
 
+#include <winsock.h>
+
 #include "mail/send_socket.h"
 #include "mail/smtp_connection.h"
 #include "net/blocking_call.h"
+#include "ui/hook.h"
 #include "ui/window.h"
 
 namespace tarvel {
@@ -36,15 +39,11 @@ public:
     };
 
     static constexpr int TimerId = 10;
-    static constexpr long NotifyMask = 51; // FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE
+    static constexpr long NotifyMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
 
-    // The reports' message boxes go through this, so that a test can see them instead of a screen.
-    using MessageBoxFunction =
-        std::function<int(HWND owner, const char* text, const char* caption, UINT type)>;
-    static MessageBoxFunction ShowMessageBox;
     // Runs in SConnect, on its thread, just before the server's address is resolved: a lookup may take
-    // seconds, and tests stand in for such a slow name server with it.
-    static std::function<void()> BeforeAddressLookup;
+    // seconds, and tests stand in for such a slow name server with it. Does nothing of its own.
+    static ui::Hook<void()> BeforeAddressLookup;
 
     // Creates the component's hidden window on the calling thread, which then handles its notifications.
     TSockets();

@@ -1,19 +1,20 @@
 ; The Windows installer: per-user, into a folder the user can write to, because zembrix.cfg lives
-; beside tarvel.exe. makensis is given SOURCE (the folder with the files) and OUTFILE.
+; beside tarvel.exe. makensis is given VERSION (from CMake's project()), SOURCE (the folder with the files)
+; and OUTFILE.
 Unicode false
 SetCompressor /SOLID lzma
 Name "Tarvel Pro"
-Caption "Tarvel Pro 1.5 Setup"
+Caption "Tarvel Pro ${VERSION} Setup"
 OutFile "${OUTFILE}"
 RequestExecutionLevel user
 InstallDir "$LOCALAPPDATA\Programs\Tarvel Pro"
 InstallDirRegKey HKCU "Software\Tarvel 32" "Install Dir"
 
-VIProductVersion "1.5.0.0"
+VIProductVersion "${VERSION}.0.0"
 VIAddVersionKey "ProductName" "Tarvel Pro"
 VIAddVersionKey "FileDescription" "Tarvel Pro Setup"
-VIAddVersionKey "FileVersion" "1.5"
-VIAddVersionKey "ProductVersion" "1.5"
+VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "LegalCopyright" "Tarvel Pro developers"
 
 Page directory
@@ -35,7 +36,7 @@ Section "Tarvel Pro"
     CreateShortcut "$SMPROGRAMS\Tarvel Pro\Tarvel Pro.lnk" "$INSTDIR\tarvel.exe"
     CreateShortcut "$SMPROGRAMS\Tarvel Pro\Uninstall Tarvel Pro.lnk" "$INSTDIR\uninstall.exe"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Tarvel Pro"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "1.5"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\tarvel.exe"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1

@@ -7,6 +7,9 @@ cd "$root"
 "$root/scripts/setup.sh"
 
 jobs=$(nproc)
+echo "== layers: no include reaches up, the portable core includes no Windows header"
+/usr/bin/python3 "$root/scripts/check_layers.py"
+
 echo "== native tests (AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake --preset native-asan >/dev/null
 cmake --build --preset native-asan -j "$jobs"

@@ -7,6 +7,7 @@
 #include <array>
 
 #include "app/config.h"
+#include "tarvel_version.h"
 
 namespace tarvel::ui {
 
@@ -18,7 +19,7 @@ using A = TfrmAbout;
 constexpr FormLayout AboutLayout{
     "TfrmAbout", "About Tarvel Pro", WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN, 0, 0, 0, 344, 166};
 
-constexpr const char* VersionText = "Ver: 1.5";
+constexpr const char* VersionText = "Ver: " TARVEL_VERSION;
 constexpr const char* CloseCaption = "&Close";
 constexpr const char* ContinueCaption = "&Continue";
 

@@ -6,21 +6,14 @@
 
 namespace tarvel::ui {
 
-namespace {
+Hook<BOOL(OPENFILENAMEA* ofn)> OpenFileHook{&GetOpenFileNameA};
 
-OpenFileFunction& Hook() {
-    static OpenFileFunction hook;
-    return hook;
-}
+namespace {
 
 // Room for many long names picked at once.
 constexpr DWORD PickBufferSize = 64 * 1024;
 
 } // namespace
-
-OpenFileFunction SetOpenFileHook(OpenFileFunction hook) {
-    return std::exchange(Hook(), std::move(hook));
-}
 
 std::vector<std::string> SplitPickedFiles(const char* buffer) {
     std::vector<std::string> parts;
@@ -47,8 +40,7 @@ std::vector<std::string> PickFiles(HWND owner, const char* title) {
     ofn.nMaxFile = PickBufferSize;
     ofn.lpstrTitle = title;
     ofn.Flags = OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    const auto& hook = Hook();
-    BOOL picked = hook ? hook(&ofn) : GetOpenFileNameA(&ofn);
+    BOOL picked = OpenFileHook(&ofn);
     if (!picked) return {};
     buffer.back() = '\0';
     buffer[buffer.size() - 2] = '\0';

@@ -5,16 +5,15 @@
 
 #include <commdlg.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "ui/hook.h"
+
 namespace tarvel::ui {
 
-// The dialog entry; tests replace it to answer as the dialog would, without showing it.
-using OpenFileFunction = std::function<BOOL(OPENFILENAMEA* ofn)>;
-// Installs `hook` (an empty function restores GetOpenFileNameA) and returns the one it replaces.
-OpenFileFunction SetOpenFileHook(OpenFileFunction hook);
+// The dialog entry (GetOpenFileNameA); tests replace it to answer as the dialog would, without showing it.
+extern Hook<BOOL(OPENFILENAMEA* ofn)> OpenFileHook;
 
 // Full paths of the chosen files, in the dialog's order; empty when the user cancels.
 std::vector<std::string> PickFiles(HWND owner, const char* title);

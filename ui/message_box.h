@@ -4,15 +4,15 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
+
+#include "ui/hook.h"
 
 namespace tarvel::ui {
 
-using MessageBoxFunction = std::function<int(HWND owner, const std::string& text, UINT flags)>;
-
-// Installs `hook` (an empty function restores the real box) and returns the one it replaces.
-MessageBoxFunction SetMessageBoxHook(MessageBoxFunction hook);
+// Every message box of the program, whatever shows it; returns the button pressed (IDOK...).
+using MessageBoxCall = Hook<int(HWND owner, const std::string& text, const std::string& caption, UINT flags)>;
+extern MessageBoxCall MessageBoxHook;
 
 // A message box captioned with the application's title; returns the button pressed (IDOK...).
 int ShowMessage(HWND owner, const std::string& text, UINT flags = MB_OK);

@@ -10,25 +10,17 @@
 
 namespace tarvel::ui {
 
-namespace {
+Hook<BOOL(DWORD message, NOTIFYICONDATAA* data)> ShellNotifyHook{&Shell_NotifyIconA};
 
-ShellNotifyFunction& Hook() {
-    static ShellNotifyFunction hook;
-    return hook;
-}
+namespace {
 
 BOOL ShellNotify(DWORD message, NotifyIconRecord& record) {
     // The shell reads cbSize and never touches what lies beyond the 88 bytes it names.
     auto* data = reinterpret_cast<NOTIFYICONDATAA*>(&record);
-    if (const auto& hook = Hook()) return hook(message, data);
-    return Shell_NotifyIconA(message, data);
+    return ShellNotifyHook(message, data);
 }
 
 } // namespace
-
-ShellNotifyFunction SetShellNotifyHook(ShellNotifyFunction hook) {
-    return std::exchange(Hook(), std::move(hook));
-}
 
 TTaskIcon::~TTaskIcon() {
     if (shown_) SetEnabled(false);

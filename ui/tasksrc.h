@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "ui/hook.h"
 #include "ui/icon.h"
 
 namespace tarvel::ui {
@@ -32,9 +33,7 @@ static_assert(offsetof(NotifyIconRecord, szTip) == offsetof(NOTIFYICONDATAA, szT
 inline constexpr UINT TaskIconFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP; // 7
 
 // The shell entry all requests go through; tests replace it to watch or refuse them.
-using ShellNotifyFunction = std::function<BOOL(DWORD message, NOTIFYICONDATAA* data)>;
-// Installs `hook` (an empty function restores Shell_NotifyIconA) and returns the one it replaces.
-ShellNotifyFunction SetShellNotifyHook(ShellNotifyFunction hook);
+extern Hook<BOOL(DWORD message, NOTIFYICONDATAA* data)> ShellNotifyHook;
 
 class TTaskIcon {
 public:

@@ -68,6 +68,12 @@ constexpr UINT_PTR Timer2Id = 2;
 
 } // namespace
 
+Hook<void(HMENU menu, int x, int y, HWND owner)> PopupMenuHook{[](HMENU menu, int x, int y, HWND owner) {
+    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, x, y, 0, owner, nullptr);
+    // The shell's known quirk: the menu needs a message after it to go away for good.
+    PostMessageA(owner, WM_NULL, 0, 0);
+}};
+
 void TrimWorkingSet() {
     SetProcessWorkingSetSize(GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
 }
@@ -182,13 +188,7 @@ void TfrmMain::TaskIconClick() {
 void TfrmMain::TaskIconRightClick(int x, int y) {
     // Without the foreground the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(Handle());
-    if (PopupHook) {
-        PopupHook(popupMenu1_.Handle(), x, y);
-        return;
-    }
-    TrackPopupMenu(popupMenu1_.Handle(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, x, y, 0, Handle(), nullptr);
-    // The shell's known quirk: the menu needs a message after it to go away for good.
-    PostMessageA(Handle(), WM_NULL, 0, 0);
+    PopupMenuHook(popupMenu1_.Handle(), x, y, Handle());
 }
 
 void TfrmMain::Close1Click() {

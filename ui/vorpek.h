@@ -17,6 +17,7 @@
 #include "net/sockets.h"
 #include "net/tls_connection.h"
 #include "ui/form.h"
+#include "ui/hook.h"
 #include "ui/tasksrc.h"
 #include "ui/timer.h"
 
@@ -24,6 +25,10 @@ namespace tarvel::ui {
 
 // Asks the system to trim the process's working set: the program mostly waits in the tray.
 void TrimWorkingSet();
+
+// Pops up the tray menu for its owner window; tests replace it, since the real menu runs a modal loop of
+// its own.
+extern Hook<void(HMENU menu, int x, int y, HWND owner)> PopupMenuHook;
 
 // How the window starts and, for tests, how fast its time-out runs.
 struct MainOptions {
@@ -85,8 +90,6 @@ public:
     bool Create();
 
     MainHooks Hooks;
-    // Pops up the tray menu; tests replace it, since the real menu runs a modal loop of its own.
-    std::function<void(HMENU menu, int x, int y)> PopupHook;
 
     void ShowStatus(std::string_view text) override;
 

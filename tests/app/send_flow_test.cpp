@@ -77,13 +77,18 @@ public:
     }
     // Runs posted work until `done` holds; false when nothing more came for a while.
     bool RunUntil(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         for (;;) {
             if (done()) return true;
             std::function<void()> work;
             {
+                // In slices: a worker may make `done` hold without posting anything.
                 std::unique_lock lock(mutex_);
-                if (!changed_.wait_for(lock, std::chrono::seconds(10), [this] { return !queue_.empty(); }))
-                    return done();
+                if (!changed_.wait_for(lock, std::chrono::milliseconds(10),
+                                       [this] { return !queue_.empty(); })) {
+                    if (std::chrono::steady_clock::now() >= deadline) return done();
+                    continue;
+                }
                 work = std::move(queue_.front());
                 queue_.pop_front();
             }

@@ -101,7 +101,7 @@ inline int CountCalls(const std::vector<std::string>& calls, const std::string& 
 
 inline tarvel::RasPlatform RecordingPlatform(PlatformLog& log, FakeRas* fake) {
     tarvel::RasPlatform platform = tarvel::RasPlatform::System();
-    platform.messageBox = [&log](const char* text, const char* caption, UINT type) {
+    platform.messageBox = [&log](HWND, const std::string& text, const std::string& caption, UINT type) {
         log.boxes.push_back({text, caption, type});
         return log.boxAnswer;
     };

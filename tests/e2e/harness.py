@@ -168,6 +168,11 @@ class Driver:
         """Every control of a window, its controls' controls included, as "CLASS@x,y=caption"."""
         return self("children", window).split("\t")
 
+    def settle(self, window=MAIN, control=Main.BODY):
+        """Returns once what was posted to the window's thread before now has been handled: a message that
+        should change nothing has then had its chance to."""
+        self("settle", window, control)
+
     def wait_shown(self, window, timeout=15.0):
         """Waits until the window exists with its controls and is visible."""
         self.wait_for(lambda: self("visible", window, check=False) == "1", timeout, f"window {window!r} shown")

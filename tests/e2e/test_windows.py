@@ -2,7 +2,6 @@
 box, the settings dialog, a first run, and the name list written to zembrix.cfg byte for byte."""
 
 import subprocess
-import time
 
 from harness import (ABOUT, MAIN, MENU_ABOUT, MENU_CLOSE, MENU_PROPERTIES, MENU_SHOW, MESSAGE_BOX, SETTINGS,
                      WM_LBUTTONDBLCLK, WM_LBUTTONUP, WM_RBUTTONUP, Main, Program, Settings, config, wine_env, winpath)
@@ -21,11 +20,6 @@ def rect(drive, window):
 def first(drive, window, cls):
     """The first control of a class, as "CLASS@x,y"."""
     return next(c.split("=", 1)[0] for c in drive.children(window) if c.startswith(cls + "@"))
-
-
-def settle():
-    """Time for a posted message that should change nothing to have been handled."""
-    time.sleep(0.5)
 
 
 def test_main_window_layout_and_send_buttons(start, drive):
@@ -76,7 +70,7 @@ def test_tray_mode_lives_in_the_tray(start, drive):
     # Only a released left button on icon 0 shows the window.
     drive("tray", MAIN, WM_LBUTTONDBLCLK)
     drive("tray", MAIN, WM_LBUTTONUP, 1)
-    settle()
+    drive.settle()
     assert drive("visible", MAIN) == "0"
     drive("tray", MAIN, WM_LBUTTONUP)
     drive.wait_shown(MAIN)
@@ -120,7 +114,7 @@ def test_about_box_once_and_again(start, drive):
     drive.wait_text(ABOUT, address, url)
 
     drive("menu", MAIN, MENU_ABOUT)
-    settle()
+    drive.settle()
     assert len(drive.toplevels(ABOUT)) == 1
     drive("click", ABOUT, "Button=&Close")
     drive.wait_gone(ABOUT)
@@ -142,7 +136,7 @@ def test_settings_show_edit_and_save_the_file(start, drive, program_dir):
     assert drive("checked", SETTINGS, Settings.DIALUP) == "0"
     assert drive("enabled", SETTINGS, Settings.DIALUP) == "0"
     drive("menu", MAIN, MENU_PROPERTIES)
-    settle()
+    drive.settle()
     assert len(drive.toplevels(SETTINGS)) == 1
 
     # A value the file cannot carry is refused with a message naming the field; nothing is written.

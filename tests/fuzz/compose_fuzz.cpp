@@ -24,13 +24,8 @@ namespace {
 
 constexpr std::string_view EndOfData = "\r\n.\r\n";
 
-// Whether the message writer itself turns every bare CR or LF of body text into CR LF and keeps body
-// lines from reading as a boundary. While it does not, the target gives it body text as the send flow
-// does (lines ended by CR LF, from the editor) and keeps lines that would close a part out.
-constexpr bool WriterMakesBodyTextSafe = false;
-
-// Every CR LF, lone CR and lone LF as CR LF, and no line end at the end: what a reader sees of text.
-std::string Lines(std::string_view text) {
+// Every CR LF, lone CR and lone LF as CR LF.
+std::string CrLfLines(std::string_view text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r' || text[i] == '\n') {
@@ -40,27 +35,15 @@ std::string Lines(std::string_view text) {
             out += text[i];
         }
     }
-    while (out.ends_with("\r\n"))
-        out.resize(out.size() - 2);
     return out;
 }
 
-// Body text as the send flow builds it: the editor's lines, each ended by CR LF.
-std::string AsEditorLines(std::string_view text, bool multipart) {
-    std::string out = Lines(text);
-    if (!out.empty()) out += "\r\n";
-    if (!multipart) return out;
-    // A line that begins with the boundary's delimiter is kept out of the part (by a leading blank).
-    const std::string delimiter = "--" + std::string(MailBoundary);
-    std::string kept;
-    std::size_t start = 0;
-    while (start < out.size()) {
-        const std::size_t end = out.find("\r\n", start) + 2;
-        if (std::string_view(out).substr(start).starts_with(delimiter)) kept += ' ';
-        kept.append(out, start, end - start);
-        start = end;
-    }
-    return kept;
+// What a reader sees of text: CR LF lines, without the line ends at the end.
+std::string Lines(std::string_view text) {
+    std::string out = CrLfLines(text);
+    while (out.ends_with("\r\n"))
+        out.resize(out.size() - 2);
+    return out;
 }
 
 bool IsAscii(std::string_view text) {
@@ -176,9 +159,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (message.Recipients.empty()) message.Recipients.push_back("ann@example.com");
     const bool multipart = !message.Attachments.empty();
-    message.Body = WriterMakesBodyTextSafe ? body : AsEditorLines(body, multipart);
+    // Raw text: the writer itself must end every line with CR LF and keep lines from closing a part.
+    message.Body = body;
     if (haveBodyFile) {
-        if (!WriterMakesBodyTextSafe) bodyFile = AsEditorLines(bodyFile, multipart);
         Check(folder.Put("body.txt", bodyFile), "the scratch folder takes the body file");
         message.BodyFile = folder.File("body.txt");
     }
@@ -225,11 +208,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   "an attachment keeps its file name", *disposition);
         }
     }
-    const std::string expectedText = Lines(
-        (haveBodyFile ? bodyFile : std::string()) +
-        (haveBodyFile && !bodyFile.empty() && !bodyFile.ends_with('\n') && !bodyFile.ends_with('\r') ? "\r\n"
-                                                                                                     : "") +
-        message.Body);
+    // The body file's lines each end with CR LF, its last one too, before the body text begins.
+    std::string fileLines = CrLfLines(haveBodyFile ? bodyFile : std::string());
+    if (!fileLines.empty() && !fileLines.ends_with("\r\n")) fileLines += "\r\n";
+    const std::string expectedText = Lines(fileLines + message.Body);
     Check(Lines(text->content) == expectedText, "the body text reads back", text->content);
     return 0;
 }

@@ -121,8 +121,47 @@ const std::string* MimeEntity::Header(std::string_view name) const {
     return nullptr;
 }
 
+namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// An RFC 2231 value, charset''percent-encoded bytes, as the bytes it stands for; nullopt when malformed.
+std::optional<std::string> ExtendedValue(std::string_view text) {
+    const std::size_t quotes = text.find("''");
+    if (quotes == std::string_view::npos) return std::nullopt;
+    text.remove_prefix(quotes + 2);
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return std::nullopt;
+        const int high = HexDigit(text[i + 1]);
+        const int low = HexDigit(text[i + 2]);
+        if (high < 0 || low < 0) return std::nullopt;
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return out;
+}
+
+} // namespace
+
 std::optional<std::string> MimeEntity::Parameter(std::string_view value, std::string_view name) {
     const std::string lower = LowerText(value);
+    // The extended form (name*=charset''%XX...) carries what the plain form cannot.
+    for (std::size_t at = lower.find(';'); at != std::string::npos; at = lower.find(';', at + 1)) {
+        std::string_view rest = Trim(std::string_view(value).substr(at + 1));
+        if (LowerText(rest.substr(0, name.size())) != name || rest.substr(name.size(), 2) != "*=") continue;
+        rest.remove_prefix(name.size() + 2);
+        return ExtendedValue(rest.substr(0, rest.find(';')));
+    }
     for (std::size_t at = lower.find(';'); at != std::string::npos; at = lower.find(';', at + 1)) {
         std::string_view rest = Trim(std::string_view(value).substr(at + 1));
         if (LowerText(rest.substr(0, name.size())) != name || rest.substr(name.size(), 1) != "=") continue;

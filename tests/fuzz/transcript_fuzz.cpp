@@ -5,7 +5,8 @@
 // Properties: commands are single CR LF lines; no message text before a 354 to "DATA", and exactly
 // the stuffed message when it goes out; "OK!" only with a final 250 line received after the
 // end-of-data line; after a failure or cancel, no text and no command but "QUIT"; the bytes held
-// for an unfinished reply stay bounded.
+// for an unfinished reply stay bounded, and reply assembly hands out every byte once and looks at
+// each about once.
 #include "fuzz_support.h"
 
 #include "mail/dot_stuffing.h"
@@ -13,6 +14,7 @@
 #include "mail/smtp_session.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -122,6 +124,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
+    // The same chunks through an assembler of their own: every byte comes out in exactly one reply,
+    // and each is looked at about once, however the server cuts its text.
+    ReplyAssembler assembler;
+    std::string assembled;
+    std::size_t chunks = 0;
     for (std::string_view field : fields) {
         if (field.empty()) continue;
         const std::string_view rest = field.substr(1);
@@ -131,6 +138,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             server.append(rest);
             session.HandleReply(rest);
             Check(session.PendingReplyBytes() <= ReplyAssembler::Limit, "held reply bytes stay bounded");
+            assembler.Append(rest);
+            ++chunks;
+            while (std::optional<SmtpReply> reply = assembler.Next())
+                assembled += reply->text;
+            Check(assembled.size() + assembler.Pending() == server.size() && server.starts_with(assembled),
+                  "replies hand out every received byte once, in order", assembled);
+            Check(assembler.Examined() <= server.size() + chunks, "each received byte is looked at once");
             break;
         case 'A':
             stop();

@@ -3,7 +3,7 @@
 #include "mail/dot_stuffing.h"
 #include "mail/message.h"
 
-#include "mail/temp_folder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 

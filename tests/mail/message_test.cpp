@@ -3,7 +3,7 @@
 #include "mail/message.h"
 
 #include "mail/recording_output.h"
-#include "mail/temp_folder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 

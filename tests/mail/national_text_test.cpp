@@ -6,7 +6,7 @@
 #include "mail/quoted_printable.h"
 
 #include "mail/recording_output.h"
-#include "mail/temp_folder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // SMTP session transcripts: replies in whatever chunks, commands and Status out, the transfer's
 // bytes, refusals, local failures, cancel and a connection that fails during DATA.
 #include "mail/session_transcript.h"
-#include "mail/temp_folder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench/send_driver.h"
-#include "mail/temp_folder.h"
+#include "support/temp_folder.h"
 
 using tarvel::CRLF;
 using tarvel::MessageList;

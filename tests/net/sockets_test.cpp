@@ -16,6 +16,8 @@
 
 #include "net/convert_error.h"
 #include "net/loopback.h"
+#include "support/pump.h"
+#include "ui/message_box.h"
 #include "net/sockets.h"
 
 using tarvel::TSockets;
@@ -47,18 +49,7 @@ std::ostream& operator<<(std::ostream& out, const Box& b) {
     return out << "{'" << b.text << "' '" << b.caption << "' type=" << b.type << "}";
 }
 
-// Dispatches this thread's messages until `done` holds; false when 5 s pass first.
-bool PumpUntil(const std::function<bool()>& done, DWORD limitMs = 5000) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > limitMs) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
-    }
-    return true;
-}
+using tarvel::test::PumpUntil;
 
 // Runs `action` on its own thread after 10 s unless dismissed first: it ends a blocking call that the
 // component failed to limit, so that a fault fails the test instead of hanging it.
@@ -97,12 +88,7 @@ protected:
             EXPECT_EQ(&sender, &sockets);
             events.push_back({"error", socket, error, msg});
         };
-        TSockets::ShowMessageBox = [this](HWND, const char* text, const char* caption, UINT type) {
-            boxes.push_back({text, caption, type});
-            return IDOK;
-        };
     }
-    ~SocketsTest() override { TSockets::ShowMessageBox = &MessageBoxA; }
 
     void Record(std::function<void(TSockets&, int)>& event, const char* kind) {
         event = [this, kind](TSockets& sender, int socket) {
@@ -146,6 +132,11 @@ protected:
     TSockets sockets;
     std::vector<Event> events;
     std::vector<Box> boxes;
+    tarvel::ui::MessageBoxCall::Override answered = tarvel::ui::MessageBoxHook.Replace(
+        [this](HWND, const std::string& text, const std::string& caption, UINT type) {
+            boxes.push_back({text, caption, type});
+            return IDOK;
+        });
 };
 
 } // namespace
@@ -407,15 +398,17 @@ TEST_F(SocketsTest, RejectedSettingsWithoutHandlerShowABoxAndGoOn) {
 // child process, which writes each box to stderr as "[caption] text" with CR LF shown as "\r\n".
 namespace {
 
+// For the rest of a death test's child process: it ends there.
 void BoxesToStderr() {
-    TSockets::ShowMessageBox = [](HWND, const char* text, const char* caption, UINT type) {
-        std::string shown(text);
-        for (std::size_t at; (at = shown.find("\r\n")) != std::string::npos;)
-            shown.replace(at, 2, "\\r\\n");
-        std::fprintf(stderr, "[%s|%u] %s\n", caption, type, shown.c_str());
-        std::fflush(stderr);
-        return IDCANCEL; // the choice is ignored
-    };
+    static tarvel::ui::MessageBoxCall::Override toStderr = tarvel::ui::MessageBoxHook.Replace(
+        [](HWND, const std::string& text, const std::string& caption, UINT type) {
+            std::string shown(text);
+            for (std::size_t at; (at = shown.find("\r\n")) != std::string::npos;)
+                shown.replace(at, 2, "\\r\\n");
+            std::fprintf(stderr, "[%s|%u] %s\n", caption.c_str(), type, shown.c_str());
+            std::fflush(stderr);
+            return IDCANCEL; // the choice is ignored
+        });
 }
 
 } // namespace

@@ -7,8 +7,8 @@
 #include "ui/file_dialog.h"
 #include "ui/namelist.h"
 
-using ui_test::MainWindowTest;
-using ui_test::TfrmMain;
+using tarvel::test::MainWindowTest;
+using tarvel::test::TfrmMain;
 
 namespace {
 
@@ -143,16 +143,16 @@ TEST_F(ComposeTest, NoAddressStartsNothingAndSaysSo) {
     EXPECT_EQ(Status(), std::string(tarvel::NoRecipientText));
     EXPECT_EQ(frm->Flow().Step(), tarvel::SendStep::Idle);
     EXPECT_FALSE(frm->Timer1().Enabled());
-    ui_test::PumpFor(300);
+    tarvel::test::PumpUntilPosted(*frm);
     EXPECT_EQ(Status(), std::string(tarvel::NoRecipientText)) << "nothing else ran";
     EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "body");
 }
 
 TEST_F(ComposeTest, AnAttachmentThatCannotBeReadStartsNothingAndNamesIt) {
-    ui_test::TempFolder folder;
-    std::string present = folder.WinFile("present.txt");
-    ui_test::WriteFile(present, "data");
-    std::string missing = folder.WinFile("missing.bin");
+    tarvel::test::TempFolder folder;
+    std::string present = folder.File("present.txt");
+    tarvel::test::TempFolder::PutFile(present, "data");
+    std::string missing = folder.File("missing.bin");
     Open();
     Type(TfrmMain::edsEmail, "x@example.com");
     Type(TfrmMain::edsAttach, present + ";" + missing);
@@ -162,9 +162,9 @@ TEST_F(ComposeTest, AnAttachmentThatCannotBeReadStartsNothingAndNamesIt) {
     EXPECT_EQ(frm->Text(TfrmMain::edsAttach), present + ";" + missing);
 
     // A folder is no file to attach either.
-    Type(TfrmMain::edsAttach, folder.Win());
+    Type(TfrmMain::edsAttach, folder.Path().string());
     Click(TfrmMain::cmdMake);
-    EXPECT_EQ(Status(), "Cannot read the attachment " + folder.Win());
+    EXPECT_EQ(Status(), "Cannot read the attachment " + folder.Path().string());
     EXPECT_EQ(frm->Flow().Step(), tarvel::SendStep::Idle);
 }
 
@@ -172,7 +172,7 @@ TEST_F(ComposeTest, BrowsingTwiceAppendsAndCancellingChangesNothing) {
     std::vector<std::string> answers;
     std::vector<std::string> titles;
     DWORD flags = 0;
-    auto previous = tarvel::ui::SetOpenFileHook([&](OPENFILENAMEA* ofn) {
+    auto answered = tarvel::ui::OpenFileHook.Replace([&](OPENFILENAMEA* ofn) {
         titles.push_back(ofn->lpstrTitle ? ofn->lpstrTitle : "");
         flags = ofn->Flags;
         if (answers.empty()) return FALSE;
@@ -197,7 +197,6 @@ TEST_F(ComposeTest, BrowsingTwiceAppendsAndCancellingChangesNothing) {
     EXPECT_EQ(titles[0], "Select file to attach");
     EXPECT_TRUE(flags & OFN_ALLOWMULTISELECT);
     EXPECT_TRUE(flags & OFN_EXPLORER);
-    tarvel::ui::SetOpenFileHook(previous);
 }
 
 TEST(PickedFiles, OnePathOrAFolderWithNames) {

@@ -4,9 +4,9 @@
 
 #include "dialup/fake_ras.h"
 
-using ui_test::MainWindowTest;
-using ui_test::PumpUntil;
-using ui_test::TfrmMain;
+using tarvel::test::MainWindowTest;
+using tarvel::test::PumpUntil;
+using tarvel::test::TfrmMain;
 
 namespace {
 
@@ -30,7 +30,7 @@ protected:
 TEST_F(DialTest, AFailedDialShowsItsTextAndConnectsNowhere) {
     fake.Script().dialResult = 678;
     fake.AddErrorText(678, "The remote computer did not respond.");
-    settings.SMTPPort = std::to_string(ui_test::FreePort());
+    settings.SMTPPort = std::to_string(tarvel::test::FreePort());
     Open();
     frm->SetPosition(TfrmMain::ProgressBar1, 100); // as an earlier send left it
     Type(TfrmMain::edsEmail, "bob@example.com");
@@ -43,7 +43,7 @@ TEST_F(DialTest, AFailedDialShowsItsTextAndConnectsNowhere) {
     EXPECT_EQ(frm->Position(TfrmMain::ProgressBar1), 0);
     EXPECT_FALSE(frm->Timer1().Enabled());
     EXPECT_FALSE(frm->Timer2().Enabled());
-    ui_test::PumpFor(300);
+    tarvel::test::PumpUntilPosted(*frm);
     EXPECT_EQ(Status(), "RasDial failed: The remote computer did not respond.") << "no connect followed";
     EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "kept");
     EXPECT_EQ(std::string(fake.Script().dialEntryName), "Work");
@@ -52,7 +52,7 @@ TEST_F(DialTest, AFailedDialShowsItsTextAndConnectsNowhere) {
 }
 
 TEST_F(DialTest, ADialledLineIsHungUpWhenTheSendEnds) {
-    ui_test::SmtpPeer peer("store");
+    tarvel::test::SmtpPeer peer("store");
     ASSERT_TRUE(peer.Ready());
     settings.SMTPPort = std::to_string(peer.Port());
     Open();

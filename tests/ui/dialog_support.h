@@ -1,6 +1,6 @@
 // What the tests of the dialogs, the name list and start-up share: a scratch folder for zembrix.cfg,
 // message boxes and tray requests answered without a screen prompt, stand-ins for the registry and the
-// phone book, and a bounded drain of the message queue.
+// phone book.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "dialup/dialup.h"
+#include "support/pump.h"
+#include "support/temp_folder.h"
 #include "ui/application.h"
 #include "ui/message_box.h"
 #include "ui/settings.h"
@@ -21,48 +23,15 @@
 
 namespace tarvel::test {
 
-// Handles what is queued now, through the program's own dispatch, without waiting for more.
-inline void Drain() {
-    MSG msg;
-    for (int i = 0; i < 2000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
-        if (msg.message == WM_QUIT) break;
-        ui::Application::Dispatch(msg);
-    }
-}
-
-// A fresh folder per test, removed afterwards.
-class ScratchFolder {
+// The program's folder of a test: a temporary folder with the configuration file's helpers.
+class ScratchFolder : public TempFolder {
 public:
-    ScratchFolder() {
-        static int serial = 0;
-        path_ = std::filesystem::temp_directory_path() /
-                ("tarvel-ui-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial));
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    // The folder as the program names it: with its trailing separator.
-    std::string Folder() const { return path_.string() + "\\"; }
-    std::string Config() const { return Folder() + "zembrix.cfg"; }
-    bool HasConfig() const { return std::filesystem::exists(path_ / "zembrix.cfg"); }
-    std::string ReadConfig() const {
-        std::ifstream in(path_ / "zembrix.cfg", std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    void WriteConfig(const std::string& bytes) const {
-        std::ofstream(path_ / "zembrix.cfg", std::ios::binary) << bytes;
-    }
+    std::string Config() const { return File("zembrix.cfg"); }
+    bool HasConfig() const { return std::filesystem::exists(Path() / "zembrix.cfg"); }
+    std::string ReadConfig() const { return ReadFile(Config()); }
+    void WriteConfig(const std::string& bytes) const { PutFile(Config(), bytes); }
     // Saving goes through this temporary name; a folder in its place makes every save fail.
-    void BlockSaving() const { std::filesystem::create_directories(path_ / "zembrix.cfg.tmp"); }
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
+    void BlockSaving() const { std::filesystem::create_directories(Path() / "zembrix.cfg.tmp"); }
 };
 
 // Answers every message box with OK and keeps what it said.
@@ -73,34 +42,21 @@ public:
         std::string text;
         UINT flags;
     };
-    MessageBoxes() {
-        previous_ = ui::SetMessageBoxHook([this](HWND owner, const std::string& text, UINT flags) {
-            shown.push_back({owner, text, flags});
-            return IDOK;
-        });
-    }
-    ~MessageBoxes() { ui::SetMessageBoxHook(previous_); }
-    MessageBoxes(const MessageBoxes&) = delete;
-    MessageBoxes& operator=(const MessageBoxes&) = delete;
-
     std::vector<Box> shown;
 
 private:
-    ui::MessageBoxFunction previous_;
+    ui::MessageBoxCall::Override override_ = ui::MessageBoxHook.Replace(
+        [this](HWND owner, const std::string& text, const std::string&, UINT flags) {
+            shown.push_back({owner, text, flags});
+            return IDOK;
+        });
 };
 
 // The shell accepts every tray request, so no test depends on a notification area.
 class QuietTray {
-public:
-    QuietTray() {
-        previous_ = ui::SetShellNotifyHook([](DWORD, NOTIFYICONDATAA*) { return TRUE; });
-    }
-    ~QuietTray() { ui::SetShellNotifyHook(previous_); }
-    QuietTray(const QuietTray&) = delete;
-    QuietTray& operator=(const QuietTray&) = delete;
-
 private:
-    ui::ShellNotifyFunction previous_;
+    decltype(ui::ShellNotifyHook)::Override override_ =
+        ui::ShellNotifyHook.Replace([](DWORD, NOTIFYICONDATAA*) { return TRUE; });
 };
 
 // Stand-ins for the registry operations and the phone book, counting their calls.

@@ -15,7 +15,7 @@
 #include "ui/vorpek.h"
 #include "ui_support.h"
 
-namespace ui_test {
+namespace tarvel::test {
 
 using tarvel::ui::TfrmMain;
 
@@ -32,12 +32,6 @@ struct Popup {
 class MainWindowTest : public ::testing::Test {
 protected:
     MainWindowTest() {
-        tarvel::ui::SetShellNotifyHook([this](DWORD message, NOTIFYICONDATAA* data) {
-            ShellRequest r{message, {}};
-            std::memcpy(&r.record, data, sizeof r.record);
-            shell.push_back(r);
-            return TRUE;
-        });
         settings.SMTPServer = "127.0.0.1";
         settings.EmailAddress = "me@example.com";
         options.timer1Interval = 100;
@@ -46,14 +40,15 @@ protected:
     ~MainWindowTest() override {
         frm.reset();
         Drain();
-        tarvel::ui::SetShellNotifyHook(nullptr);
     }
 
     // Creates the window (hidden, as in tray mode) and shows it as start-up would in mail-to mode.
     void Open(bool show = true) {
         frm = std::make_unique<TfrmMain>(settings, messages, options);
         ASSERT_TRUE(frm->Create()) << "needs a display (Xvfb)";
-        frm->PopupHook = [this](HMENU menu, int x, int y) { popups.push_back({menu, x, y}); };
+        frm->Flow().OnStep = [this](tarvel::SendStep from, tarvel::SendStep to) {
+            steps.push_back(std::string(tarvel::SendStepName(from)) + " -> " + tarvel::SendStepName(to));
+        };
         if (show) frm->Show();
         Drain();
     }
@@ -81,13 +76,26 @@ protected:
         return PumpUntil([this] { return !frm->Flow().Busy(); }, limitMs);
     }
 
+    // First, so that it goes last: the window's tray requests are recorded until the window has gone.
+    decltype(tarvel::ui::ShellNotifyHook)::Override shellOverride =
+        tarvel::ui::ShellNotifyHook.Replace([this](DWORD message, NOTIFYICONDATAA* data) {
+            ShellRequest r{message, {}};
+            std::memcpy(&r.record, data, sizeof r.record);
+            shell.push_back(r);
+            return TRUE;
+        });
     tarvel::ui::Application app;
     tarvel::Settings settings;
     tarvel::MessageList messages{1};
     tarvel::ui::MainOptions options;
     std::vector<ShellRequest> shell;
     std::vector<Popup> popups;
+    std::vector<std::string> steps; // the send flow's steps, "from -> to"
     std::unique_ptr<TfrmMain> frm;
+    decltype(tarvel::ui::PopupMenuHook)::Override popupOverride =
+        tarvel::ui::PopupMenuHook.Replace([this](HMENU menu, int x, int y, HWND) {
+            popups.push_back({menu, x, y});
+        });
 };
 
-} // namespace ui_test
+} // namespace tarvel::test

@@ -6,9 +6,9 @@
 
 #include <algorithm>
 
-using ui_test::Drain;
-using ui_test::MainWindowTest;
-using ui_test::TfrmMain;
+using tarvel::test::Drain;
+using tarvel::test::MainWindowTest;
+using tarvel::test::TfrmMain;
 
 namespace {
 
@@ -170,7 +170,7 @@ TEST_F(MainWindowTest, ControlsFollowTheTabOrderOfTheTable) {
         SetForegroundWindow(frm->Handle());
         SetFocus(Ctl(TfrmMain::edsEmail));
         if (GetFocus() != Ctl(TfrmMain::edsEmail)) {
-            ui_test::PumpFor(50);
+            tarvel::test::PumpUntilPosted(*frm);
             continue;
         }
         PostMessageA(Ctl(TfrmMain::edsEmail), WM_KEYDOWN, VK_TAB, 0);
@@ -270,16 +270,16 @@ TEST_F(MainWindowTest, TheTrayIconIsAddedOnceAndRemovedWithTheWindow) {
 }
 
 TEST_F(MainWindowTest, TheTrayPictureComesFromZembrixIcoOrElseFromTheProgram) {
-    ui_test::TempFolder folder;
-    options.exeFolder = folder.Win() + "\\";
-    ui_test::WriteFile(folder.WinFile("zembrix.ico"), SolidIcon(255, 0, 0));
+    tarvel::test::TempFolder folder;
+    options.exeFolder = folder.Folder();
+    tarvel::test::TempFolder::PutFile(folder.File("zembrix.ico"), SolidIcon(255, 0, 0));
     Open(false);
     ASSERT_EQ(shell.size(), 1u);
     EXPECT_EQ(IconPixel(shell[0].record.hIcon), 0xFF0000u);
     frm.reset();
 
     // Unreadable: not an icon at all.
-    ui_test::WriteFile(folder.WinFile("zembrix.ico"), "not an icon");
+    tarvel::test::TempFolder::PutFile(folder.File("zembrix.ico"), "not an icon");
     shell.clear();
     Open(false);
     ASSERT_EQ(shell.size(), 1u);
@@ -329,10 +329,10 @@ TEST_F(MainWindowTest, MenuItemsReachTheirHooksAndCloseEndsTheProgram) {
     EXPECT_EQ(properties, 1);
     EXPECT_EQ(about, 1);
 
-    int quits = ui_test::quitsSeen;
+    int quits = tarvel::test::QuitsSeen;
     Menu(TfrmMain::Close1);
     EXPECT_EQ(frm->Handle(), nullptr);
-    EXPECT_EQ(ui_test::quitsSeen, quits + 1) << "closing the main window ends the message loop";
+    EXPECT_EQ(tarvel::test::QuitsSeen, quits + 1) << "closing the main window ends the message loop";
     EXPECT_EQ(shell.back().message, static_cast<DWORD>(NIM_DELETE));
 }
 
@@ -344,18 +344,18 @@ TEST_F(MainWindowTest, InMailToModeCloseEndsTheProgramAndTheLinkFillsTheFields) 
     EXPECT_EQ(frm->Text(TfrmMain::edsEmail), "alice@example.com");
     EXPECT_EQ(frm->Text(TfrmMain::edsSubj), "Hello");
     EXPECT_TRUE(IsWindowEnabled(Ctl(TfrmMain::cmdMake)));
-    int quits = ui_test::quitsSeen;
+    int quits = tarvel::test::QuitsSeen;
     Click(TfrmMain::cmdMin);
     EXPECT_EQ(frm->Handle(), nullptr);
-    EXPECT_EQ(ui_test::quitsSeen, quits + 1);
+    EXPECT_EQ(tarvel::test::QuitsSeen, quits + 1);
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowBySystemCommandEndsTheProgramToo) {
     Open();
-    int quits = ui_test::quitsSeen;
+    int quits = tarvel::test::QuitsSeen;
     PostMessageA(frm->Handle(), WM_CLOSE, 0, 0);
     Drain();
     EXPECT_EQ(frm->Handle(), nullptr);
-    EXPECT_EQ(ui_test::quitsSeen, quits + 1);
+    EXPECT_EQ(tarvel::test::QuitsSeen, quits + 1);
     EXPECT_EQ(shell.back().message, static_cast<DWORD>(NIM_DELETE));
 }

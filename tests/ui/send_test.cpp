@@ -6,10 +6,10 @@
 
 #include <atomic>
 
-using ui_test::MainWindowTest;
-using ui_test::PumpUntil;
-using ui_test::SmtpPeer;
-using ui_test::TfrmMain;
+using tarvel::test::MainWindowTest;
+using tarvel::test::PumpUntil;
+using tarvel::test::SmtpPeer;
+using tarvel::test::TfrmMain;
 
 namespace {
 
@@ -50,9 +50,9 @@ TEST_F(SendTest, AMessageWithAnAttachmentIsDeliveredAndTheFieldsAreEmptied) {
     SmtpPeer peer("store");
     ASSERT_TRUE(peer.Ready());
     UsePeer(peer);
-    ui_test::TempFolder folder;
-    std::string file = folder.WinFile("notes.txt");
-    ui_test::WriteFile(file, "attached bytes");
+    tarvel::test::TempFolder folder;
+    std::string file = folder.File("notes.txt");
+    tarvel::test::TempFolder::PutFile(file, "attached bytes");
     settings.NameList = {"Bob"};
     settings.AddressList = {"bob@example.com"};
     Open();
@@ -110,13 +110,16 @@ TEST_F(SendTest, ASecondClickWhileTheSendIsPreparedStartsNothingMore) {
     SendMessageA(Ctl(TfrmMain::cmdMake), BM_CLICK, 0, 0);
     SendMessageA(Ctl(TfrmMain::cmdMake), BM_CLICK, 0, 0); // before the worker got as far as "&Cancel"
     ASSERT_TRUE(PumpUntil([&] { return Status() == "Mail has been sent!"; }, 30000)) << Status();
-    ui_test::PumpFor(300);
+    tarvel::test::PumpUntilPosted(*frm);
+    EXPECT_EQ(steps, (std::vector<std::string>{"Idle -> Connecting", "Connecting -> Exchanging",
+                                               "Exchanging -> Ending", "Ending -> Idle"}))
+        << "one send only";
     EXPECT_FALSE(peer.Message(1).empty());
     EXPECT_TRUE(peer.Message(2).empty()) << "one message only";
 }
 
 TEST_F(SendTest, ARefusedConnectionShowsWhyAndKeepsTheMessage) {
-    settings.SMTPPort = std::to_string(ui_test::FreePort());
+    settings.SMTPPort = std::to_string(tarvel::test::FreePort());
     Open();
     Compose("bob@example.com", "Kept", "body stays");
     Click(TfrmMain::cmdMake);
@@ -135,24 +138,24 @@ TEST_F(SendTest, ARefusedConnectionShowsWhyAndKeepsTheMessage) {
 }
 
 TEST_F(SendTest, InMailToModeAFailedSendLeavesTheWindowForAnotherTry) {
-    settings.SMTPPort = std::to_string(ui_test::FreePort());
+    settings.SMTPPort = std::to_string(tarvel::test::FreePort());
     options.mailToMode = true;
     options.mailToEmail = "bob@example.com";
     Open();
     Type(TfrmMain::edsMemo, "try again");
-    int quits = ui_test::quitsSeen;
+    int quits = tarvel::test::QuitsSeen;
     Click(TfrmMain::cmdMake);
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "Connection refused");
     EXPECT_NE(frm->Handle(), nullptr);
-    EXPECT_EQ(ui_test::quitsSeen, quits);
+    EXPECT_EQ(tarvel::test::QuitsSeen, quits);
 
     SmtpPeer peer("store");
     ASSERT_TRUE(peer.Ready());
     settings.SMTPPort = std::to_string(peer.Port());
     Click(TfrmMain::cmdMake);
     ASSERT_TRUE(PumpUntil([&] { return frm->Handle() == nullptr; }, 30000)) << Status();
-    EXPECT_EQ(ui_test::quitsSeen, quits + 1) << "the program ends after the send that got through";
+    EXPECT_EQ(tarvel::test::QuitsSeen, quits + 1) << "the program ends after the send that got through";
     EXPECT_FALSE(peer.Message(1).empty());
 }
 
@@ -224,11 +227,11 @@ TEST_F(SendTest, CancelDuringALargeAttachmentStopsTheSendAndKeepsTheMessage) {
     SmtpPeer peer("stall");
     ASSERT_TRUE(peer.Ready());
     UsePeer(peer);
-    ui_test::TempFolder folder;
-    std::string big = folder.WinFile("big.bin");
-    ui_test::WriteFile(big,
-                       Repeat(std::string(1024, 'x'), 16 * 1024)); // 16 MiB: far more than socket buffers
-    options.timer1Interval = 1000; // the real tick: Cancel is seen within one second
+    tarvel::test::TempFolder folder;
+    std::string big = folder.File("big.bin");
+    tarvel::test::TempFolder::PutFile(
+        big, Repeat(std::string(1024, 'x'), 16 * 1024)); // 16 MiB: far more than socket buffers
+    options.timer1Interval = 1000;                       // the real tick: Cancel is seen within one second
     Open();
     Compose("bob@example.com", "Large", "body stays", big);
     Click(TfrmMain::cmdMake);
@@ -248,9 +251,9 @@ TEST_F(SendTest, ProgressFollowsTheBytesWrittenAndStaysWithinTheBar) {
     SmtpPeer peer("stall");
     ASSERT_TRUE(peer.Ready());
     UsePeer(peer);
-    ui_test::TempFolder folder;
-    std::string big = folder.WinFile("big.bin");
-    ui_test::WriteFile(big, Repeat(std::string(1024, 'y'), 8 * 1024));
+    tarvel::test::TempFolder folder;
+    std::string big = folder.File("big.bin");
+    tarvel::test::TempFolder::PutFile(big, Repeat(std::string(1024, 'y'), 8 * 1024));
     Open();
     Compose("bob@example.com", "Progress", "", big);
     Click(TfrmMain::cmdMake);
@@ -277,17 +280,17 @@ TEST_F(SendTest, CloseFromTheTrayMenuDuringASendEndsTheProgram) {
     SmtpPeer peer("stall");
     ASSERT_TRUE(peer.Ready());
     UsePeer(peer);
-    ui_test::TempFolder folder;
-    std::string big = folder.WinFile("big.bin");
-    ui_test::WriteFile(big, Repeat(std::string(1024, 'z'), 8 * 1024));
+    tarvel::test::TempFolder folder;
+    std::string big = folder.File("big.bin");
+    tarvel::test::TempFolder::PutFile(big, Repeat(std::string(1024, 'z'), 8 * 1024));
     Open();
     Compose("bob@example.com", "Closing", "", big);
     Click(TfrmMain::cmdMake);
     ASSERT_TRUE(WaitTransfer());
-    int quits = ui_test::quitsSeen;
+    int quits = tarvel::test::QuitsSeen;
     Menu(TfrmMain::Close1);
     EXPECT_EQ(frm->Handle(), nullptr);
-    EXPECT_EQ(ui_test::quitsSeen, quits + 1);
+    EXPECT_EQ(tarvel::test::QuitsSeen, quits + 1);
     // The program's objects go as start-up returns: the writer stops and every thread ends.
     frm.reset();
 }
@@ -317,7 +320,7 @@ TEST_F(SendTest, NotificationsOfAnotherOrAnEarlierSocketNeverTouchASend) {
     notify(other, FD_READ, 0);
     notify(other, FD_CONNECT, WSAECONNREFUSED);
     notify(other, FD_CLOSE, 0);
-    ui_test::PumpFor(300);
+    tarvel::test::PumpUntilPosted(*frm);
     EXPECT_TRUE(frm->Flow().Busy()) << Status();
     EXPECT_FALSE(frm->Shared().SendAborted.load());
     EXPECT_EQ(frm->Sockets1().SocketHandle(), current);
@@ -345,7 +348,7 @@ TEST_F(SendTest, NotificationsOfAnotherOrAnEarlierSocketNeverTouchASend) {
     // After the end no send is under way: a late error of that socket aborts nothing.
     notify(current, FD_CONNECT, WSAECONNRESET);
     notify(current, FD_CLOSE, 0);
-    ui_test::Drain();
+    tarvel::test::Drain();
     EXPECT_FALSE(frm->Shared().SendAborted.load());
     EXPECT_EQ(Status(), "Mail has been sent!");
 }
@@ -372,9 +375,10 @@ TEST_F(SendTest, AServerCloseDuringATransferNeverHoldsUpTheWindow) {
     SmtpPeer peer("stall");
     ASSERT_TRUE(peer.Ready());
     UsePeer(peer);
-    ui_test::TempFolder folder;
-    std::string big = folder.WinFile("big.bin");
-    ui_test::WriteFile(big, Repeat(std::string(1024, 'c'), 16 * 1024)); // more than the socket buffers hold
+    tarvel::test::TempFolder folder;
+    std::string big = folder.File("big.bin");
+    tarvel::test::TempFolder::PutFile(
+        big, Repeat(std::string(1024, 'c'), 16 * 1024)); // more than the socket buffers hold
     Open();
     Compose("bob@example.com", "Closed", "body stays", big);
     Click(TfrmMain::cmdMake);
@@ -416,13 +420,13 @@ protected:
         SlowLookup::entered = false;
         SlowLookup::released = false;
         SlowLookup::ranOut = false;
-        tarvel::TSockets::BeforeAddressLookup = [] { SlowLookup::Wait(); };
     }
     ~SlowLookupTest() override {
         SlowLookup::released = true;
         frm.reset(); // joins the send worker before the hook goes
-        tarvel::TSockets::BeforeAddressLookup = nullptr;
     }
+    tarvel::ui::Hook<void()>::Override slowLookup =
+        tarvel::TSockets::BeforeAddressLookup.Replace([] { SlowLookup::Wait(); });
     // Sending, with the send worker inside the lookup.
     bool WaitLookup() {
         return PumpUntil([] { return SlowLookup::entered.load(); }, 20000) &&

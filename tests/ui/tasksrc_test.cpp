@@ -9,7 +9,7 @@
 #include "ui/tasksrc.h"
 
 using tarvel::ui::NotifyIconRecord;
-using tarvel::ui::SetShellNotifyHook;
+using tarvel::ui::ShellNotifyHook;
 using tarvel::ui::TIcon;
 using tarvel::ui::TTaskIcon;
 
@@ -23,18 +23,17 @@ struct Request {
 // Records every request and answers with `answer`.
 class ShellRecorder {
 public:
-    ShellRecorder() {
-        SetShellNotifyHook([this](DWORD message, NOTIFYICONDATAA* data) {
+    std::vector<Request> requests;
+    BOOL answer = TRUE;
+
+private:
+    decltype(ShellNotifyHook)::Override override_ =
+        ShellNotifyHook.Replace([this](DWORD message, NOTIFYICONDATAA* data) {
             Request r{message, {}};
             std::memcpy(&r.record, data, sizeof r.record);
             requests.push_back(r);
             return answer;
         });
-    }
-    ~ShellRecorder() { SetShellNotifyHook(nullptr); }
-
-    std::vector<Request> requests;
-    BOOL answer = TRUE;
 };
 
 HWND FakeWindow() {

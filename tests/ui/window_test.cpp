@@ -8,6 +8,7 @@
 
 #include "ui/application.h"
 #include "ui/message_box.h"
+#include "support/pump.h"
 #include "ui/window.h"
 
 using tarvel::ui::Window;
@@ -19,12 +20,7 @@ public:
     bool Open() { return CreateMessageOnly("TarvelTestProbe"); }
 };
 
-// Handles what is queued now without waiting for more.
-void Drain() {
-    MSG msg;
-    for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i)
-        DispatchMessageA(&msg);
-}
+using tarvel::test::Drain;
 
 } // namespace
 
@@ -83,15 +79,18 @@ TEST(ApplicationObject, ItsMessageBoxesGoThroughTheReplaceableEntry) {
     tarvel::ui::Application app;
     std::vector<std::string> texts;
     UINT seenFlags = 0;
-    auto previous = tarvel::ui::SetMessageBoxHook([&](HWND, const std::string& text, UINT flags) {
-        texts.push_back(text);
-        seenFlags = flags;
-        return IDCANCEL;
-    });
+    std::vector<std::string> captions;
+    auto answered = tarvel::ui::MessageBoxHook.Replace(
+        [&](HWND, const std::string& text, const std::string& caption, UINT flags) {
+            texts.push_back(text);
+            captions.push_back(caption);
+            seenFlags = flags;
+            return IDCANCEL;
+        });
     // Without the hook this would block on a box that nobody answers.
     EXPECT_EQ(app.ShowMessageBox(nullptr, "Disk full", MB_OKCANCEL), IDCANCEL);
     EXPECT_EQ(tarvel::ui::ShowMessage(nullptr, "Second"), IDCANCEL);
-    tarvel::ui::SetMessageBoxHook(previous);
     EXPECT_EQ(texts, (std::vector<std::string>{"Disk full", "Second"}));
+    EXPECT_EQ(captions, (std::vector<std::string>{app.Title(), app.Title()})) << "captioned with the title";
     EXPECT_EQ(seenFlags, static_cast<UINT>(MB_OK));
 }

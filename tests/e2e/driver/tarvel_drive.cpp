@@ -307,6 +307,17 @@ std::string Run(const std::vector<std::string>& a) {
         DWORD_PTR result = 0;
         return SendMessageTimeoutA(ctl, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 10000, &result) ? "ok" : "err busy";
     }
+    if (cmd == "settle") { // returns once what was posted to the window's thread before it has been handled
+        // Posted messages of one thread are handled in order: a marker posted now, whose effect can be
+        // read back, tells when the ones before it are done. An edit control's modified flag is that marker.
+        const bool marked = SendMessageA(ctl, EM_GETMODIFY, 0, 0) == 0;
+        PostMessageA(ctl, EM_SETMODIFY, marked ? TRUE : FALSE, 0);
+        for (int i = 0; i < 1000; ++i) {
+            if ((SendMessageA(ctl, EM_GETMODIFY, 0, 0) != 0) == marked) return "ok";
+            Sleep(10);
+        }
+        return "err the marker was not handled";
+    }
     if (cmd == "enabled") return IsWindowEnabled(ctl) ? "ok 1" : "ok 0";
     if (cmd == "shown") return IsWindowVisible(ctl) ? "ok 1" : "ok 0";
     if (cmd == "checked") return SendMessageA(ctl, BM_GETCHECK, 0, 0) == BST_CHECKED ? "ok 1" : "ok 0";
