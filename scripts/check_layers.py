@@ -34,6 +34,7 @@ PLACES = [
     ("app/command_line.*", "core"),
     ("app/send_flow.*", "core"),
     ("app/security_config.*", "core"),
+    ("app/security_settings.h", "core"),
     ("app/atomic_file.*", "core"),
     ("app/file_os.h", "core"),
     ("ui/hook.h", "winbase"),
