@@ -56,7 +56,8 @@ void Serve(int fd) {
             std::string line = pending.substr(0, eol);
             pending.erase(0, eol + 2);
             std::string verb = line.substr(0, 4);
-            for (auto& c : verb) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+            for (auto& c : verb)
+                c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
             if (verb == "DATA") {
                 inData = true;
                 dataBytes = 0;
@@ -87,7 +88,8 @@ int main(int argc, char** argv) {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 4) != 0) {
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 4) != 0) {
         std::perror("smtp_sink");
         return 1;
     }

@@ -7,10 +7,10 @@
 namespace tarvel {
 
 struct SendState {
-    std::atomic<bool> SendAborted{false};   // set by Cancel and by a local failure; cleared by FinishSend
-    std::atomic<int> IdleTicks{0};          // Timer1 ticks since message text was last written
-    std::atomic<std::int64_t> BytesTotal{0};  // size estimate of the message being transferred
-    std::atomic<std::int64_t> BytesSent{0};   // message text written since the server accepted DATA
+    std::atomic<bool> SendAborted{false};    // set by Cancel and by a local failure; cleared by FinishSend
+    std::atomic<int> IdleTicks{0};           // Timer1 ticks since message text was last written
+    std::atomic<std::int64_t> BytesTotal{0}; // size estimate of the message being transferred
+    std::atomic<std::int64_t> BytesSent{0};  // message text written since the server accepted DATA
 };
 
 } // namespace tarvel

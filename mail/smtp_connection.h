@@ -25,8 +25,8 @@ public:
 
     // Raw writes of message text on the open socket, for the session's writers.
     struct SendResult {
-        long written;  // > 0: bytes accepted
-        int error;     // when written <= 0: the WinSock error number (10035 = would block)
+        long written; // > 0: bytes accepted
+        int error;    // when written <= 0: the WinSock error number (10035 = would block)
     };
     virtual SendResult RawSend(const char* data, std::size_t length) = 0;
     // Waits until the socket can take more bytes, at most timeoutMs; false on time-out or error.

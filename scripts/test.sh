@@ -9,6 +9,8 @@ cd "$root"
 jobs=$(nproc)
 echo "== layers: no include reaches up, the portable core includes no Windows header"
 /usr/bin/python3 "$root/scripts/check_layers.py"
+echo "== formatting: every C++ file as .clang-format has it"
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 
 echo "== native tests (AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake --preset native-asan >/dev/null

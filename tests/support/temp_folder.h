@@ -30,7 +30,8 @@ public:
 
     explicit TempFolder(Place place = Place::System) : previous_(std::filesystem::current_path()) {
         static int serial = 0;
-        path_ = Base(place) / ("tarvel-test-" + std::to_string(TARVEL_TEST_PID) + "-" + std::to_string(++serial));
+        path_ =
+            Base(place) / ("tarvel-test-" + std::to_string(TARVEL_TEST_PID) + "-" + std::to_string(++serial));
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored); // left by an earlier process of the same number
         std::filesystem::create_directories(path_);
