@@ -186,9 +186,13 @@ std::string TlsConnection::StartTls(const TlsRequest& request) {
         std::lock_guard lock(receiveMutex_);
         // Text read in the clear that the session has not taken came after its last reply: it was
         // sent before the handshake and must not pass for text from inside TLS.
-        if (delivered_ > request.plaintextConsumed || !plain_.empty())
+        if (delivered_ > request.plaintextConsumed || !plain_.empty()) {
+            // Before the session took any reply (TLS from the first byte) plain text means a server that
+            // does not speak TLS on this port, whichever came first, its greeting or this call.
+            if (request.plaintextConsumed == 0) return NotTlsText;
             return "The server sent unencrypted data after agreeing to encrypt the connection; nothing was "
                    "sent";
+        }
         handshaking_ = true;
     }
     const std::string failure = Handshake(request);
