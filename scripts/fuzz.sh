@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the libFuzzer targets of the portable core (tests/fuzz) for a set time each, on their seed
+# Runs the libFuzzer targets of the portable core (tests/fuzz) for a set time each, on their starting
 # corpora and dictionaries, and fails on any finding. Usage: scripts/fuzz.sh [seconds] [target ...]
 # (30 seconds each and every target by default). New inputs and findings stay in the build folder:
 # build/native-asan/fuzz/{work,findings}; copy a finding into tests/fuzz/corpus/<target>/ once fixed.
@@ -31,7 +31,7 @@ for t in "${targets[@]}"; do
     findings="$bin/findings"
     mkdir -p "$work" "$findings"
     log="$bin/$t.log"
-    # New inputs go to the first folder; the seed corpus in the repository is only read.
+    # New inputs go to the first folder; the corpus in the repository is only read.
     # One input that runs over 10 s (a quadratic path, say) counts as a finding, as does a leak.
     if "$bin/${t}_fuzz" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
         -dict="$root/tests/fuzz/dict/$t.dict" -artifact_prefix="$findings/$t-" -print_final_stats=1 \

@@ -18,7 +18,7 @@
 
 namespace tarvel::fuzz {
 
-// Fields of an input are separated by this byte, so that seeds stay readable files.
+// Fields of an input are separated by this byte, so that corpus inputs stay readable files.
 inline constexpr char Separator = '\x1e';
 
 inline std::vector<std::string_view> Fields(std::string_view data) {
