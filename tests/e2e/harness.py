@@ -56,6 +56,9 @@ class Settings:
     DIALUP = "Button@15,28"
     ENTRIES = "ComboBox@15,68"
     PASSWORD = "Edit@16,108"
+    SECURITY = "ComboBox@15,40"
+    USER = "Edit@15,86"
+    SMTP_PASSWORD = "Edit@168,86"
     OK = "Button@174,173"
     CANCEL = "Button@256,173"
 

@@ -295,6 +295,12 @@ std::string Run(const std::vector<std::string>& a) {
                             5000, nullptr);
         return "ok";
     }
+    if (cmd == "key" && need(4)) { // key WINDOW CONTROL VK: a key pressed and released on the control, posted
+        const auto vk = static_cast<WPARAM>(std::stoul(a[3], nullptr, 0));
+        PostMessageA(ctl, WM_KEYDOWN, vk, 1);
+        PostMessageA(ctl, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001));
+        return "ok";
+    }
     if (cmd == "mouseup") { // mouseup WINDOW CONTROL: the end of a left click inside the control, posted
         PostMessageA(ctl, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
         return "ok";
