@@ -1,13 +1,14 @@
 // A small console program that drives Tarvel Pro's windows from outside, as a user would: it finds windows
 // by caption and controls by their place or caption, types with WM_SETTEXT, clicks with BM_CLICK, posts
-// tray notifications, reads what the windows show, and finds and removes the Credential Manager entries
-// that a test had the program make. The end-to-end suite runs it under the same Wine
-// prefix as the program. One command per line on standard input, one answer line per command on stdout:
-// "ok <value>" or "err <reason>". Lists (toplevels, children) come as one line of tab-separated items, and
-// texts with their backslashes, tabs and line ends escaped.
+// tray notifications, reads what the windows show, finds and removes the Credential Manager entries
+// that a test had the program make, and puts a test's authority into the user's root store and out again. The
+// end-to-end suite runs it under the same Wine prefix as the program. One command per line on standard input,
+// one answer line per command on stdout: "ok <value>" or "err <reason>". Lists (toplevels, children) come as
+// one line of tab-separated items, and texts with their backslashes, tabs and line ends escaped.
 #include <windows.h>
 #include <commctrl.h>
 #include <wincred.h>
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <iostream>
@@ -103,9 +104,11 @@ HWND FindTopLevel(const std::string& wanted, DWORD timeoutMs) {
     }
 }
 
-// A control: "CLASS@x,y" (place within its parent's client area), "@x,y", "CLASS=caption" or "=caption".
-// Class names compare case-insensitively and may be given as a prefix ("Edit", "Button", "ComboBox").
+// A control: "CLASS@x,y" (place within its parent's client area), "@x,y", "CLASS=caption", "=caption",
+// or "#ID" for a dialog's control by its id. Class names compare case-insensitively and may be given as
+// a prefix ("Edit", "Button", "ComboBox").
 HWND FindControl(HWND top, const std::string& wanted) {
+    if (wanted.size() > 1 && wanted[0] == '#') return GetDlgItem(top, std::stoi(wanted.substr(1)));
     std::string cls, caption;
     int x = 0, y = 0;
     bool byPlace = false;
@@ -192,6 +195,48 @@ bool Screenshot(HWND hwnd, const std::string& path) {
     return ok;
 }
 
+struct StoreClose {
+    void operator()(HCERTSTORE store) const noexcept { CertCloseStore(store, 0); }
+};
+using StoreHandle = std::unique_ptr<void, StoreClose>;
+struct CertificateFree {
+    void operator()(PCCERT_CONTEXT certificate) const noexcept { CertFreeCertificateContext(certificate); }
+};
+using CertificateHandle = std::unique_ptr<const CERT_CONTEXT, CertificateFree>;
+
+// rootca add|remove DER-FILE: the authority in the user's root store, or gone from it. Wine's chain
+// engine reads the saved store, so each change is committed at once.
+std::string RootAuthority(const std::string& action, const std::string& path) {
+    std::string der;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;)
+            der.append(chunk, n);
+        std::fclose(f);
+    }
+    if (der.empty()) return "err cannot read " + path;
+    CertificateHandle wanted(CertCreateCertificateContext(
+        X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size())));
+    if (!wanted) return "err not a certificate: " + path;
+    StoreHandle store(CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "ROOT"));
+    if (!store) return "err CertOpenStore " + std::to_string(GetLastError());
+    if (action == "add") {
+        if (!CertAddCertificateContextToStore(store.get(), wanted.get(), CERT_STORE_ADD_REPLACE_EXISTING,
+                                              nullptr))
+            return "err CertAddCertificateContextToStore " + std::to_string(GetLastError());
+    } else if (action == "remove") {
+        // Deleting frees the context that the search returned.
+        while (PCCERT_CONTEXT found = CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0,
+                                                                 CERT_FIND_EXISTING, wanted.get(), nullptr))
+            if (!CertDeleteCertificateFromStore(found))
+                return "err CertDeleteCertificateFromStore " + std::to_string(GetLastError());
+    } else {
+        return "err usage";
+    }
+    CertControlStore(store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    return "ok";
+}
+
 std::string Run(const std::vector<std::string>& a) {
     auto need = [&](size_t n) { return a.size() >= n; };
     const std::string& cmd = a[0];
@@ -237,6 +282,7 @@ std::string Run(const std::vector<std::string>& a) {
         if (CredDeleteA(a[1].c_str(), CRED_TYPE_GENERIC, 0) || GetLastError() == ERROR_NOT_FOUND) return "ok";
         return "err CredDeleteA " + std::to_string(GetLastError());
     }
+    if (cmd == "rootca" && need(3)) return RootAuthority(a[1], a[2]);
     if (!need(2)) return "err usage";
     HWND top = FindTopLevel(a[1], 0);
     if (!top) return "err no window " + a[1];
@@ -273,6 +319,14 @@ std::string Run(const std::vector<std::string>& a) {
         return "ok " + out;
     }
     if (cmd == "style") return "ok " + std::to_string(GetWindowLongA(top, GWL_STYLE));
+    // owner WINDOW: the handle of the window that owns it (0: none), to compare with "window"'s answer
+    if (cmd == "owner") return "ok " + std::to_string(reinterpret_cast<uintptr_t>(GetWindow(top, GW_OWNER)));
+    if (cmd == "foreground") return GetForegroundWindow() == top ? "ok 1" : "ok 0";
+    if (cmd == "default") { // default DIALOG: the id of its default button (0: none)
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(top, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
+        return "ok " + std::to_string(HIWORD(result) == DC_HASDEFID ? LOWORD(result) : 0);
+    }
     if (cmd == "tray" && need(3)) { // tray WINDOW MOUSE-MESSAGE [ID]
         PostMessageA(top, WM_USER, need(4) ? std::stoul(a[3]) : 0, std::stol(a[2]));
         return "ok";
