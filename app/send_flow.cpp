@@ -235,16 +235,34 @@ void SendFlow::OnError(int socket, const std::string& text) {
 
 void SendFlow::Failure(unsigned send, const std::string& text) {
     if (send != sendNumber_.load() || step_ == SendStep::Idle || step_ == SendStep::Dialling) return;
-    if (connectPending_) {
-        // The connect step holds the session: the abort waits for it instead of holding up this thread.
+    if (connectPending_ || asking_.load()) {
+        // A worker holds the session: the abort waits for it instead of holding up this thread.
         if (pendingFailure_.empty()) pendingFailure_ = text;
         return;
     }
     AbortSmtpSession(session_, text);
 }
 
+bool SendFlow::AskUser(const std::function<bool()>& ask) {
+    // Set before SendAborted is looked at, as Failure and the time-out look at it before they abort: one
+    // side always sees the other.
+    asking_.store(true);
+    const bool answer = !shared_.SendAborted.load() && ask();
+    asking_.store(false);
+    post_([this, send = sendNumber_.load()] { Answered(send); });
+    return answer;
+}
+
+void SendFlow::Answered(unsigned send) {
+    if (send != sendNumber_.load() || step_ == SendStep::Idle || connectPending_ || pendingFailure_.empty())
+        return;
+    const std::string text = std::move(pendingFailure_);
+    pendingFailure_.clear();
+    AbortSmtpSession(session_, text);
+}
+
 void SendFlow::OnTick() {
-    shared_.IdleTicks.fetch_add(1);
+    if (!asking_.load()) shared_.IdleTicks.fetch_add(1);
     if (step_ == SendStep::Ending) {
         // After the server's close a transfer still going on can never be accepted: it gets a grace
         // period, then it is stopped (after a cancel or a failure it has stopped already).
@@ -256,8 +274,9 @@ void SendFlow::OnTick() {
     if (step_ != SendStep::Connecting && step_ != SendStep::Exchanging) return;
     if (shared_.SendAborted.load()) return BeginEnding();
     // The connect step (a name lookup may take seconds) holds the session: an abort now would wait
-    // for it here. The count goes on, so the time-out follows as soon as the step is over.
-    if (connectPending_) return;
+    // for it here. The count goes on, so the time-out follows as soon as the step is over. A question
+    // to the user holds it as well, without counting.
+    if (connectPending_ || asking_.load()) return;
     // A session that closed the connection itself raises no close event.
     if (session_.State() == SessionState::ssIdle && socket_.SocketHandle() == -1) return BeginEnding();
     if (shared_.IdleTicks.load() >= timeoutTicks_) {

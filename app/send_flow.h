@@ -102,6 +102,12 @@ public:
     bool Busy() const { return step_ != SendStep::Idle; }
     int TimeoutTicks() const { return timeoutTicks_; }
     void SetTimeoutTicks(int ticks) { timeoutTicks_ = ticks; }
+    // Asks the user something on behalf of a worker that holds the session (whether to trust the server's
+    // certificate) and returns the answer; false without asking once the send is being aborted. Until it
+    // is answered no idle tick counts, since the user's time is no silence of the server's, and failures
+    // wait for the answer: an abort would wait for that worker, which waits for this thread to answer.
+    // Called on that worker; `ask` has the user-interface thread ask.
+    bool AskUser(const std::function<bool()>& ask);
     // Told of every change of the step, "from -> to", on the user-interface thread.
     std::function<void(SendStep from, SendStep to)> OnStep;
     // Asked on the user-interface thread as a send starts: how to secure the connection and log on,
@@ -130,6 +136,7 @@ private:
     void ConnectStepDone(unsigned send);
     // Posted after each received text has been handled, and for failures.
     void ReplyHandled(unsigned send);
+    void Answered(unsigned send);
     void Failure(unsigned send, const std::string& text);
     void BeginEnding();
     void TryFinish();
@@ -151,9 +158,10 @@ private:
     bool busyShown_ = false; // the view reads "&Cancel": a click cancels
     bool dialled_ = false;   // the send under way asked for the dial-up line
     bool userCancelled_ = false;
-    bool connectPending_ = false; // the worker has not yet returned from the connect step
-    std::string pendingFailure_;  // reported while the worker held the session; handled when it returns
-    int sendSocket_ = -1;         // the socket the send opened, once an event has named it
+    bool connectPending_ = false;     // the worker has not yet returned from the connect step
+    std::atomic<bool> asking_{false}; // a worker that holds the session waits for the user's answer
+    std::string pendingFailure_;      // reported while a worker held the session; handled when it lets go
+    int sendSocket_ = -1;             // the socket the send opened, once an event has named it
     std::chrono::steady_clock::time_point endingSince_{};
     bool drainQueued_ = false; // the reply worker will report once it has handled every text
     bool drained_ = false;     // and it has

@@ -90,7 +90,9 @@ TfrmMain::TfrmMain(Settings& settings, MessageList& messages, MainOptions option
         return SecurityForSend(settings_.Security, server);
     };
     tls_.AskTrust = [this](const std::string& server, const CertificateReport& report) {
-        return AskCertificateTrust(*this, settings_.Security, options_.securityPath, server, report);
+        return flow_.AskUser([&] {
+            return AskCertificateTrust(*this, settings_.Security, options_.securityPath, server, report);
+        });
     };
     sockets1_.SetMaximumReceiveLength(8192);
     sockets1_.OnDataAvailable = [this](TSockets& s, int socket) { DataAvailable(s, socket); };

@@ -1,11 +1,12 @@
 // The send flow without a window: the steps it goes through ("from -> to") and what it shows for a
 // delivered, a refused, a cancelled and a timed-out send, dialling, failures reported while a worker
-// ran the session, and input that cannot be sent.
+// ran the session or asked the user, and input that cannot be sent.
 #include "app/send_flow.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mail/scripted_connection.h"
@@ -410,6 +412,61 @@ TEST_F(SendFlowTest, FailuresReportedWhileAWorkerRunsTheSessionAreHandledAfterIt
         EXPECT_EQ(Strings(log.begin() + static_cast<std::ptrdiff_t>(logged), log.end()), c.commands);
         socket.connectError = 0;
         socket.failCommandsFrom = -1;
+    }
+}
+
+TEST_F(SendFlowTest, AQuestionToTheUserStopsTheTimeOutAndHoldsFailuresUntilItIsAnswered) {
+    flow->SecurityFor = [](const std::string&) { return SessionSecurity{SecurityMode::StartTls, "", ""}; };
+    std::atomic<bool> asking{false}, answered{false};
+    // The handshake's worker asks about the certificate while it holds the session, as the window does.
+    socket.duringTls = [&] {
+        EXPECT_TRUE(flow->AskUser([&] {
+            asking = true;
+            // The user reads the question. A tick or a failure that did not wait for the answer would wait
+            // for this worker in turn: it answers after five seconds at the latest, and the test fails.
+            for (int i = 0; i < 500 && !answered.load(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            return true;
+        }));
+    };
+    const struct {
+        const char* failure; // reported while the question is open; null: none
+        const char* status;
+    } cases[] = {
+        {nullptr, "Mail has been cancelled!"},
+        {"Connection reset by peer", "Connection reset by peer"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        asking = answered = false;
+        Click();
+        Server("220 mx ESMTP\r\n");
+        Server("250-mx\r\n250 STARTTLS\r\n");
+        const unsigned handled = flow->TextsHandled();
+        socket.incoming.push_back("220 go ahead\r\n");
+        flow->OnData(socket.SocketHandle());
+        ASSERT_TRUE(ui.RunUntil([&] { return asking.load(); }));
+        const int idle = shared.IdleTicks.load();
+        for (int i = 0; i < flow->TimeoutTicks() + 2; ++i)
+            flow->OnTick();
+        if (c.failure) flow->OnError(socket.SocketHandle(), c.failure);
+        EXPECT_EQ(shared.IdleTicks.load(), idle) << "the time the user takes counted as the server's";
+        EXPECT_FALSE(shared.SendAborted.load()) << "aborted while the question was open";
+        answered = true;
+        ASSERT_TRUE(ui.RunUntil([&] { return flow->TextsHandled() == handled + 1; }));
+        const Strings log = Log();
+        const auto tls = std::find(log.rbegin(), log.rend(), "<tls>");
+        ASSERT_NE(tls, log.rbegin());
+        EXPECT_EQ(*(tls - 1), "EHLO testhost\r\n") << "the session did not go on after the answer";
+        if (!c.failure) {
+            EXPECT_FALSE(shared.SendAborted.load());
+            flow->OnClick(); // Cancel
+        }
+        // The failure is handled once the answer is in.
+        ASSERT_TRUE(ui.RunUntil([this] { return shared.SendAborted.load() || !flow->Busy(); }));
+        if (flow->Busy()) flow->OnTick();
+        WaitIdle();
+        EXPECT_EQ(view.LastStatus(), c.status);
     }
 }
 
