@@ -13,7 +13,7 @@ from pathlib import Path
 
 import pytest
 
-from harness import MAIN, ROOT, SENT, config, winpath
+from harness import MAIN, ROOT, SENT, Main, config, winpath
 
 DIALOG = "@#32770/Server certificate"
 # The dialog's controls by id (ui/certificate_trust.h) and its two buttons.
@@ -117,7 +117,7 @@ def send_and_answer(drive, servers, server, subject, problem, answer):
     """Presses Send, checks the question that comes up against the server's certificate, answers it, and
     returns the send's final status."""
     drive.compose(email="bob@example.com", subject=subject, body="Asked about the certificate.")
-    drive("press", MAIN, "Button@8,332")
+    drive("press", MAIN, Main.SEND)
     drive.wait_shown(DIALOG, timeout=30)
     want = openssl_view(servers.certificate(server))
     shown = {key: drive.text(DIALOG, control) for key, control in
@@ -169,15 +169,16 @@ def test_unknown_authority_asked_until_trusted_then_sent_without_asking(servers,
     assert servers.stored(f"Again {token}") is not None
 
 
-@pytest.mark.parametrize("server,trusted_before,problem", [
+@pytest.mark.parametrize("server,trusted_before,authority,problem", [
     # Another certificate under the same name: the fingerprint trusted before does not stand for it.
-    ("changed", "unknown", UNKNOWN_AUTHORITY),
+    ("changed", "unknown", False, UNKNOWN_AUTHORITY),
     # An authority this computer trusts, but a certificate for another name.
-    ("wrong", None, WRONG_NAME),
+    ("wrong", None, True, WRONG_NAME),
 ])
 def test_refused_certificate_is_not_sent_to_and_trusts_nothing_new(servers, tray_program, drive, program_dir,
-                                                                   request, server, trusted_before, problem):
-    if server == "wrong":
+                                                                   request, server, trusted_before, authority,
+                                                                   problem):
+    if authority:
         request.getfixturevalue("trusted_authority")
     ini = STARTTLS_INI
     if trusted_before:
