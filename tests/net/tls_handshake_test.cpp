@@ -97,10 +97,13 @@ TEST(TlsHandshake, AnUnansweredHandshakeEndsAtCancelAndInjectedTextBeforeItEndsT
 
         EXPECT_EQ(seen.sawClientHello, c.handshake);
         EXPECT_TRUE(seen.closedAfter) << "the connection was left open";
-        if (c.mode == SecurityMode::StartTls)
+        if (c.mode == SecurityMode::StartTls) {
             EXPECT_EQ(seen.commands, "EHLO " + driver.Sockets().GetLocalHostName() + "\r\nSTARTTLS\r\n");
+        }
         EXPECT_EQ(outcome.status, c.status);
-        if (!c.shown.empty()) EXPECT_EQ(outcome.shown, c.shown);
+        if (!c.shown.empty()) {
+            EXPECT_EQ(outcome.shown, c.shown);
+        }
         EXPECT_FALSE(driver.Flow().Busy()) << "the send did not end";
         EXPECT_FALSE(driver.Tls().Encrypted());
     }
