@@ -9,7 +9,6 @@ what the sink can take at best: the limit.
 Run with the Wine environment, a display and a persistent wineserver set up (bench/run.sh does), and with
 TARVEL_BUILD naming the build folder that holds tarvel.exe and tarvel_drive.exe. Prints key=value lines.
 """
-import base64
 import os
 import shutil
 import socket
@@ -20,10 +19,10 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+sys.path.insert(0, str(ROOT / "bench"))
 import harness  # noqa: E402  (the end-to-end suite's driver and program runner)
+from message_text import RECIPIENT, SENDER, encoded  # noqa: E402
 
-SENDER = "bench@tarvel.test"
-RECIPIENT = "sink@tarvel.test"
 LIMIT = 600  # seconds for one send, at most
 
 
@@ -114,29 +113,6 @@ def curl(port, attachment):
     return usage is not None
 
 
-def encoded(attachment, mib):
-    """The message text as Tarvel writes it, base64 in 76-character lines, made once and kept beside the file."""
-    path = attachment.with_suffix(".eml")
-    if path.exists() and path.stat().st_mtime >= attachment.stat().st_mtime:
-        return path
-    boundary = "tarvel-bench-boundary"
-    with open(attachment, "rb") as src, open(path.with_suffix(".tmp"), "wb") as out:
-        out.write((f"From: <{SENDER}>\r\nTo: <{RECIPIENT}>\r\nSubject: bench\r\nMIME-Version: 1.0\r\n"
-                   f"Content-Type: multipart/mixed; boundary=\"{boundary}\"\r\n\r\n--{boundary}\r\n"
-                   "Content-Type: text/plain\r\n\r\nhello\r\n\r\n"
-                   f"--{boundary}\r\nContent-Type: application/octet-stream; name=\"{attachment.name}\"\r\n"
-                   "Content-Transfer-Encoding: base64\r\n\r\n").encode())
-        while True:
-            block = src.read(57 * 1024 * 16)
-            if not block:
-                break
-            text = base64.encodebytes(block).replace(b"\n", b"\r\n")
-            out.write(text)
-        out.write(f"\r\n--{boundary}--\r\n".encode())
-    os.replace(path.with_suffix(".tmp"), path)
-    return path
-
-
 def writer(port, message):
     """The sink's limit: the same text from a plain socket writer, with the fewest round trips SMTP allows."""
     started = time.monotonic()
@@ -165,7 +141,7 @@ def writer(port, message):
 
 def main():
     port, attachment, mib = int(sys.argv[1]), Path(sys.argv[2]).resolve(), int(sys.argv[3])
-    message = encoded(attachment, mib)
+    message = encoded(attachment)
     print(f"wire_bytes={message.stat().st_size}")
     ok = writer(port, message)
     ok = tarvel(port, attachment, attachment.parent / "program") and ok
