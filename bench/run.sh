@@ -168,6 +168,7 @@ for mib in "${sizes[@]}"; do
     server_after=$(wineserver_cpu)
     tarvel_received=$(end_sink "$data/sink-tarvel-tls.txt")
     cat "$data/tarvel-tls.txt"
+    grep '^tls: ' "$data/sink-tarvel-tls.txt" || true
     [ "$(key encrypted "$data/tarvel-tls.txt")" = yes ] || { echo "run.sh: Tarvel did not encrypt" >&2; exit 1; }
     ts_seconds=$(key seconds "$data/tarvel-tls.txt")
     ts_cpu=$(key cpu_seconds "$data/tarvel-tls.txt")
@@ -181,6 +182,7 @@ for mib in "${sizes[@]}"; do
         --mail-rcpt d@e.f -F '=(;type=multipart/mixed' -F '=hello;type=text/plain' \
         -F "file=@$file;encoder=base64" -F '=)' -H 'Subject: bench' </dev/null
     curl_received=$(end_sink "$data/sink-curl-tls.txt")
+    grep '^tls: ' "$data/sink-curl-tls.txt" || true
     read -r cs_seconds cs_user cs_system cs_rss_kb <"$data/curl-tls-time.txt"
 
     echo "== $mib MiB: a TLS writer of the same text (the sink's limit)"

@@ -74,6 +74,10 @@ public:
     }
 
     bool Encrypted() const { return ssl_ != nullptr; }
+    // The protocol version and cipher suite the handshake agreed on.
+    std::string Protocol() const {
+        return ssl_ ? std::string(SSL_get_version(ssl_.get())) + " " + SSL_get_cipher_name(ssl_.get()) : "";
+    }
 
 private:
     int fd_;
@@ -164,6 +168,8 @@ void Serve(int fd, SSL_CTX* tls) {
                     // Anything sent behind the command came before the handshake (RFC 3207): dropped.
                     pending.clear();
                     if (!peer.StartTls(tls)) return;
+                    std::printf("tls: %s\n", peer.Protocol().c_str());
+                    std::fflush(stdout);
                 } else {
                     peer.Write("250 ok\r\n");
                 }
