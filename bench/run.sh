@@ -187,7 +187,8 @@ for mib in "${sizes[@]}"; do
 
     echo "== $mib MiB: a TLS writer of the same text (the sink's limit)"
     start_sink "$data/sink-limit-tls.txt" "$tls/server.pem" "$tls/server.key"
-    /usr/bin/python3 "$root/bench/tls_writer.py" "$sink_port" "$file" "$tls/ca.pem" >"$data/limit-tls.txt"
+    /usr/bin/python3 "$root/bench/tls_writer.py" "$sink_port" "$file" "$tls/ca.pem" >"$data/limit-tls.txt" ||
+        { cat "$data/limit-tls.txt"; echo "run.sh: the TLS writer's send failed" >&2; exit 1; }
     end_sink "$data/sink-limit-tls.txt" >/dev/null
     ls_seconds=$(key limit_seconds "$data/limit-tls.txt")
 
