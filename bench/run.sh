@@ -192,18 +192,31 @@ for mib in "${sizes[@]}"; do
     end_sink "$data/sink-limit-tls.txt" >/dev/null
     ls_seconds=$(key limit_seconds "$data/limit-tls.txt")
 
+    echo "== $mib MiB: the whole program over STARTTLS"
+    start_sink "$data/sink-whole-tls.txt" "$tls/server.pem" "$tls/server.key"
+    TARVEL_BUILD="$build" /usr/bin/python3 "$root/bench/whole_program.py" --security "$tls/zembrix.ini" \
+        "$sink_port" "$file" "$mib" >"$data/whole-tls.txt" ||
+        { cat "$data/whole-tls.txt"; echo "run.sh: the whole program's send over STARTTLS failed" >&2; exit 1; }
+    whole_received=$(end_sink "$data/sink-whole-tls.txt")
+    cat "$data/whole-tls.txt"
+    w=$data/whole-tls.txt
+
     secure+=("$(awk -v mib="$mib" -v ts="$ts_seconds" -v tr="$tarvel_received" -v tc="$ts_cpu" -v tw="$ts_server" \
         -v tp="$ts_peak" -v cs="$cs_seconds" -v cr="$curl_received" -v cu="$cs_user" -v cy="$cs_system" \
-        -v ck="$cs_rss_kb" -v ls="$ls_seconds" -v lw="$(key wire_bytes "$data/limit-tls.txt")" 'BEGIN {
+        -v ck="$cs_rss_kb" -v ls="$ls_seconds" -v lw="$(key wire_bytes "$data/limit-tls.txt")" \
+        -v ws="$(key tarvel_seconds "$w")" -v wr="$whole_received" -v wc="$(key tarvel_cpu_seconds "$w")" \
+        -v ww="$(key tarvel_wineserver_cpu_seconds "$w")" -v wp="$(key tarvel_peak_MiB "$w")" 'BEGIN {
         a = mib * 1048576 / 1e6
-        printf "%6d MiB  Tarvel %7.2f s %7.1f MB/s %7.1f MB/s  CPU %6.2f s (+ wineserver %5.2f s)  peak %6.1f MiB\n",
+        printf "%6d MiB  Tarvel     %7.2f s %7.1f MB/s %7.1f MB/s  CPU %6.2f s (+ wineserver %5.2f s)  peak %6.1f MiB\n",
             mib, ts, a / ts, tr / 1e6 / ts, tc, tw, tp
-        printf "%6d MiB  curl   %7.2f s %7.1f MB/s %7.1f MB/s  CPU %6.2f s                        peak %6.1f MiB\n",
+        printf "%6d MiB  tarvel.exe %7.2f s %7.1f MB/s %7.1f MB/s  CPU %6.2f s (+ wineserver %5.2f s)  peak %6.1f MiB\n",
+            mib, ws, a / ws, wr / 1e6 / ws, wc, ww, wp
+        printf "%6d MiB  curl       %7.2f s %7.1f MB/s %7.1f MB/s  CPU %6.2f s                        peak %6.1f MiB\n",
             mib, cs, a / cs, cr / 1e6 / cs, cu + cy, ck / 1024
-        printf "%6d MiB  limit  %7.2f s %7.1f MB/s %7.1f MB/s  (a TLS writer of the same text)\n",
+        printf "%6d MiB  limit      %7.2f s %7.1f MB/s %7.1f MB/s  (a TLS writer of the same text)\n",
             mib, ls, a / ls, lw / 1e6 / ls
-        printf "%6d MiB  speed ratio Tarvel/curl over STARTTLS: %.2f; time against the limit: %.2f x\n",
-            mib, cs / ts, ts / ls
+        printf "%6d MiB  speed ratio over STARTTLS: Tarvel/curl %.2f, tarvel.exe/curl %.2f; Tarvel against the limit: %.2f x\n",
+            mib, cs / ts, cs / ws, ts / ls
     }')")
 
     echo "== $mib MiB: the whole program, curl and a plain writer to smtp-sink"
@@ -231,8 +244,9 @@ echo "The send flow alone (bench_send.exe) to bench/smtp_sink, load $(cut -d' ' 
 echo "             sender   time     attachment   on the wire   CPU                                 memory"
 printf '%s\n' "${report[@]}"
 echo
-echo "The send flow alone over STARTTLS (bench_send.exe) to bench/smtp_sink with TLS, curl with --ssl-reqd:"
-echo "             sender   time     attachment   on the wire   CPU                                 memory"
+echo "Over STARTTLS to bench/smtp_sink with TLS: the send flow alone (Tarvel, bench_send.exe), the whole program"
+echo "(tarvel.exe through its window), curl with --ssl-reqd:"
+echo "             sender       time     attachment   on the wire   CPU                                 memory"
 printf '%s\n' "${secure[@]}"
 echo
 echo "The whole program (tarvel.exe through its window) to Postfix's smtp-sink:"

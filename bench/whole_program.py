@@ -5,6 +5,10 @@ plain socket writer of the same message text, each to Postfix's smtp-sink on 127
 what the sink can take at best: the limit.
 
     whole_program.py SINK_PORT ATTACHMENT MIB
+    whole_program.py --security zembrix.ini SINK_PORT ATTACHMENT MIB
+
+With --security, tarvel.exe alone, secured as that file says, to the server "localhost" (bench/run.sh runs
+curl and a TLS writer to the same sink beside it).
 
 Run with the Wine environment, a display and a persistent wineserver set up (bench/run.sh does), and with
 TARVEL_BUILD naming the build folder that holds tarvel.exe and tarvel_drive.exe. Prints key=value lines.
@@ -66,12 +70,17 @@ def report(name, seconds, usage, extra=0.0):
         print(f"{name}_wineserver_cpu_seconds={extra:.2f}")
 
 
-def tarvel(port, attachment, folder):
+def tarvel(port, attachment, folder, security=None):
     """Tarvel from the click on Send to the end of its process, which mail-to mode ends after the send."""
     folder.mkdir(parents=True, exist_ok=True)
     for name in ("tarvel.exe", "zembrix.ico"):
         shutil.copy(harness.BUILD / name, folder / name)
-    (folder / "zembrix.cfg").write_bytes(harness.config(port=port, email=SENDER))
+    server = "127.0.0.1"
+    if security is not None:
+        shutil.copy(security, folder / "zembrix.ini")
+        # Wine matches no IP address in a certificate: the name the certificate carries.
+        server = "localhost"
+    (folder / "zembrix.cfg").write_bytes(harness.config(server=server, port=port, email=SENDER))
     drive = harness.Driver()
     proc = None
     try:
@@ -140,7 +149,13 @@ def writer(port, message):
 
 
 def main():
-    port, attachment, mib = int(sys.argv[1]), Path(sys.argv[2]).resolve(), int(sys.argv[3])
+    args = sys.argv[1:]
+    security = None
+    if args[0] == "--security":
+        security, args = Path(args[1]).resolve(), args[2:]
+    port, attachment, mib = int(args[0]), Path(args[1]).resolve(), int(args[2])
+    if security is not None:
+        return 0 if tarvel(port, attachment, attachment.parent / "program-tls", security) else 1
     message = encoded(attachment)
     print(f"wire_bytes={message.stat().st_size}")
     ok = writer(port, message)
