@@ -151,6 +151,7 @@ int main(int argc, char** argv) {
     const CpuTimes before = ProcessCpu();
     bench::SendOutcome outcome;
     bool encrypted = false;
+    std::uint64_t batches = 0, records = 0;
     {
         bench::SendDriver driver(messages);
         if (security.Mode != SecurityMode::None) {
@@ -163,6 +164,8 @@ int main(int argc, char** argv) {
         }
         outcome = driver.Run(server, port, SendLimit);
         encrypted = driver.Tls().Encrypted();
+        batches = driver.Tls().TextBatches();
+        records = driver.Tls().TextRecords();
     }
     const CpuTimes after = ProcessCpu();
 
@@ -180,6 +183,11 @@ int main(int argc, char** argv) {
     std::printf("status=%s\n", outcome.ended ? outcome.status.c_str() : "(did not end)");
     std::printf("security=%s\n", SecurityModeText(security.Mode));
     std::printf("encrypted=%s\n", encrypted ? "yes" : "no");
+    if (encrypted) {
+        // Message text only: records put together for one send each (four of 16 KiB per 64 KiB buffer).
+        std::printf("tls_text_batches=%llu\n", static_cast<unsigned long long>(batches));
+        std::printf("tls_text_records=%llu\n", static_cast<unsigned long long>(records));
+    }
     std::printf("attachment_bytes=%lld\n", static_cast<long long>(size));
     std::printf("wire_bytes=%lld\n", static_cast<long long>(wire.bytes));
     std::printf("seconds=%.3f\n", outcome.seconds);
