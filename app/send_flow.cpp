@@ -51,7 +51,7 @@ SendFlow::SendFlow(SendView& view, SendSocket& socket, SmtpSession& session, Sen
                    MessageList& messages, const Settings& settings, Dialler dialler, PostToUi post)
     : view_(view), socket_(socket), session_(session), shared_(shared), messages_(messages),
       settings_(settings), dialler_(std::move(dialler)), post_(std::move(post)),
-      replies_([this](std::string_view text) { HandleSmtpReply(session_, text); }) {
+      replies_([this](std::string_view text, bool early) { HandleSmtpReply(session_, text, early); }) {
     if (messages_.empty()) messages_.emplace_back();
     // "Connecting securely..." and "Logging on..." come from the session's thread.
     session_.SetStatusSink([this](std::string_view text) {
@@ -201,8 +201,10 @@ void SendFlow::OnData(int socket) {
     view_.RestartTick();
     std::array<char, ReceiveBufferSize> buffer{};
     socket_.Receive(buffer.data(), ReceiveBufferSize);
+    // Read after the text arrived: set now, it was set when the server sent it.
+    const bool early = shared_.Transferring.load();
     // The count is not used: the text ends at the first zero byte, and a failed read leaves none.
-    replies_.Post(std::string(buffer.data(), strnlen(buffer.data(), buffer.size())));
+    replies_.Post(std::string(buffer.data(), strnlen(buffer.data(), buffer.size())), early);
     replies_.Then([this, send = sendNumber_.load()] { post_([this, send] { ReplyHandled(send); }); });
 }
 

@@ -17,10 +17,10 @@ ReplyWorker::~ReplyWorker() {
     thread_.join();
 }
 
-void ReplyWorker::Post(std::string text) {
+void ReplyWorker::Post(std::string text, bool early) {
     {
         std::lock_guard lock(mutex_);
-        queue_.push_back(Item{std::move(text), {}});
+        queue_.push_back(Item{std::move(text), early, {}});
     }
     changed_.notify_all();
 }
@@ -28,7 +28,7 @@ void ReplyWorker::Post(std::string text) {
 void ReplyWorker::Then(std::function<void()> notice) {
     {
         std::lock_guard lock(mutex_);
-        queue_.push_back(Item{{}, std::move(notice)});
+        queue_.push_back(Item{{}, false, std::move(notice)});
     }
     changed_.notify_all();
 }
@@ -51,7 +51,7 @@ void ReplyWorker::Run() {
         if (item.notice)
             item.notice();
         else
-            handler_(item.text);
+            handler_(item.text, item.early);
         lock.lock();
         busy_ = false;
         changed_.notify_all();

@@ -15,7 +15,8 @@ namespace tarvel {
 
 class ReplyWorker {
 public:
-    using Handler = std::function<void(std::string_view)>;
+    // `early` as given to Post.
+    using Handler = std::function<void(std::string_view text, bool early)>;
 
     explicit ReplyWorker(Handler handler);
     // Drops the texts not yet started and waits for the running call (the caller has set
@@ -24,8 +25,9 @@ public:
     ReplyWorker(const ReplyWorker&) = delete;
     ReplyWorker& operator=(const ReplyWorker&) = delete;
 
-    // Queues a copy of the text; returns at once. Safe from any thread.
-    void Post(std::string text);
+    // Queues a copy of the text; returns at once. Safe from any thread. `early`: read while the
+    // message text was still being written.
+    void Post(std::string text, bool early = false);
     // Runs `notice` on the worker once every text posted before it has been handled, so that a
     // waiting thread learns of it without blocking; dropped if the worker stops first.
     void Then(std::function<void()> notice);
@@ -36,6 +38,7 @@ private:
     // A received text, or a notice when `notice` is set.
     struct Item {
         std::string text;
+        bool early = false;
         std::function<void()> notice;
     };
 

@@ -11,6 +11,9 @@ struct SendState {
     std::atomic<int> IdleTicks{0};           // Timer1 ticks since message text was last written
     std::atomic<std::int64_t> BytesTotal{0}; // size estimate of the message being transferred
     std::atomic<std::int64_t> BytesSent{0};  // message text written since the server accepted DATA
+    // Set while message text is written, cleared before the end-of-data line goes out: a reply read
+    // while it is set came before the server had the whole message.
+    std::atomic<bool> Transferring{false};
 };
 
 } // namespace tarvel

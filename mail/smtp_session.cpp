@@ -106,16 +106,24 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
     return !send_.SendAborted.load();
 }
 
-void SmtpSession::HandleReply(std::string_view chunk) {
+void SmtpSession::HandleReply(std::string_view chunk, bool early) {
     std::lock_guard lock(mutex_);
     received_ += chunk.size();
     if (State() != SessionState::ssIdle && !send_.SendAborted.load()) {
         replies_.Append(chunk);
+        // The transfer ran on this worker, so a chunk read during it is handled only now, when the
+        // session already waits for the answer to the end-of-data line.
+        const bool beforeEnd = early && State() == SessionState::ssDataEnd;
         while (State() != SessionState::ssIdle && !send_.SendAborted.load()) {
             std::optional<SmtpReply> reply = replies_.Next();
             if (!reply) break;
-            OnReply(*reply);
+            if (beforeEnd && State() == SessionState::ssDataEnd)
+                OnEarlyReply(*reply);
+            else
+                OnReply(*reply);
         }
+        // A line it started was begun before the server had the message too.
+        if (beforeEnd && State() == SessionState::ssDataEnd) replies_.DropBegun();
         if (State() != SessionState::ssIdle && replies_.Overflowed() && !send_.SendAborted.exchange(true)) {
             const std::string text(ReplyTooLongText);
             RecordLocalFailure(text);
@@ -248,6 +256,11 @@ void SmtpSession::OnDataEnd(const SmtpReply& reply) {
     NextMessage();
 }
 
+void SmtpSession::OnEarlyReply(const SmtpReply& reply) {
+    current_->Status = reply.code == CodeOk ? std::string(EarlyReplyText) + reply.text : reply.text;
+    EndAfterFailure();
+}
+
 void SmtpSession::OnQuit(const SmtpReply& reply) {
     if (reply.code != CodeClosing) return QuitAndClose();
     // The session is over: a server that keeps the connection open after its 221 must not keep the
@@ -295,7 +308,11 @@ void SmtpSession::Transfer() {
 
     SocketWriter writer(connection_, send_);
     WriteFailure failure;
-    if (!WriteMessage(*current_, writer, send_.SendAborted, &failure)) {
+    send_.Transferring.store(true);
+    const bool written = WriteMessage(*current_, writer, send_.SendAborted, &failure);
+    // From here on a reply may answer the end-of-data line (if it goes out at all).
+    send_.Transferring.store(false);
+    if (!written) {
         // The server must not accept a partial message: no end-of-data line, and no command either,
         // which it would take for message text. The main window closes the connection.
         send_.SendAborted.store(true);

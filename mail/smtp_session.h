@@ -46,6 +46,8 @@ inline constexpr std::string_view NoRecipientText = "No recipient address to sen
 inline constexpr std::string_view ReplyTooLongText =
     "The server sent more than 64 KiB without ending its reply";
 inline constexpr std::string_view LineBreakInCommandText = "A command to the server would hold a line break";
+// Before the server's words: it answered while the message text was still being written.
+inline constexpr std::string_view EarlyReplyText = "The server answered before the whole message was sent: ";
 
 class SmtpSession {
 public:
@@ -58,8 +60,10 @@ public:
     // to send; SendAborted is set then.
     bool Start(const std::string& server, const std::string& port);
     // Takes one chunk of received text; acts on every reply that it completes, in order. Runs on
-    // one worker at a time; may write the whole message text before it returns.
-    void HandleReply(std::string_view chunk);
+    // one worker at a time; may write the whole message text before it returns. `early`: the chunk was
+    // read while the message text was still being written (SendState::Transferring), so no reply it
+    // completes can answer the end-of-data line.
+    void HandleReply(std::string_view chunk, bool early = false);
     // A local failure (socket error text, "TimeOut"): stops all writing, and ends the session with
     // "QUIT" when no transfer was under way. It waits for a running HandleReply, which stops within
     // one send once SendAborted is set. Never call it from inside Start or HandleReply: a failure that
@@ -112,6 +116,9 @@ private:
     void Refuse(std::string_view status);
     void NextMessage();
     void Transfer();
+    // A reply that came before the end-of-data line: the server had not read the whole message, so
+    // whatever it says is no acceptance, and the replies after it are out of step.
+    void OnEarlyReply(const SmtpReply& reply);
     // A failure of our own: Status takes the text unless the record has an outcome already.
     void RecordLocalFailure(std::string_view text);
     // What a local failure does once SendAborted is set: "QUIT" and Disconnect unless already idle
@@ -140,8 +147,8 @@ private:
 inline bool StartSmtpSession(SmtpSession& session, const std::string& server, const std::string& port) {
     return session.Start(server, port);
 }
-inline void HandleSmtpReply(SmtpSession& session, std::string_view chunk) {
-    session.HandleReply(chunk);
+inline void HandleSmtpReply(SmtpSession& session, std::string_view chunk, bool early = false) {
+    session.HandleReply(chunk, early);
 }
 inline void AbortSmtpSession(SmtpSession& session, const std::string& text) {
     session.Abort(text);

@@ -203,10 +203,10 @@ std::string TlsConnection::StartTls(const TlsRequest& request) {
     handshaking_ = false;
     if (!failure.empty()) return failure;
     encrypted_ = true;
-    std::lock_guard lock(receiveMutex_);
-    // Records that came with the end of the handshake (the greeting, with TLS from the first byte)
-    // raise no new data event by themselves.
-    if (!received_.empty()) PostReadEvent();
+    // The greeting (with TLS from the first byte) may have come with the end of the handshake, or while
+    // the certificate was checked: its data event then found the handshake running and read nothing,
+    // and the socket raises no other until it is read. Either way the session must look once more.
+    PostReadEvent();
     return {};
 }
 

@@ -2,7 +2,7 @@
 """The headless demo behind `scripts/run.sh --demo`: a local SMTP server, the real tarvel.exe under Wine on a
 virtual display, a first run that asks for the settings, the about box from the tray menu, and a message with
 an attachment sent from a "mailto:" link. It prints what the server received and saves screenshots of the
-three windows to docs/screenshots/. The caller provides the display and the wineserver (scripts/headless.sh)
+three windows and the settings' Security page to docs/screenshots/. The caller provides the display and the wineserver (scripts/headless.sh)
 and names the Win32 build folder in TARVEL_BUILD."""
 
 import shutil
@@ -17,6 +17,7 @@ from harness import (ABOUT, BUILD, MAIN, MENU_ABOUT, MENU_CLOSE, SETTINGS, Drive
                      Program, Settings, bmp_to_png, winpath)
 
 SHOTS = ROOT / "docs" / "screenshots"
+VK_RIGHT = 0x27
 LINK = "mailto:friend@example.com?subject=Hello%20from%20Tarvel%20Pro&body=Hi%21%0D%0AThe%20notes%20are%20attached."
 
 
@@ -54,6 +55,19 @@ def main():
         drive.set_text(SETTINGS, Settings.SMTP, "127.0.0.1")
         drive.set_text(SETTINGS, Settings.PORT, str(mailbox.port))
         screenshot(drive, SETTINGS, "settings", work)
+        step("the Security page, as for a provider that wants STARTTLS and a log-on")
+        for _ in range(2):
+            drive("key", SETTINGS, Settings.PAGES, str(VK_RIGHT))
+        drive.wait_for(lambda: drive("shown", SETTINGS, Settings.SECURITY) == "1", what="the Security page")
+        drive("pick", SETTINGS, Settings.SECURITY, Settings.STARTTLS)
+        drive.wait_for(lambda: drive("enabled", SETTINGS, Settings.USER) == "1", what="the user name field")
+        drive.set_text(SETTINGS, Settings.USER, "me@example.com")
+        drive.set_text(SETTINGS, Settings.LOG_ON_PASSWORD, "secret")
+        screenshot(drive, SETTINGS, "security", work)
+        # The demo's server speaks plain SMTP: back to no security, nothing kept.
+        drive.set_text(SETTINGS, Settings.USER, "")
+        drive.set_text(SETTINGS, Settings.LOG_ON_PASSWORD, "")
+        drive("pick", SETTINGS, Settings.SECURITY, Settings.NONE)
         drive("click", SETTINGS, Settings.OK)
         drive.wait_gone(SETTINGS)
         step("zembrix.cfg written: " + repr((folder / "zembrix.cfg").read_bytes().decode("latin-1")))

@@ -8,7 +8,7 @@ sudo_=""
 
 packages=(cmake make g++ g++-mingw-w64-i686-posix wine wine32:i386 xvfb googletest
           python3-pytest python3-aiosmtpd nsis fonts-wine openssl libssl-dev
-          clang libclang-rt-14-dev clang-format git)
+          clang libclang-rt-14-dev clang-format git postfix dovecot-core)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -17,8 +17,23 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
     $sudo_ dpkg --add-architecture i386
     $sudo_ apt-get update -qq
+    # Postfix and Dovecot are for the end-to-end tests, which start instances of their own: the system's
+    # mail system stays unconfigured, and no service starts while the packages install.
+    echo "postfix postfix/main_mailer_type select No configuration" | $sudo_ debconf-set-selections
+    policy=""
+    if [ ! -e /usr/sbin/policy-rc.d ]; then
+        policy=/usr/sbin/policy-rc.d
+        printf '#!/bin/sh\nexit 101\n' | $sudo_ tee "$policy" >/dev/null
+        $sudo_ chmod 755 "$policy"
+    fi
+    status=0
     $sudo_ env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" </dev/null >/dev/null
+        "${missing[@]}" </dev/null >/dev/null || status=$?
+    [ -z "$policy" ] || $sudo_ rm -f "$policy"
+    [ "$status" -eq 0 ] || exit "$status"
+    if [ -d /run/systemd/system ]; then
+        $sudo_ systemctl disable --now dovecot.service postfix.service >/dev/null 2>&1 || true
+    fi
 fi
 
 . "$here/wine-env.sh"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/config.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 using namespace tarvel;
@@ -15,22 +16,11 @@ using namespace tarvel;
 namespace {
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-    std::fclose(f);
+    ASSERT_TRUE(test::TempFolder::PutFile(path, bytes)) << path;
 }
 
 std::string ReadBytes(const std::string& path) {
-    std::string bytes;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return "<missing>";
-    char buffer[1024];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        bytes.append(buffer, got);
-    std::fclose(f);
-    return bytes;
+    return fs::exists(path) ? test::TempFolder::ReadFile(path) : "<missing>";
 }
 
 bool SameSettings(const Settings& a, const Settings& b) {
@@ -41,17 +31,6 @@ bool SameSettings(const Settings& a, const Settings& b) {
 
 class ConfigFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() / (std::string("tarvel-config-") + info->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        path_ = (dir_ / "zembrix.cfg").string();
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
     Settings LoadBytes(const std::string& bytes) {
         WriteBytes(path_, bytes);
         Settings s;
@@ -59,8 +38,10 @@ protected:
         return s;
     }
 
-    fs::path dir_;
-    std::string path_;
+    // A folder of its own for each test, also when the sanitizer builds run side by side.
+    test::TempFolder folder_;
+    fs::path dir_ = folder_.Path();
+    std::string path_ = (dir_ / "zembrix.cfg").string();
 };
 
 Settings Sample() {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/security_config.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 using namespace tarvel;
@@ -17,40 +18,19 @@ const std::string FingerprintA(64, 'a');
 const std::string FingerprintB = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-    std::fclose(f);
+    ASSERT_TRUE(test::TempFolder::PutFile(path, bytes)) << path;
 }
 
 std::string ReadBytes(const std::string& path) {
-    std::string bytes;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return "<missing>";
-    char buffer[1024];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        bytes.append(buffer, got);
-    std::fclose(f);
-    return bytes;
+    return fs::exists(path) ? test::TempFolder::ReadFile(path) : "<missing>";
 }
 
 class SecurityFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() / (std::string("tarvel-security-") + info->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        path_ = SecurityConfigPath(dir_.string() + "/");
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
-    fs::path dir_;
-    std::string path_;
+    // A folder of its own for each test, also when the sanitizer builds run side by side.
+    test::TempFolder folder_;
+    fs::path dir_ = folder_.Path();
+    std::string path_ = SecurityConfigPath(dir_.string() + "/");
 };
 
 } // namespace

@@ -336,6 +336,40 @@ TEST_F(SendFlowTest, ACloseDuringAStuckTransferKeepsCancelUntilTheWriterHasStopp
     EXPECT_FALSE(view.busy);
 }
 
+TEST_F(SendFlowTest, AReplyReadBeforeTheEndOfTheMessageIsNoAcceptance) {
+    const struct {
+        const char* early;
+        const char* status;
+    } cases[] = {
+        {"250 2.0.0 queued\r\n",
+         "The server answered before the whole message was sent: 250 2.0.0 queued\r\n"},
+        {"552 5.3.4 too big\r\n", "552 5.3.4 too big\r\n"},
+    };
+    view.composed.Body = std::string(200000, 'x');
+    socket.waitSleepMs = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.early);
+        const std::size_t wireBefore = socket.Wire().size();
+        socket.stalled = true;
+        ExchangeToData();
+        socket.incoming.push_back("354 go ahead\r\n");
+        flow->OnData(socket.SocketHandle());
+        ASSERT_TRUE(ui.RunUntil([this] { return shared.Transferring.load(); }));
+        // Read while the writer waits for the peer: the server cannot have the whole message yet.
+        socket.incoming.push_back(c.early);
+        flow->OnData(socket.SocketHandle());
+        socket.stalled = false;
+        ASSERT_TRUE(ui.RunUntil([this] { return !shared.Transferring.load(); }));
+        WaitIdle();
+        EXPECT_EQ(view.LastStatus(), c.status);
+        EXPECT_EQ(view.log.back(), "done");
+        EXPECT_EQ(Log().back(), "<disconnect>");
+        const std::string wire = socket.Wire().substr(wireBefore);
+        EXPECT_GT(wire.size(), 200000u);
+        EXPECT_TRUE(wire.ends_with("\r\n.\r\n")) << "the message went out whole";
+    }
+}
+
 TEST_F(SendFlowTest, FailuresReportedWhileAWorkerRunsTheSessionAreHandledAfterIt) {
     struct Case {
         const char* name;

@@ -58,13 +58,20 @@ class Settings:
     PASSWORD = "Edit@16,108"
     OK = "Button@174,173"
     CANCEL = "Button@256,173"
+    # The "Security" page.
+    SECURITY = "ComboBox@15,40"
+    USER = "Edit@15,86"
+    LOG_ON_PASSWORD = "Edit@168,86"
+    # Its items: "None", "STARTTLS", "SSL/TLS".
+    NONE, STARTTLS, SSL_TLS = 0, 1, 2
 
 
 # Status texts: the final ones, and those that a send passes through.
 SENT = "Mail has been sent!"
 CANCELLED = "Mail has been cancelled!"
 NOT_SENT = "The connection ended before the mail was sent"
-PASSING = {"Waiting...", "Creating mail...", "Sending mail...", "Establishing ISP connection...", "Hanging up..."}
+PASSING = {"Waiting...", "Creating mail...", "Sending mail...", "Establishing ISP connection...", "Hanging up...",
+           "Connecting securely...", "Logging on..."}
 
 
 def escape(text):

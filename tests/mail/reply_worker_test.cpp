@@ -36,7 +36,7 @@ TEST(ReplyWorker, HandlesTextsInArrivalOrderOneAtATime) {
     std::atomic<int> running{0};
     std::atomic<int> overlaps{0};
     {
-        ReplyWorker worker([&](std::string_view text) {
+        ReplyWorker worker([&](std::string_view text, bool) {
             if (running.fetch_add(1) != 0) ++overlaps;
             seen.emplace_back(text);
             if (seen.size() % 64 == 0) std::this_thread::sleep_for(1ms);
@@ -60,7 +60,7 @@ TEST(ReplyWorker, StoppingDropsWaitingTextsAndWaitsForTheRunningOne) {
     std::atomic<int> handled{0};
     std::atomic<bool> inside{false};
     {
-        ReplyWorker worker([&](std::string_view) {
+        ReplyWorker worker([&](std::string_view, bool) {
             inside = true;
             std::this_thread::sleep_for(20ms);
             ++handled;
@@ -80,7 +80,7 @@ TEST(ReplyWorker, ANoticeRunsAfterTheTextsBeforeItAndBeforeTheTextsAfterIt) {
     std::condition_variable noticed;
     bool done = false;
     {
-        ReplyWorker worker([&](std::string_view text) {
+        ReplyWorker worker([&](std::string_view text, bool) {
             std::this_thread::sleep_for(1ms); // the notice must not overtake a text that takes its time
             std::lock_guard guard(lock);
             seen.emplace_back(text);
@@ -106,7 +106,7 @@ TEST(ReplyWorker, ANoticeRunsAfterTheTextsBeforeItAndBeforeTheTextsAfterIt) {
 
 class SessionOnWorker : public test::SessionFixture {
 protected:
-    ReplyWorker worker{[this](std::string_view text) { session.HandleReply(text); }};
+    ReplyWorker worker{[this](std::string_view text, bool early) { session.HandleReply(text, early); }};
 
     ~SessionOnWorker() override {
         // The worker must stop before the session it calls goes away.

@@ -266,6 +266,30 @@ TEST_F(TlsDelivery, CertificatesThatFailTheCheckAreAskedAboutAndTrustedByFingerp
               "name localhost.");
 }
 
+TEST_F(TlsDelivery, GreetingThatArrivesWhileTheCertificateIsAskedAboutIsRead) {
+    // With TLS from the first byte the server greets once its side of the handshake is done: here while
+    // this side still asks about the certificate, so the greeting's data event comes before the
+    // handshake has ended.
+    SecureSend send(messages_);
+    int asked = 0;
+    bool greeted = false;
+    send.Tls().AskTrust = [&](const std::string&, const CertificateReport&) {
+        ++asked;
+        const SOCKET handle = static_cast<SOCKET>(send.Tls().SocketHandle());
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        char first = 0;
+        while (!greeted && std::chrono::steady_clock::now() < end) {
+            greeted = recv(handle, &first, 1, MSG_PEEK) == 1;
+            if (!greeted) Sleep(10);
+        }
+        Sleep(200); // the user reads the question meanwhile
+        return true;
+    };
+    EXPECT_EQ(send.Run("localhost", info_["late"], Security(SecurityMode::Implicit)), "OK!");
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(StoredFrom(sender_), Expected());
+}
+
 TEST_F(TlsDelivery, PasswordIsInNoFileOfThePrefixAfterASend) {
     ASSERT_EQ(StorePassword(target_, Password), "");
     std::optional<std::string> password = ReadPassword(target_);

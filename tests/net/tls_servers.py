@@ -10,10 +10,13 @@ them). Then serves (aiosmtpd, log-on ann / "s3cret pass", never over plain text)
   starttls  STARTTLS required, the good certificate     implicit  TLS from the first byte, the same
   plain     no STARTTLS at all                          unknown   STARTTLS, the first untrusted one
   changed   STARTTLS, the second untrusted one          wrong     STARTTLS, the wrong name
+  late      TLS from the first byte, the first untrusted one, and a greeting that comes a moment after the
+            handshake rather than with its last records (as Postfix's does)
 Writes FOLDER/servers.txt ("name=port" lines, then "unknown-sha256=..." and "changed-sha256=...")
 and prints "ready". Accepted messages are stored as in aiosmtpd_capture.py. Ends when standard input
 closes or after 240 s.
 """
+import asyncio
 import hashlib
 import os
 import ssl
@@ -22,7 +25,7 @@ import sys
 import threading
 
 from aiosmtpd.controller import Controller
-from aiosmtpd.smtp import AuthResult, LoginPassword
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from aiosmtpd_capture import Capture, free_port  # noqa: E402
@@ -72,9 +75,20 @@ def authenticator(server, session, envelope, mechanism, auth_data):
     return AuthResult(success=ok, handled=False)
 
 
-def start(handler, **kwargs):
+class LateGreeting(SMTP):
+    async def _handle_client(self):
+        await asyncio.sleep(0.1)
+        await super()._handle_client()
+
+
+class LateController(Controller):
+    def factory(self):
+        return LateGreeting(self.handler, **self.SMTP_kwargs)
+
+
+def start(handler, kind=Controller, **kwargs):
     for _ in range(5):
-        controller = Controller(handler, hostname="127.0.0.1", port=free_port(), authenticator=authenticator,
+        controller = kind(handler, hostname="127.0.0.1", port=free_port(), authenticator=authenticator,
                                 **kwargs)
         try:
             controller.start()
@@ -103,6 +117,7 @@ def main():
         "starttls": start(capture, tls_context=context(good), **starttls),
         # aiosmtpd counts only STARTTLS as encryption: here the whole connection is TLS.
         "implicit": start(capture, ssl_context=context(good), auth_require_tls=False),
+        "late": start(capture, LateController, ssl_context=context(unknown), auth_require_tls=False),
         "plain": start(capture),
         "unknown": start(capture, tls_context=context(unknown), **starttls),
         "changed": start(capture, tls_context=context(changed), **starttls),

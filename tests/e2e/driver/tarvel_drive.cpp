@@ -1,14 +1,17 @@
 // A small console program that drives Tarvel Pro's windows from outside, as a user would: it finds windows
 // by caption and controls by their place or caption, types with WM_SETTEXT, clicks with BM_CLICK, posts
-// tray notifications and reads what the windows show. The end-to-end suite runs it under the same Wine
+// tray notifications, reads what the windows show, and finds and removes the Credential Manager entries
+// that a test had the program make. The end-to-end suite runs it under the same Wine
 // prefix as the program. One command per line on standard input, one answer line per command on stdout:
 // "ok <value>" or "err <reason>". Lists (toplevels, children) come as one line of tab-separated items, and
 // texts with their backslashes, tabs and line ends escaped.
 #include <windows.h>
 #include <commctrl.h>
+#include <wincred.h>
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -223,6 +226,17 @@ std::string Run(const std::vector<std::string>& a) {
         EnumWindows(Dump::Each, reinterpret_cast<LPARAM>(&out));
         return "ok " + out;
     }
+    // Credential Manager entries that a test had the program make: whether one is there, and removing it.
+    if (cmd == "credential" && need(2)) { // credential TARGET: 1 when a generic entry of that name exists
+        PCREDENTIALA raw = nullptr;
+        if (!CredReadA(a[1].c_str(), CRED_TYPE_GENERIC, 0, &raw)) return "ok 0";
+        std::unique_ptr<CREDENTIALA, decltype(&CredFree)> entry(raw, &CredFree);
+        return "ok 1";
+    }
+    if (cmd == "forget" && need(2)) { // forget TARGET: the generic entry is gone afterwards
+        if (CredDeleteA(a[1].c_str(), CRED_TYPE_GENERIC, 0) || GetLastError() == ERROR_NOT_FOUND) return "ok";
+        return "err CredDeleteA " + std::to_string(GetLastError());
+    }
     if (!need(2)) return "err usage";
     HWND top = FindTopLevel(a[1], 0);
     if (!top) return "err no window " + a[1];
@@ -293,6 +307,12 @@ std::string Run(const std::vector<std::string>& a) {
         std::string text = need(4) ? Unescape(a[3]) : "";
         SendMessageTimeoutA(ctl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
                             5000, nullptr);
+        return "ok";
+    }
+    if (cmd == "key" && need(4)) { // key WINDOW CONTROL VK: a key pressed and released on the control, posted
+        const auto vk = static_cast<WPARAM>(std::stoul(a[3], nullptr, 0));
+        PostMessageA(ctl, WM_KEYDOWN, vk, 1);
+        PostMessageA(ctl, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001));
         return "ok";
     }
     if (cmd == "mouseup") { // mouseup WINDOW CONTROL: the end of a left click inside the control, posted
