@@ -60,6 +60,9 @@ SendOutcome SendDriver::Run(const std::string& server, const std::string& port,
             deadline = Clock::now() + CancelGrace;
         }
         Ticks();
+        // A tick may end the send (after an abort, or a connection the session closed itself); the wait
+        // below would then last until the next message or the limit, and none may come.
+        if (done_) break;
         Clock::time_point until = deadline;
         if (tickOn_) until = std::min(until, nextTick_);
         if (progressOn_) until = std::min(until, nextProgress_);

@@ -5,11 +5,14 @@ plain socket writer of the same message text, each to Postfix's smtp-sink on 127
 what the sink can take at best: the limit.
 
     whole_program.py SINK_PORT ATTACHMENT MIB
+    whole_program.py --security zembrix.ini SINK_PORT ATTACHMENT MIB
+
+With --security, tarvel.exe alone, secured as that file says, to the server "localhost" (bench/run.sh runs
+curl and a TLS writer to the same sink beside it).
 
 Run with the Wine environment, a display and a persistent wineserver set up (bench/run.sh does), and with
 TARVEL_BUILD naming the build folder that holds tarvel.exe and tarvel_drive.exe. Prints key=value lines.
 """
-import base64
 import os
 import shutil
 import socket
@@ -20,10 +23,10 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+sys.path.insert(0, str(ROOT / "bench"))
 import harness  # noqa: E402  (the end-to-end suite's driver and program runner)
+from message_text import RECIPIENT, SENDER, encoded  # noqa: E402
 
-SENDER = "bench@tarvel.test"
-RECIPIENT = "sink@tarvel.test"
 LIMIT = 600  # seconds for one send, at most
 
 
@@ -67,12 +70,17 @@ def report(name, seconds, usage, extra=0.0):
         print(f"{name}_wineserver_cpu_seconds={extra:.2f}")
 
 
-def tarvel(port, attachment, folder):
+def tarvel(port, attachment, folder, security=None):
     """Tarvel from the click on Send to the end of its process, which mail-to mode ends after the send."""
     folder.mkdir(parents=True, exist_ok=True)
     for name in ("tarvel.exe", "zembrix.ico"):
         shutil.copy(harness.BUILD / name, folder / name)
-    (folder / "zembrix.cfg").write_bytes(harness.config(port=port, email=SENDER))
+    server = "127.0.0.1"
+    if security is not None:
+        shutil.copy(security, folder / "zembrix.ini")
+        # Wine matches no IP address in a certificate: the name the certificate carries.
+        server = "localhost"
+    (folder / "zembrix.cfg").write_bytes(harness.config(server=server, port=port, email=SENDER))
     drive = harness.Driver()
     proc = None
     try:
@@ -114,29 +122,6 @@ def curl(port, attachment):
     return usage is not None
 
 
-def encoded(attachment, mib):
-    """The message text as Tarvel writes it, base64 in 76-character lines, made once and kept beside the file."""
-    path = attachment.with_suffix(".eml")
-    if path.exists() and path.stat().st_mtime >= attachment.stat().st_mtime:
-        return path
-    boundary = "tarvel-bench-boundary"
-    with open(attachment, "rb") as src, open(path.with_suffix(".tmp"), "wb") as out:
-        out.write((f"From: <{SENDER}>\r\nTo: <{RECIPIENT}>\r\nSubject: bench\r\nMIME-Version: 1.0\r\n"
-                   f"Content-Type: multipart/mixed; boundary=\"{boundary}\"\r\n\r\n--{boundary}\r\n"
-                   "Content-Type: text/plain\r\n\r\nhello\r\n\r\n"
-                   f"--{boundary}\r\nContent-Type: application/octet-stream; name=\"{attachment.name}\"\r\n"
-                   "Content-Transfer-Encoding: base64\r\n\r\n").encode())
-        while True:
-            block = src.read(57 * 1024 * 16)
-            if not block:
-                break
-            text = base64.encodebytes(block).replace(b"\n", b"\r\n")
-            out.write(text)
-        out.write(f"\r\n--{boundary}--\r\n".encode())
-    os.replace(path.with_suffix(".tmp"), path)
-    return path
-
-
 def writer(port, message):
     """The sink's limit: the same text from a plain socket writer, with the fewest round trips SMTP allows."""
     started = time.monotonic()
@@ -164,8 +149,14 @@ def writer(port, message):
 
 
 def main():
-    port, attachment, mib = int(sys.argv[1]), Path(sys.argv[2]).resolve(), int(sys.argv[3])
-    message = encoded(attachment, mib)
+    args = sys.argv[1:]
+    security = None
+    if args[0] == "--security":
+        security, args = Path(args[1]).resolve(), args[2:]
+    port, attachment, mib = int(args[0]), Path(args[1]).resolve(), int(args[2])
+    if security is not None:
+        return 0 if tarvel(port, attachment, attachment.parent / "program-tls", security) else 1
+    message = encoded(attachment)
     print(f"wire_bytes={message.stat().st_size}")
     ok = writer(port, message)
     ok = tarvel(port, attachment, attachment.parent / "program") and ok

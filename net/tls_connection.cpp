@@ -69,6 +69,7 @@ void TlsConnection::Reset() {
     delivered_ = 0;
     out_.clear();
     outSent_ = outPlain_ = 0;
+    textBatches_ = textRecords_ = 0;
 }
 
 void TlsConnection::SConnect() {
@@ -106,6 +107,8 @@ SmtpConnection::SendResult TlsConnection::RawSend(const char* data, std::size_t 
     if (out_.empty()) {
         if (!Encrypt(data, length)) return {-1, WSAECONNABORTED};
         outSent_ = 0;
+        ++textBatches_;
+        textRecords_ += lastRecords_;
     }
     while (outSent_ < out_.size()) {
         const int count = static_cast<int>(out_.size() - outSent_);
@@ -126,6 +129,7 @@ bool TlsConnection::Encrypt(const char* data, std::size_t length) {
         std::min(RecordsPerSend, std::max<std::size_t>(1, (length + maxRecord - 1) / maxRecord));
     const std::size_t room = sizes_.cbHeader + maxRecord + sizes_.cbTrailer;
     out_.resize(records * room);
+    lastRecords_ = 0;
     std::size_t at = 0, taken = 0;
     for (std::size_t r = 0; r < records && taken < length; ++r) {
         const std::size_t piece = std::min(maxRecord, length - taken);

@@ -8,6 +8,7 @@
 #include <schannel.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -56,8 +57,10 @@ public:
     int SocketHandle() const override { return socket_.SocketHandle(); }
 
     bool Encrypted() const { return encrypted_.load(); }
-    // The encrypted records of the last RawSend and the sends that carried them (for the benchmark).
-    std::size_t LastRecords() const { return lastRecords_; }
+    // Message text (RawSend) since the connect: the batches of records, each put together for one send,
+    // and the records in them. Read once the send is over.
+    std::uint64_t TextBatches() const { return textBatches_; }
+    std::uint64_t TextRecords() const { return textRecords_; }
 
 private:
     std::string Handshake(const TlsRequest& request);
@@ -93,7 +96,9 @@ private:
     std::vector<char> out_;
     std::size_t outSent_ = 0;
     std::size_t outPlain_ = 0;
-    std::size_t lastRecords_ = 0;
+    std::size_t lastRecords_ = 0; // made by the last Encrypt
+    std::uint64_t textBatches_ = 0;
+    std::uint64_t textRecords_ = 0;
 };
 
 } // namespace tarvel

@@ -22,8 +22,10 @@
 #include "bench/send_driver.h"
 #include "mail/reply_worker.h"
 #include "mail/smtp_session.h"
+#include "mail/socket_writer.h"
 #include "net/sockets.h"
 #include "net/tls_connection.h"
+#include "support/temp_folder.h"
 
 namespace tarvel {
 namespace {
@@ -164,6 +166,33 @@ TEST_F(TlsDelivery, StartTlsAndImplicitTlsDeliverTheMessageByteForByte) {
         EXPECT_TRUE(send.Tls().Encrypted());
         EXPECT_EQ(StoredFrom(messages_[0].Sender), Expected());
     }
+}
+
+TEST_F(TlsDelivery, AttachmentOfManyBuffersGoesAsFourRecordsToASendAndArrivesByteForByte) {
+    test::TempFolder folder;
+    std::string bytes(300 * 1024, '\0');
+    unsigned state = 2463534242u;
+    for (char& c : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        c = static_cast<char>(state >> 24);
+    }
+    ASSERT_TRUE(test::TempFolder::PutFile("noise.bin", bytes));
+    messages_[0].Attachments = {"noise.bin"};
+    messages_[0].XAttachments = "noise.bin";
+    SecureSend send(messages_);
+    EXPECT_EQ(send.Run("localhost", info_["starttls"], Security(SecurityMode::StartTls)), "OK!");
+    EXPECT_EQ(StoredFrom(sender_), Expected());
+    // Each of the writer's full buffers is encrypted as four records that go out together; only the
+    // last, partly filled one may have fewer. One record or one line to a send would be far more batches.
+    const std::uint64_t batches = send.Tls().TextBatches();
+    const std::uint64_t records = send.Tls().TextRecords();
+    const std::uint64_t buffers = (Expected().size() + SocketWriter::Capacity - 1) / SocketWriter::Capacity;
+    EXPECT_GE(batches, buffers);
+    EXPECT_LE(batches, buffers + 1);
+    EXPECT_GT(records, 4 * (batches - 1)) << batches << " batches";
+    EXPECT_LE(records, 4 * batches);
 }
 
 TEST_F(TlsDelivery, RefusalsShowTheirReasonAndStoreNothing) {
