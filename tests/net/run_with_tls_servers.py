@@ -6,43 +6,18 @@
 The test finds the servers' folder (servers.txt, ca.der, the stored messages), as a Windows path, in
 TARVEL_TLS_FOLDER. The servers and the folder are gone again on every way out.
 """
-import os
-import select
-import shutil
-import subprocess
 import sys
-import tempfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
-START_LIMIT = 60  # seconds: four RSA keys are made first
-TEST_LIMIT = 150
+from server_runner import run_beside, windows_path
 
 
-def main():
-    folder = tempfile.mkdtemp(prefix="tarvel-tls-")
-    server = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "tls_servers.py"), folder],
-                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    try:
-        ready, _, _ = select.select([server.stdout], [], [], START_LIMIT)
-        line = server.stdout.readline() if ready else ""
-        if line.strip() != "ready":
-            raise RuntimeError("the TLS servers did not start: %r" % line)
-        env = dict(os.environ, TARVEL_TLS_FOLDER="Z:" + folder.replace("/", "\\"))
-        command = [os.path.join(ROOT, "scripts", "wine-run.sh")] + sys.argv[1:]
-        return subprocess.run(command, env=env, stdin=subprocess.DEVNULL, timeout=TEST_LIMIT).returncode
-    except (RuntimeError, subprocess.TimeoutExpired) as error:
-        print("run_with_tls_servers: %s" % error, file=sys.stderr)
-        return 1
-    finally:
-        server.stdin.close()
-        try:
-            server.wait(10)
-        except subprocess.TimeoutExpired:
-            server.kill()
-            server.wait()
-        shutil.rmtree(folder, ignore_errors=True)
+def environment(line, folder):
+    if line.strip() != "ready":
+        raise RuntimeError("the TLS servers did not start: %r" % line)
+    return {"TARVEL_TLS_FOLDER": windows_path(folder)}
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    # The servers make their RSA keys first; ctest allows 180 s.
+    sys.exit(run_beside("run_with_tls_servers", "tls_servers.py", environment,
+                        start_limit=60, test_limit=150))
