@@ -1,7 +1,7 @@
 """The trust question about a server certificate that fails the program's check, as a user meets it: the real
 tarvel.exe sends with STARTTLS to TLS servers on 127.0.0.1 (tests/net/tls_servers.py, certificates made for
 the run), the "Server certificate" dialog comes up during the send, and its answer decides whether the mail
-goes and what zembrix.ini keeps."""
+goes and what zembrix.ini keeps; a program closed under the question ends cleanly and keeps nothing."""
 
 import datetime
 import secrets
@@ -13,7 +13,7 @@ from pathlib import Path
 
 import pytest
 
-from harness import MAIN, ROOT, SENT, Main, config, winpath
+from harness import MAIN, MENU_CLOSE, ROOT, SENT, Main, config, winpath
 
 DIALOG = "@#32770/Server certificate"
 # The dialog's controls by id (ui/certificate_trust.h) and its two buttons.
@@ -191,3 +191,37 @@ def test_refused_certificate_is_not_sent_to_and_trusts_nothing_new(servers, tray
     assert status == NOT_ACCEPTED + problem
     assert servers.stored(subject) is None
     assert (program_dir / "zembrix.ini").read_bytes() == ini
+
+
+@pytest.mark.parametrize("mode,close", [
+    # The tray menu's Close, which reaches the window even while the question holds it.
+    ("tray", ("menu", MAIN, MENU_CLOSE)),
+    # Started from a link, the window's own close (as the task bar's Close sends it) ends the program.
+    ("mailto", ("close", MAIN)),
+], ids=["tray-menu", "mailto-window"])
+def test_closed_while_asked_ends_at_once_and_sends_or_trusts_nothing(servers, start, tray_program, drive,
+                                                                     program_dir, mode, close):
+    subject = f"Closed {mode} {secrets.token_hex(4)}"
+    cfg = config(server=HOST, port=servers.ports["unknown"])
+    (program_dir / "zembrix.ini").write_bytes(STARTTLS_INI)
+    if mode == "tray":
+        program = tray_program(cfg)
+        drive.compose(email="bob@example.com", subject=subject, body="Closed under the question.")
+    else:
+        program = start("/u", f"mailto:bob@example.com?subject={subject.replace(' ', '%20')}", cfg=cfg)
+        drive.wait_shown(MAIN)
+    drive.wait_for(lambda: drive.tray_icons() == 1, 10, "the tray icon")
+    drive("press", MAIN, Main.SEND)
+    drive.wait_shown(DIALOG, timeout=30)
+
+    drive(*close)
+    assert program.ended(10), "the program did not end"
+    # A crash off the window procedures, or std::terminate, ends the process as well, with a code of its
+    # own: a clean end returns 0.
+    assert program.proc.returncode == 0, hex(program.proc.returncode & 0xFFFFFFFF)
+    drive.wait_gone(DIALOG, timeout=5)
+    drive.wait_gone(MAIN, timeout=5)
+    drive.wait_for(lambda: drive.tray_icons() == 0, 10, "the tray icon removed")
+    assert servers.stored(subject) is None
+    assert (program_dir / "zembrix.ini").read_bytes() == STARTTLS_INI
+    assert (program_dir / "zembrix.cfg").read_bytes() == cfg

@@ -1,6 +1,7 @@
 // The certificate question: what the dialog shows and how each way of leaving it answers (Enter alone
 // must trust nothing), and the round a handshake worker makes through the window's thread: a trusted
-// fingerprint is not asked about again, a trusted one is saved, a save that fails trusts for this send.
+// fingerprint is not asked about again, a trusted one is saved, a save that fails trusts for this send,
+// and a question dropped with its closing window still answers the worker.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include "app/security_config.h"
 #include "dialog_support.h"
 #include "ui/certificate_trust.h"
+#include "ui/messages.h"
 
 namespace tarvel::test {
 namespace {
@@ -191,6 +193,27 @@ TEST_F(TrustRound, NothingIsTrustedWithoutAFingerprintOrAWindow) {
     EXPECT_FALSE(Ask(UnknownAuthority()));
     EXPECT_EQ(asked, 0);
     EXPECT_TRUE(security.Trusted.empty());
+}
+
+TEST_F(TrustRound, AQuestionDroppedWithItsWindowTrustsNothing) {
+    // The program closes after the worker has posted its question but before the window's thread took
+    // it: the question is dropped unasked, and the worker must still get its answer.
+    answer = true;
+    auto asking = std::async(std::launch::async, [&] {
+        return ui::AskCertificateTrust(window, security, path, "Mail.Example.org", UnknownAuthority());
+    });
+    MSG queued{};
+    for (int i = 0; i < 1000 && !PeekMessageA(&queued, window.Handle(), ui::WM_TARVEL_RUN, ui::WM_TARVEL_RUN,
+                                              PM_NOREMOVE);
+         ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(queued.message, ui::WM_TARVEL_RUN) << "the question was never posted";
+    window.Destroy();
+    ASSERT_EQ(asking.wait_for(10s), std::future_status::ready) << "the worker still waits for an answer";
+    EXPECT_FALSE(asking.get());
+    EXPECT_EQ(asked, 0);
+    EXPECT_TRUE(security.Trusted.empty());
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 } // namespace
