@@ -175,11 +175,7 @@ void SendFlow::ConnectStepDone(unsigned send) {
     if (send != sendNumber_.load()) return;
     connectPending_ = false;
     if (step_ == SendStep::Connecting) SetStep(SendStep::Exchanging);
-    if (!pendingFailure_.empty()) {
-        const std::string text = std::move(pendingFailure_);
-        pendingFailure_.clear();
-        AbortSmtpSession(session_, text);
-    }
+    AbortWithHeldFailure();
     TryFinish();
 }
 
@@ -254,8 +250,12 @@ bool SendFlow::AskUser(const std::function<bool()>& ask) {
 }
 
 void SendFlow::Answered(unsigned send) {
-    if (send != sendNumber_.load() || step_ == SendStep::Idle || connectPending_ || pendingFailure_.empty())
-        return;
+    if (send != sendNumber_.load() || step_ == SendStep::Idle || connectPending_) return;
+    AbortWithHeldFailure();
+}
+
+void SendFlow::AbortWithHeldFailure() {
+    if (pendingFailure_.empty()) return;
     const std::string text = std::move(pendingFailure_);
     pendingFailure_.clear();
     AbortSmtpSession(session_, text);

@@ -137,6 +137,8 @@ private:
     // Posted after each received text has been handled, and for failures.
     void ReplyHandled(unsigned send);
     void Answered(unsigned send);
+    // The failure held back while a worker held the session (pendingFailure_), if any, now.
+    void AbortWithHeldFailure();
     void Failure(unsigned send, const std::string& text);
     void BeginEnding();
     void TryFinish();
