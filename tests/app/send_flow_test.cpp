@@ -457,8 +457,8 @@ TEST_F(SendFlowTest, AQuestionToTheUserStopsTheTimeOutAndHoldsFailuresUntilItIsA
         const Strings log = Log();
         const auto tls = std::find(log.rbegin(), log.rend(), "<tls>");
         ASSERT_NE(tls, log.rbegin());
-        EXPECT_EQ(*(tls - 1), "EHLO testhost\r\n") << "the session did not go on after the answer";
         if (!c.failure) {
+            EXPECT_EQ(*(tls - 1), "EHLO testhost\r\n") << "the session did not go on after the answer";
             EXPECT_FALSE(shared.SendAborted.load());
             flow->OnClick(); // Cancel
         }
