@@ -61,6 +61,23 @@ def test_capital_u_is_no_mailto_mode(start, drive):
     assert drive.text(MAIN, Main.EMAIL) == ""
 
 
+def open_tray_menu(drive):
+    """Right-clicks the tray icon until its menu is up. Without a window manager, Wine passes on the focus
+    change of the window hidden a moment before whenever the X server gets round to it; if that is after the
+    menu opened, it cancels the menu (WM_CANCELMODE), as a click elsewhere would. A user clicks again; so do we,
+    and a menu that never opens still fails."""
+    menu_up = lambda: any(c == "#32768" and v for c, _, v, _ in drive.toplevels())
+    drive.settle()
+    for _ in range(2):
+        drive("tray", MAIN, WM_RBUTTONUP)
+        try:
+            return drive.wait_for(menu_up, 5, "the tray menu")
+        except AssertionError:
+            pass
+    drive("tray", MAIN, WM_RBUTTONUP)
+    drive.wait_for(menu_up, 10, "the tray menu")
+
+
 def test_tray_mode_lives_in_the_tray(start, drive):
     program = start(cfg=config())
     drive.wait_created(MAIN, Main.STATUS)
@@ -81,8 +98,7 @@ def test_tray_mode_lives_in_the_tray(start, drive):
     assert program.running()
 
     # A right click pops up the menu; its first item shows the window.
-    drive("tray", MAIN, WM_RBUTTONUP)
-    drive.wait_for(lambda: any(c == "#32768" and v for c, _, v, _ in drive.toplevels()), 10, "the tray menu")
+    open_tray_menu(drive)
     drive("post", MAIN, WM_CANCELMODE, 0, 0)
     drive.wait_for(lambda: not any(c == "#32768" and v for c, _, v, _ in drive.toplevels()), 10, "the menu gone")
     drive("menu", MAIN, MENU_SHOW)
