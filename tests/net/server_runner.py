@@ -4,6 +4,7 @@ folder gone again on every way out (the server stops when its standard input clo
 import os
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -32,7 +33,14 @@ def run_beside(name, server_script, environment, start_limit, test_limit):
         line = server.stdout.readline() if ready else ""
         env = dict(os.environ, **environment(line, folder))
         command = [os.path.join(ROOT, "scripts", "wine-run.sh")] + sys.argv[1:]
-        return subprocess.run(command, env=env, stdin=subprocess.DEVNULL, timeout=test_limit).returncode
+        # A group of its own: past the limit, the Wine process goes too, not only the script that started it.
+        test = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, start_new_session=True)
+        try:
+            return test.wait(test_limit)
+        except subprocess.TimeoutExpired:
+            os.killpg(test.pid, signal.SIGKILL)
+            test.wait()
+            raise
     except (RuntimeError, subprocess.TimeoutExpired) as error:
         print("%s: %s" % (name, error), file=sys.stderr)
         return 1
