@@ -3,7 +3,8 @@
 . "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
 tarvel_headless_stop() {
-    wineserver -k >/dev/null 2>&1 || true
+    [ -n "${TARVEL_OWN_WINESERVER:-}" ] && wineserver -k >/dev/null 2>&1 || true
+    TARVEL_OWN_WINESERVER=""
     [ -n "${TARVEL_XVFB_PID:-}" ] && kill "$TARVEL_XVFB_PID" >/dev/null 2>&1 || true
     TARVEL_XVFB_PID=""
 }
@@ -21,6 +22,13 @@ tarvel_headless_start() {
     trap tarvel_headless_stop EXIT
     # A persistent server makes each Wine process start in milliseconds; the first wine process
     # starts Wine's services, which must not inherit the test runner's pipes.
-    wineserver -p
+    # A server that outlives its last program for a few seconds goes by itself. One that still serves
+    # programs started elsewhere, perhaps on another display, is not ours to share or to stop.
+    if ! wineserver -p 2>/dev/null && ! { timeout 10 wineserver -w 2>/dev/null; wineserver -p 2>/dev/null; }; then
+        echo "headless: a Wine server already runs for $WINEPREFIX; end it (WINEPREFIX=$WINEPREFIX wineserver -k)" \
+            "or set TARVEL_WINEPREFIX to another prefix" >&2
+        return 1
+    fi
+    TARVEL_OWN_WINESERVER=1
     wine wineboot </dev/null >/dev/null 2>&1 || true
 }
