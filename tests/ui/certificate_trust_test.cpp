@@ -37,6 +37,24 @@ struct Seen {
     bool found = false;
 };
 
+// The control with the keyboard focus once the dialog has it. The dialog is visible a moment before its
+// activation puts the focus in it; and without a window manager Wine may pass on a late focus change left
+// from the dialog closed just before, which deactivates this one. Activating it again gives back the
+// control it remembers, as a user's click would.
+HWND FocusedControl(HWND dialog) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        for (int i = 0; i < 300; ++i) {
+            GUITHREADINFO gui{};
+            gui.cbSize = sizeof gui;
+            GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
+            if (gui.hwndFocus && IsChild(dialog, gui.hwndFocus)) return gui.hwndFocus;
+            std::this_thread::sleep_for(10ms);
+        }
+        SetForegroundWindow(dialog);
+    }
+    return nullptr;
+}
+
 // Waits on its own thread for the dialog of this process, reads it, then leaves it the way `leave` says.
 Seen AnswerDialog(const std::function<void(HWND dialog)>& leave) {
     Seen seen;
@@ -59,10 +77,7 @@ Seen AnswerDialog(const std::function<void(HWND dialog)>& leave) {
         GetDlgItemTextA(dialog, id, text, sizeof text);
         seen.fields[id] = text;
     }
-    GUITHREADINFO gui{};
-    gui.cbSize = sizeof gui;
-    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
-    seen.cancelHasFocus = gui.hwndFocus == GetDlgItem(dialog, IDCANCEL);
+    seen.cancelHasFocus = FocusedControl(dialog) == GetDlgItem(dialog, IDCANCEL);
     leave(dialog);
     return seen;
 }
