@@ -37,6 +37,14 @@ struct Seen {
     bool found = false;
 };
 
+// The control with the keyboard focus in the dialog's thread, if any.
+HWND ThreadFocus(HWND dialog) {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
+    return gui.hwndFocus;
+}
+
 // The control with the keyboard focus once the dialog has it. The dialog is visible a moment before its
 // activation puts the focus in it; and without a window manager Wine may pass on a late focus change left
 // from the dialog closed just before, which deactivates this one. Activating it again gives back the
@@ -44,10 +52,7 @@ struct Seen {
 HWND FocusedControl(HWND dialog) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         for (int i = 0; i < 300; ++i) {
-            GUITHREADINFO gui{};
-            gui.cbSize = sizeof gui;
-            GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
-            if (gui.hwndFocus && IsChild(dialog, gui.hwndFocus)) return gui.hwndFocus;
+            if (HWND focus = ThreadFocus(dialog); focus && IsChild(dialog, focus)) return focus;
             std::this_thread::sleep_for(10ms);
         }
         SetForegroundWindow(dialog);
@@ -83,11 +88,10 @@ Seen AnswerDialog(const std::function<void(HWND dialog)>& leave) {
 }
 
 void Key(HWND dialog, WPARAM key) {
-    GUITHREADINFO gui{};
-    gui.cbSize = sizeof gui;
-    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
-    PostMessageA(gui.hwndFocus ? gui.hwndFocus : dialog, WM_KEYDOWN, key, 1);
-    PostMessageA(gui.hwndFocus ? gui.hwndFocus : dialog, WM_KEYUP, key, 0xC0000001);
+    HWND focus = ThreadFocus(dialog);
+    if (!focus) focus = dialog;
+    PostMessageA(focus, WM_KEYDOWN, key, 1);
+    PostMessageA(focus, WM_KEYUP, key, 0xC0000001);
 }
 
 TEST(CertificateDialog, ShowsTheCertificateAndOnlyTheTrustButtonTrusts) {
