@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
-#include "app/registry.h"
+#include "core/link/command_line.h"
+#include "platform/registry.h"
 #include "app/startup.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

@@ -6,12 +6,12 @@
 
 #include <utility>
 
-#include "app/config.h"
-#include "app/mailto.h"
-#include "app/registry.h"
-#include "app/security_config.h"
-#include "ui/message_box.h"
-#include "ui/namelist.h"
+#include "core/config/config.h"
+#include "core/link/mailto.h"
+#include "platform/registry.h"
+#include "core/config/security_config.h"
+#include "win/message_box.h"
+#include "ui/name_list.h"
 
 namespace tarvel {
 
@@ -26,7 +26,7 @@ ui::SettingsServices Program::Services() const {
 bool Program::Start() {
     // The shared objects, with the settings' defaults: the name list's lists and the one message record.
     state_ = ui::SharedState{};
-    messages_.assign(1, TEmailMessage{});
+    messages_.assign(1, MailMessage{});
     // The program's folder, from the module's real path rather than what the command line says.
     state_.exePath = options_.exePath.empty() ? ProgramFilePath() : options_.exePath;
     const std::string exeFolder = ExeFolderOf(state_.exePath);
@@ -53,18 +53,18 @@ bool Program::Start() {
         mainOptions.mailToBody = fields.body;
         mainOptions.mailToStatus = MailToStatus(fields);
     }
-    frmMain_ = std::make_unique<ui::TfrmMain>(state_.settings, messages_, std::move(mainOptions));
-    ui::TfrmMain& main = *frmMain_;
+    mainWindow_ = std::make_unique<ui::MainWindow>(state_.settings, messages_, std::move(mainOptions));
+    ui::MainWindow& main = *mainWindow_;
     ui::InstallNameList(main, state_);
-    main.Hooks.Properties1Click = [this] { Properties1Click(frmMain_->Handle()); };
-    main.Hooks.AboutOndrix1Click = [this] { AboutOndrix1Click(); };
+    main.Commands.properties = [this] { ShowSettings(mainWindow_->Handle()); };
+    main.Commands.about = [this] { ShowAbout(); };
     if (!main.Create()) {
         ui::ShowMessage(nullptr, "The main window cannot be created.", MB_OK | MB_ICONERROR);
         return false;
     }
     if (mailToMode_) main.Show();
     // A first run asks for the settings at once, in a dialog of its own (no owner).
-    if (state_.settings.FirstRun) Properties1Click(nullptr);
+    if (state_.settings.FirstRun) ShowSettings(nullptr);
     return true;
 }
 
@@ -72,12 +72,12 @@ int Program::Run() {
     return application_ ? application_->Run() : 1;
 }
 
-void Program::Properties1Click(HWND owner) {
-    ui::OpenSettings(frmSettings_, state_, owner, Services());
+void Program::ShowSettings(HWND owner) {
+    ui::OpenSettings(settingsDialog_, state_, owner, Services());
 }
 
-void Program::AboutOndrix1Click() {
-    ui::OpenAbout(frmAbout_, state_, frmMain_ ? frmMain_->Handle() : nullptr, options_.openHomePage);
+void Program::ShowAbout() {
+    ui::OpenAbout(aboutBox_, state_, mainWindow_ ? mainWindow_->Handle() : nullptr, options_.openHomePage);
 }
 
 int RunProgram(std::vector<std::string> args) {

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "mail/message.h"
-#include "ui/about.h"
-#include "ui/application.h"
-#include "ui/settings.h"
+#include "core/mail/message.h"
+#include "ui/about_box.h"
+#include "win/application.h"
+#include "ui/settings_dialog.h"
 #include "ui/shared_state.h"
-#include "ui/vorpek.h"
+#include "ui/main_window.h"
 
 namespace tarvel {
 
@@ -42,14 +42,14 @@ public:
 
     ui::SharedState& State() { return state_; }
     MessageList& Messages() { return messages_; }
-    ui::TfrmMain* frmMain() { return frmMain_.get(); }
-    ui::TfrmSettings* frmSettings() { return frmSettings_.get(); }
-    ui::TfrmAbout* frmAbout() { return frmAbout_.get(); }
+    ui::MainWindow* MainForm() { return mainWindow_.get(); }
+    ui::SettingsDialog* SettingsForm() { return settingsDialog_.get(); }
+    ui::AboutBox* AboutForm() { return aboutBox_.get(); }
     bool MailToMode() const { return mailToMode_; }
 
     // The tray menu's items, also used by start-up.
-    void Properties1Click(HWND owner);
-    void AboutOndrix1Click();
+    void ShowSettings(HWND owner);
+    void ShowAbout();
 
 private:
     ui::SettingsServices Services() const;
@@ -60,9 +60,9 @@ private:
     MessageList messages_;
     bool mailToMode_ = false;
     // Destroyed in reverse: the dialogs go before the main window that owns them.
-    std::unique_ptr<ui::TfrmMain> frmMain_;
-    std::unique_ptr<ui::TfrmSettings> frmSettings_;
-    std::unique_ptr<ui::TfrmAbout> frmAbout_;
+    std::unique_ptr<ui::MainWindow> mainWindow_;
+    std::unique_ptr<ui::SettingsDialog> settingsDialog_;
+    std::unique_ptr<ui::AboutBox> aboutBox_;
 };
 
 // The whole run, for WinMain: `args` is the command line after the program path.

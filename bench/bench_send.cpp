@@ -18,11 +18,11 @@
 #include <string_view>
 #include <vector>
 
-#include "app/config.h"
-#include "app/security_config.h"
-#include "bench/send_driver.h"
-#include "mail/byte_file.h"
-#include "mail/message.h"
+#include "core/config/config.h"
+#include "core/config/security_config.h"
+#include "support/send_driver.h"
+#include "core/mail/byte_file.h"
+#include "core/mail/message.h"
 
 using namespace tarvel;
 
@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
     }
 
     MessageList messages(1);
-    TEmailMessage& message = messages.front();
+    MailMessage& message = messages.front();
     message.Sender = "bench@tarvel.test";
     message.Recipients = {"sink@tarvel.test"};
     message.ToHeader = "Sink <sink@tarvel.test>";

@@ -14,8 +14,8 @@ ROOT = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("TARVEL_BUILD", ROOT / "build" / "win32"))
 EXE = BUILD / "tarvel.exe"
 DRIVER = BUILD / "tarvel_drive.exe"
-# The scripted stand-in for RASAPI32.DLL (tests/dialup), put beside the program by the dial-up tests.
-FAKE_RAS = BUILD / "tests" / "dialup" / "fake" / "rasapi32.dll"
+# The scripted stand-in for RASAPI32.DLL (tests/platform/dialup), put beside the program by the dial-up tests.
+FAKE_RAS = BUILD / "tests" / "platform" / "dialup" / "fake" / "rasapi32.dll"
 # Top-level windows by caption; the main window and the program's message boxes share theirs, so those two
 # also name their class (tarvel_drive's "@CLASS/caption").
 MAIN = "@TfrmMain/Tarvel Pro"
@@ -26,7 +26,7 @@ TRAY = "Wine System Tray"  # Wine's own notification area when no desktop provid
 
 # Mouse messages that the shell sends with the tray callback.
 WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP = 0x0202, 0x0203, 0x0205
-# The tray menu's commands (ui/vorpek.h: ShowPelvane1, AboutOndrix1, Properties1, Close1).
+# The tray menu's commands (ui/main_window.h: showItem, aboutItem, propertiesItem, closeItem).
 MENU_SHOW, MENU_ABOUT, MENU_PROPERTIES, MENU_CLOSE = 201, 202, 204, 205
 
 

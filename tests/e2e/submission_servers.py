@@ -16,7 +16,7 @@ from pathlib import Path
 
 from harness import ROOT, free_port
 
-sys.path.insert(0, str(ROOT / "tests" / "net"))
+sys.path.insert(0, str(ROOT / "tests" / "support"))
 from tls_servers import fingerprint, make_ca, make_leaf  # noqa: E402  (the TLS tests' certificates)
 
 POSTFIX = "/usr/sbin/postfix"

@@ -1,5 +1,5 @@
 """The trust question about a server certificate that fails the program's check, as a user meets it: the real
-tarvel.exe sends with STARTTLS to TLS servers on 127.0.0.1 (tests/net/tls_servers.py, certificates made for
+tarvel.exe sends with STARTTLS to TLS servers on 127.0.0.1 (tests/support/tls_servers.py, certificates made for
 the run), the "Server certificate" dialog comes up during the send, and its answer decides whether the mail
 goes and what zembrix.ini keeps; a program closed under the question ends cleanly and keeps nothing."""
 
@@ -16,7 +16,7 @@ import pytest
 from harness import MAIN, MENU_CLOSE, ROOT, SENT, Main, config, winpath
 
 DIALOG = "@#32770/Server certificate"
-# The dialog's controls by id (ui/certificate_trust.h) and its two buttons.
+# The dialog's controls by id (ui/certificate_question.h) and its two buttons.
 PROBLEM, SERVER, SUBJECT, ISSUER, VALIDITY, FINGERPRINT = (f"#{n}" for n in range(101, 107))
 TRUST, CANCEL = "#1", "#2"
 IDCANCEL = "2"
@@ -35,7 +35,7 @@ class TlsServers:
 
     def __init__(self):
         self.folder = Path(tempfile.mkdtemp(prefix="tarvel-trust-"))
-        self.proc = subprocess.Popen(["/usr/bin/python3", str(ROOT / "tests" / "net" / "tls_servers.py"),
+        self.proc = subprocess.Popen(["/usr/bin/python3", str(ROOT / "tests" / "support" / "tls_servers.py"),
                                       str(self.folder)], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.DEVNULL, text=True)
         ready, _, _ = select.select([self.proc.stdout], [], [], START_LIMIT)

@@ -1,4 +1,4 @@
-"""Dialling before a send, through the scripted RASAPI32.DLL of tests/dialup put beside the program: the line
+"""Dialling before a send, through the scripted RASAPI32.DLL of tests/platform/dialup put beside the program: the line
 is brought up, the message sent and the line hung up; a failed dial sends nothing and says why."""
 
 import os

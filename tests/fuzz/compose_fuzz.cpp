@@ -7,10 +7,10 @@
 #include "fuzz_support.h"
 #include "mime_reader.h"
 
-#include "mail/field_check.h"
-#include "mail/message.h"
-#include "mail/send_state.h"
-#include "mail/socket_writer.h"
+#include "core/mail/field_check.h"
+#include "core/mail/message.h"
+#include "core/smtp/send_state.h"
+#include "core/smtp/socket_writer.h"
 
 #include <cstdint>
 #include <string>
@@ -109,7 +109,7 @@ void CheckField(const MimeEntity& message, std::string_view header, const std::s
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const ScratchFolder folder;
-    TEmailMessage message;
+    MailMessage message;
     message.Sender = "me@example.org";
     message.ToHeader = "Ann <ann@example.com>";
     std::string body;
@@ -173,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(WriteMessage(message, plain, aborted), "a readable message is written whole");
 
     WireConnection connection;
-    SendState state;
+    SendSignals state;
     SocketWriter writer(connection, state);
     Check(WriteMessage(message, writer, state.SendAborted), "a readable message goes out whole");
     writer.WriteEndOfData();

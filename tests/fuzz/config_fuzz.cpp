@@ -2,7 +2,7 @@
 // to the very same settings, or be refused with a message that names the file and changes nothing.
 #include "fuzz_support.h"
 
-#include "app/config.h"
+#include "core/config/config.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -3,7 +3,7 @@
 // that abort with a readable message (libFuzzer then saves the input that broke them).
 #pragma once
 
-#include "mail/smtp_connection.h"
+#include "core/smtp/smtp_connection.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -126,10 +126,10 @@ public:
     std::function<void(const std::string&)> onError;
     std::function<void(const Event&)> onEvent; // sees each event as it happens
 
-    void SetIPAddr(const std::string&) override {}
+    void SetAddress(const std::string&) override {}
     void SetPort(const std::string&) override {}
-    void SConnect() override {}
-    void SetText(const std::string& command) override {
+    void Connect() override {}
+    void SendCommand(const std::string& command) override {
         Record({Event::Command, command});
         if (failCommands && onError) onError("Connection reset by peer");
     }

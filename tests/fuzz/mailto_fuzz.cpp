@@ -3,9 +3,9 @@
 // by the link's, and the fields make a record that the session would send.
 #include "fuzz_support.h"
 
-#include "app/mailto.h"
-#include "mail/field_check.h"
-#include "mail/message.h"
+#include "core/link/mailto.h"
+#include "core/mail/field_check.h"
+#include "core/mail/message.h"
 
 #include <cstdint>
 #include <string>
@@ -27,7 +27,7 @@ void CheckFields(const MailToFields& fields, std::size_t linkSize) {
     Check(fields.body.size() <= 2 * linkSize, "the body grows at most by its line ends");
     Check(fields.notice.size() <= LinkAddressLeftOutText.size() + 2 * linkSize, "the notice is bounded");
 
-    TEmailMessage message;
+    MailMessage message;
     message.Sender = "me@example.org";
     message.ToHeader = " <" + fields.email + ">";
     SplitToList(message.Recipients, fields.email, ';');

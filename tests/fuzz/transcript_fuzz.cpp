@@ -9,9 +9,9 @@
 // each about once.
 #include "fuzz_support.h"
 
-#include "mail/dot_stuffing.h"
-#include "mail/field_check.h"
-#include "mail/smtp_session.h"
+#include "core/mail/dot_stuffing.h"
+#include "core/mail/field_check.h"
+#include "core/smtp/smtp_session.h"
 
 #include <cstdint>
 #include <optional>
@@ -27,7 +27,7 @@ namespace {
 constexpr std::string_view EndOfData = "\r\n.\r\n";
 
 // The message text as the writers must put it on the wire, end-of-data line included.
-std::string StuffedMessage(const TEmailMessage& message) {
+std::string StuffedMessage(const MailMessage& message) {
     struct Output : MessageOutput {
         std::string bytes;
         void WriteLine(std::string_view piece) override { AppendDotStuffed(bytes, piece); }
@@ -59,9 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     WireConnection connection;
     MessageList messages(1);
-    SendState state;
+    SendSignals state;
     SmtpSession session(connection, messages, state);
-    TEmailMessage& message = messages.front();
+    MailMessage& message = messages.front();
     message.Sender = "me@example.org";
     message.ToHeader = "Ann <ann@example.com>";
     message.Subject = "Hello";

@@ -8,8 +8,8 @@
 #include <functional>
 #include <memory>
 
-#include "ui/application.h"
-#include "ui/window.h"
+#include "win/application.h"
+#include "win/window.h"
 
 namespace tarvel::test {
 

@@ -4,7 +4,7 @@
 // Python SMTP peers), in Linux's /tmp, which Wine shows as Z:\tmp.
 #pragma once
 
-#include "mail/byte_file.h"
+#include "core/mail/byte_file.h"
 
 #include <cstdio>
 #include <filesystem>

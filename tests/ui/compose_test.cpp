@@ -1,14 +1,14 @@
-// Composing in frmMain: the buttons follow the e-mail field, Send fills the message record from the
+// Composing in the main window: the buttons follow the e-mail field, Send fills the message record from the
 // fields, a send that cannot start says why, and Browse appends the picked files.
 #include "main_window_fixture.h"
 
 #include <cstring>
 
-#include "ui/file_dialog.h"
-#include "ui/namelist.h"
+#include "win/file_dialog.h"
+#include "ui/name_list.h"
 
+using tarvel::test::MainWindow;
 using tarvel::test::MainWindowTest;
-using tarvel::test::TfrmMain;
 
 namespace {
 
@@ -17,65 +17,65 @@ class ComposeTest : public MainWindowTest {
 protected:
     ComposeTest() { settings.SMTPPort = "abc"; }
     bool Enabled(int id) { return IsWindowEnabled(Ctl(id)) != FALSE; }
-    const tarvel::TEmailMessage& Record() { return messages.front(); }
+    const tarvel::MailMessage& Record() { return messages.front(); }
 };
 
 } // namespace
 
 TEST_F(ComposeTest, SendAddAndDeleteFollowTheEmailField) {
     Open();
-    EXPECT_FALSE(Enabled(TfrmMain::cmdMake));
-    Type(TfrmMain::edsEmail, "a");
-    EXPECT_TRUE(Enabled(TfrmMain::cmdMake));
-    EXPECT_TRUE(Enabled(TfrmMain::cmdAdd));
-    EXPECT_TRUE(Enabled(TfrmMain::cmdDel));
-    Type(TfrmMain::edsEmail, "");
-    EXPECT_FALSE(Enabled(TfrmMain::cmdMake));
-    EXPECT_FALSE(Enabled(TfrmMain::cmdAdd));
-    EXPECT_FALSE(Enabled(TfrmMain::cmdDel));
+    EXPECT_FALSE(Enabled(MainWindow::sendButton));
+    Type(MainWindow::emailEdit, "a");
+    EXPECT_TRUE(Enabled(MainWindow::sendButton));
+    EXPECT_TRUE(Enabled(MainWindow::addButton));
+    EXPECT_TRUE(Enabled(MainWindow::deleteButton));
+    Type(MainWindow::emailEdit, "");
+    EXPECT_FALSE(Enabled(MainWindow::sendButton));
+    EXPECT_FALSE(Enabled(MainWindow::addButton));
+    EXPECT_FALSE(Enabled(MainWindow::deleteButton));
     // Changes made by the program count too.
-    frm->SetText(TfrmMain::edsEmail, "b@example.com");
-    EXPECT_TRUE(Enabled(TfrmMain::cmdMake));
+    frm->SetText(MainWindow::emailEdit, "b@example.com");
+    EXPECT_TRUE(Enabled(MainWindow::sendButton));
     tarvel::ui::RefreshNameList(*frm, settings);
-    EXPECT_FALSE(Enabled(TfrmMain::cmdMake));
+    EXPECT_FALSE(Enabled(MainWindow::sendButton));
 }
 
 TEST_F(ComposeTest, CreationFillsTheNamesAndLeavesEveryFieldEmpty) {
     settings.NameList = {"Bob", "Carol"};
     settings.AddressList = {"bob@example.com", "carol@example.com"};
     Open();
-    EXPECT_EQ(frm->Items(TfrmMain::edsName), (std::vector<std::string>{"Bob", "Carol"}));
-    EXPECT_EQ(frm->SelectedIndex(TfrmMain::edsName), -1);
-    for (int id :
-         {TfrmMain::edsName, TfrmMain::edsEmail, TfrmMain::edsSubj, TfrmMain::edsAttach, TfrmMain::edsMemo})
+    EXPECT_EQ(frm->Items(MainWindow::nameCombo), (std::vector<std::string>{"Bob", "Carol"}));
+    EXPECT_EQ(frm->SelectedIndex(MainWindow::nameCombo), -1);
+    for (int id : {MainWindow::nameCombo, MainWindow::emailEdit, MainWindow::subjectEdit,
+                   MainWindow::attachEdit, MainWindow::bodyEdit})
         EXPECT_EQ(frm->Text(id), "") << id;
-    EXPECT_FALSE(Enabled(TfrmMain::cmdMake));
+    EXPECT_FALSE(Enabled(MainWindow::sendButton));
 
     // The same refill runs after Add and Delete: it takes the name and e-mail, never the message.
-    Type(TfrmMain::edsSubj, "s");
-    Type(TfrmMain::edsAttach, "a");
-    Type(TfrmMain::edsMemo, "m");
-    Type(TfrmMain::edsEmail, "e");
+    Type(MainWindow::subjectEdit, "s");
+    Type(MainWindow::attachEdit, "a");
+    Type(MainWindow::bodyEdit, "m");
+    Type(MainWindow::emailEdit, "e");
     settings.NameList.push_back("Dave");
     tarvel::ui::RefreshNameList(*frm, settings);
-    EXPECT_EQ(frm->Items(TfrmMain::edsName).size(), 3u);
-    EXPECT_EQ(frm->Text(TfrmMain::edsName), "");
-    EXPECT_EQ(frm->Text(TfrmMain::edsEmail), "");
-    EXPECT_EQ(frm->Text(TfrmMain::edsSubj), "s");
-    EXPECT_EQ(frm->Text(TfrmMain::edsAttach), "a");
-    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "m");
+    EXPECT_EQ(frm->Items(MainWindow::nameCombo).size(), 3u);
+    EXPECT_EQ(frm->Text(MainWindow::nameCombo), "");
+    EXPECT_EQ(frm->Text(MainWindow::emailEdit), "");
+    EXPECT_EQ(frm->Text(MainWindow::subjectEdit), "s");
+    EXPECT_EQ(frm->Text(MainWindow::attachEdit), "a");
+    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "m");
 }
 
 TEST_F(ComposeTest, SendFillsTheRecordFromTheFields) {
     settings.NameList = {"Bob Smith"};
     settings.AddressList = {"bob@example.com"};
     Open();
-    frm->SetSelectedIndex(TfrmMain::edsName, 0);
-    Type(TfrmMain::edsEmail, "bob@example.com;; carol@example.com;");
-    Type(TfrmMain::edsSubj, "Lunch");
-    Type(TfrmMain::edsMemo, "First line\r\n.dot line\r\n\r\nlast\r\n");
-    Click(TfrmMain::cmdMake);
-    const tarvel::TEmailMessage& m = Record();
+    frm->SetSelectedIndex(MainWindow::nameCombo, 0);
+    Type(MainWindow::emailEdit, "bob@example.com;; carol@example.com;");
+    Type(MainWindow::subjectEdit, "Lunch");
+    Type(MainWindow::bodyEdit, "First line\r\n.dot line\r\n\r\nlast\r\n");
+    Click(MainWindow::sendButton);
+    const tarvel::MailMessage& m = Record();
     EXPECT_EQ(m.ToHeader, "Bob Smith <bob@example.com;; carol@example.com;>");
     EXPECT_EQ(m.Recipients, (std::vector<std::string>{"bob@example.com", " carol@example.com"}));
     EXPECT_EQ(m.Sender, "me@example.com");
@@ -88,9 +88,9 @@ TEST_F(ComposeTest, SendFillsTheRecordFromTheFields) {
 TEST_F(ComposeTest, ATypedNameThatIsNotPickedGivesAnEmptyNamePart) {
     settings.NameList = {"Bob"};
     Open();
-    Type(TfrmMain::edsName, "Somebody New");
-    Type(TfrmMain::edsEmail, "new@example.com");
-    Click(TfrmMain::cmdMake);
+    Type(MainWindow::nameCombo, "Somebody New");
+    Type(MainWindow::emailEdit, "new@example.com");
+    Click(MainWindow::sendButton);
     EXPECT_EQ(Record().ToHeader, " <new@example.com>");
     ASSERT_TRUE(WaitIdle());
 }
@@ -100,9 +100,9 @@ TEST_F(ComposeTest, TheBodyTakesTheLinesAsDisplayedWithWordWrap) {
     std::string paragraph;
     for (int i = 0; i < 40; ++i)
         paragraph += "word" + std::to_string(i) + " ";
-    Type(TfrmMain::edsEmail, "x@example.com");
-    Type(TfrmMain::edsMemo, paragraph);
-    Click(TfrmMain::cmdMake);
+    Type(MainWindow::emailEdit, "x@example.com");
+    Type(MainWindow::bodyEdit, paragraph);
+    Click(MainWindow::sendButton);
     const std::string& body = Record().Body;
     size_t lines = 0;
     for (size_t at = body.find("\r\n"); at != std::string::npos; at = body.find("\r\n", at + 2))
@@ -112,40 +112,40 @@ TEST_F(ComposeTest, TheBodyTakesTheLinesAsDisplayedWithWordWrap) {
     ASSERT_TRUE(WaitIdle());
 
     // An empty editor gives an empty body.
-    Type(TfrmMain::edsMemo, "");
-    Click(TfrmMain::cmdMake);
+    Type(MainWindow::bodyEdit, "");
+    Click(MainWindow::sendButton);
     EXPECT_EQ(Record().Body, "");
     ASSERT_TRUE(WaitIdle());
 }
 
 TEST_F(ComposeTest, APortThatIsNoNumberEndsTheSendWithTheConversionError) {
     Open();
-    Type(TfrmMain::edsEmail, "x@example.com");
-    Type(TfrmMain::edsMemo, "keep me");
-    frm->Shared().IdleTicks.store(29); // as an earlier send may leave it
-    Click(TfrmMain::cmdMake);
-    EXPECT_EQ(frm->Shared().IdleTicks.load(), 0) << "a new send starts counting from nothing";
+    Type(MainWindow::emailEdit, "x@example.com");
+    Type(MainWindow::bodyEdit, "keep me");
+    frm->Signals().IdleTicks.store(29); // as an earlier send may leave it
+    Click(MainWindow::sendButton);
+    EXPECT_EQ(frm->Signals().IdleTicks.load(), 0) << "a new send starts counting from nothing";
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Status(), "'abc' is not a valid integer value");
-    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Send");
-    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "keep me");
-    EXPECT_FALSE(frm->Timer1().Enabled());
-    EXPECT_FALSE(frm->Timer2().Enabled());
-    EXPECT_EQ(frm->Sockets1().SocketHandle(), -1);
-    EXPECT_FALSE(frm->Shared().SendAborted.load());
+    EXPECT_EQ(frm->Text(MainWindow::sendButton), "&Send");
+    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "keep me");
+    EXPECT_FALSE(frm->IdleTimer().Enabled());
+    EXPECT_FALSE(frm->ProgressTimer().Enabled());
+    EXPECT_EQ(frm->Socket().SocketHandle(), -1);
+    EXPECT_FALSE(frm->Signals().SendAborted.load());
 }
 
 TEST_F(ComposeTest, NoAddressStartsNothingAndSaysSo) {
     Open();
-    Type(TfrmMain::edsEmail, ";");
-    Type(TfrmMain::edsMemo, "body");
-    Click(TfrmMain::cmdMake);
+    Type(MainWindow::emailEdit, ";");
+    Type(MainWindow::bodyEdit, "body");
+    Click(MainWindow::sendButton);
     EXPECT_EQ(Status(), std::string(tarvel::NoRecipientText));
     EXPECT_EQ(frm->Flow().Step(), tarvel::SendStep::Idle);
-    EXPECT_FALSE(frm->Timer1().Enabled());
+    EXPECT_FALSE(frm->IdleTimer().Enabled());
     tarvel::test::PumpUntilPosted(*frm);
     EXPECT_EQ(Status(), std::string(tarvel::NoRecipientText)) << "nothing else ran";
-    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "body");
+    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "body");
 }
 
 TEST_F(ComposeTest, AnAttachmentThatCannotBeReadStartsNothingAndNamesIt) {
@@ -154,16 +154,16 @@ TEST_F(ComposeTest, AnAttachmentThatCannotBeReadStartsNothingAndNamesIt) {
     tarvel::test::TempFolder::PutFile(present, "data");
     std::string missing = folder.File("missing.bin");
     Open();
-    Type(TfrmMain::edsEmail, "x@example.com");
-    Type(TfrmMain::edsAttach, present + ";" + missing);
-    Click(TfrmMain::cmdMake);
+    Type(MainWindow::emailEdit, "x@example.com");
+    Type(MainWindow::attachEdit, present + ";" + missing);
+    Click(MainWindow::sendButton);
     EXPECT_EQ(Status(), "Cannot read the attachment " + missing);
     EXPECT_EQ(frm->Flow().Step(), tarvel::SendStep::Idle);
-    EXPECT_EQ(frm->Text(TfrmMain::edsAttach), present + ";" + missing);
+    EXPECT_EQ(frm->Text(MainWindow::attachEdit), present + ";" + missing);
 
     // A folder is no file to attach either.
-    Type(TfrmMain::edsAttach, folder.Path().string());
-    Click(TfrmMain::cmdMake);
+    Type(MainWindow::attachEdit, folder.Path().string());
+    Click(MainWindow::sendButton);
     EXPECT_EQ(Status(), "Cannot read the attachment " + folder.Path().string());
     EXPECT_EQ(frm->Flow().Step(), tarvel::SendStep::Idle);
 }
@@ -187,12 +187,12 @@ TEST_F(ComposeTest, BrowsingTwiceAppendsAndCancellingChangesNothing) {
     Open();
     answers.push_back("C:\\docs\\one file.txt");
     answers.push_back(std::string("C:\\pics\0a.png\0b.png", 19));
-    Click(TfrmMain::Button1);
-    EXPECT_EQ(frm->Text(TfrmMain::edsAttach), "C:\\docs\\one file.txt");
-    Click(TfrmMain::Button1);
-    EXPECT_EQ(frm->Text(TfrmMain::edsAttach), "C:\\docs\\one file.txt;C:\\pics\\a.png;C:\\pics\\b.png");
-    Click(TfrmMain::Button1); // cancelled
-    EXPECT_EQ(frm->Text(TfrmMain::edsAttach), "C:\\docs\\one file.txt;C:\\pics\\a.png;C:\\pics\\b.png");
+    Click(MainWindow::browseButton);
+    EXPECT_EQ(frm->Text(MainWindow::attachEdit), "C:\\docs\\one file.txt");
+    Click(MainWindow::browseButton);
+    EXPECT_EQ(frm->Text(MainWindow::attachEdit), "C:\\docs\\one file.txt;C:\\pics\\a.png;C:\\pics\\b.png");
+    Click(MainWindow::browseButton); // cancelled
+    EXPECT_EQ(frm->Text(MainWindow::attachEdit), "C:\\docs\\one file.txt;C:\\pics\\a.png;C:\\pics\\b.png");
     ASSERT_EQ(titles.size(), 3u);
     EXPECT_EQ(titles[0], "Select file to attach");
     EXPECT_TRUE(flags & OFN_ALLOWMULTISELECT);

@@ -2,11 +2,11 @@
 // send before any connect, a good one is hung up again when the send ends.
 #include "main_window_fixture.h"
 
-#include "dialup/fake_ras.h"
+#include "platform/dialup/fake_ras.h"
 
+using tarvel::test::MainWindow;
 using tarvel::test::MainWindowTest;
 using tarvel::test::PumpUntil;
-using tarvel::test::TfrmMain;
 
 namespace {
 
@@ -32,20 +32,20 @@ TEST_F(DialTest, AFailedDialShowsItsTextAndConnectsNowhere) {
     fake.AddErrorText(678, "The remote computer did not respond.");
     settings.SMTPPort = std::to_string(tarvel::test::FreePort());
     Open();
-    frm->SetPosition(TfrmMain::ProgressBar1, 100); // as an earlier send left it
-    Type(TfrmMain::edsEmail, "bob@example.com");
-    Type(TfrmMain::edsMemo, "kept");
-    Click(TfrmMain::cmdMake);
+    frm->SetPosition(MainWindow::progressBar, 100); // as an earlier send left it
+    Type(MainWindow::emailEdit, "bob@example.com");
+    Type(MainWindow::bodyEdit, "kept");
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Status(), "RasDial failed: The remote computer did not respond.");
-    EXPECT_EQ(frm->Hint(TfrmMain::lblProgress), Status());
-    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Send");
-    EXPECT_EQ(frm->Position(TfrmMain::ProgressBar1), 0);
-    EXPECT_FALSE(frm->Timer1().Enabled());
-    EXPECT_FALSE(frm->Timer2().Enabled());
+    EXPECT_EQ(frm->Hint(MainWindow::statusLabel), Status());
+    EXPECT_EQ(frm->Text(MainWindow::sendButton), "&Send");
+    EXPECT_EQ(frm->Position(MainWindow::progressBar), 0);
+    EXPECT_FALSE(frm->IdleTimer().Enabled());
+    EXPECT_FALSE(frm->ProgressTimer().Enabled());
     tarvel::test::PumpUntilPosted(*frm);
     EXPECT_EQ(Status(), "RasDial failed: The remote computer did not respond.") << "no connect followed";
-    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "kept");
+    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "kept");
     EXPECT_EQ(std::string(fake.Script().dialEntryName), "Work");
     EXPECT_EQ(std::string(fake.Script().dialPassword), "secret");
     EXPECT_EQ(dialup_test::CountCalls(fake.Calls(), "RasDialA"), 1);
@@ -56,9 +56,9 @@ TEST_F(DialTest, ADialledLineIsHungUpWhenTheSendEnds) {
     ASSERT_TRUE(peer.Ready());
     settings.SMTPPort = std::to_string(peer.Port());
     Open();
-    Type(TfrmMain::edsEmail, "bob@example.com");
-    Type(TfrmMain::edsMemo, "over the modem");
-    Click(TfrmMain::cmdMake);
+    Type(MainWindow::emailEdit, "bob@example.com");
+    Type(MainWindow::bodyEdit, "over the modem");
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(PumpUntil([&] { return Status() == "Mail has been sent!"; }, 30000)) << Status();
     std::vector<std::string> calls = fake.Calls();
     EXPECT_EQ(dialup_test::CountCalls(calls, "RasDialA"), 1);

@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "dialup/dialup.h"
+#include "platform/dialup.h"
 #include "support/pump.h"
 #include "support/temp_folder.h"
-#include "ui/application.h"
-#include "ui/message_box.h"
-#include "ui/settings.h"
-#include "ui/tasksrc.h"
+#include "win/application.h"
+#include "win/message_box.h"
+#include "ui/settings_dialog.h"
+#include "ui/tray_icon.h"
 
 namespace tarvel::test {
 

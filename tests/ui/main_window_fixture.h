@@ -1,4 +1,4 @@
-// A main window under test: the real TfrmMain with its tray requests recorded instead of shown, its
+// A main window under test: the real MainWindow with its tray requests recorded instead of shown, its
 // menu recorded instead of popped up, and fast timers.
 #pragma once
 
@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "ui/application.h"
-#include "ui/messages.h"
-#include "ui/tasksrc.h"
-#include "ui/vorpek.h"
+#include "win/application.h"
+#include "win/messages.h"
+#include "ui/tray_icon.h"
+#include "ui/main_window.h"
 #include "ui_support.h"
 
 namespace tarvel::test {
 
-using tarvel::ui::TfrmMain;
+using tarvel::ui::MainWindow;
 
 struct ShellRequest {
     DWORD message;
@@ -34,8 +34,8 @@ protected:
     MainWindowTest() {
         settings.SMTPServer = "127.0.0.1";
         settings.EmailAddress = "me@example.com";
-        options.timer1Interval = 100;
-        options.timer2Interval = 50;
+        options.idleInterval = 100;
+        options.progressInterval = 50;
     }
     ~MainWindowTest() override {
         frm.reset();
@@ -44,7 +44,7 @@ protected:
 
     // Creates the window (hidden, as in tray mode) and shows it as start-up would in mail-to mode.
     void Open(bool show = true) {
-        frm = std::make_unique<TfrmMain>(settings, messages, options);
+        frm = std::make_unique<MainWindow>(settings, messages, options);
         ASSERT_TRUE(frm->Create()) << "needs a display (Xvfb)";
         frm->Flow().OnStep = [this](tarvel::SendStep from, tarvel::SendStep to) {
             steps.push_back(std::string(tarvel::SendStepName(from)) + " -> " + tarvel::SendStepName(to));
@@ -70,7 +70,7 @@ protected:
         PostMessageA(frm->Handle(), tarvel::ui::WM_TRAY_NOTIFY, iconId, mouse);
         Drain();
     }
-    std::string Status() { return frm->Text(TfrmMain::lblProgress); }
+    std::string Status() { return frm->Text(MainWindow::statusLabel); }
     // Waits for the send under way to end (a bounded wait, never a timing check).
     bool WaitIdle(DWORD limitMs = 20000) {
         return PumpUntil([this] { return !frm->Flow().Busy(); }, limitMs);
@@ -91,7 +91,7 @@ protected:
     std::vector<ShellRequest> shell;
     std::vector<Popup> popups;
     std::vector<std::string> steps; // the send flow's steps, "from -> to"
-    std::unique_ptr<TfrmMain> frm;
+    std::unique_ptr<MainWindow> frm;
     decltype(tarvel::ui::PopupMenuHook)::Override popupOverride =
         tarvel::ui::PopupMenuHook.Replace([this](HMENU menu, int x, int y, HWND) {
             popups.push_back({menu, x, y});

@@ -1,4 +1,4 @@
-// frmMain as built: the window, every control of its table, hints, fonts, the menu, the tray icon and
+// The main window as built: the window, every control of its table, hints, fonts, the menu, the tray icon and
 // the tray notifications, driven with the messages the system would send.
 #include "main_window_fixture.h"
 
@@ -7,8 +7,8 @@
 #include <algorithm>
 
 using tarvel::test::Drain;
+using tarvel::test::MainWindow;
 using tarvel::test::MainWindowTest;
-using tarvel::test::TfrmMain;
 
 namespace {
 
@@ -22,22 +22,22 @@ struct Expected {
 
 // The table of the window as the user sees it.
 const Expected Controls[] = {
-    {TfrmMain::Label1, "Static", 9, 8, 0, 0, "Name", true},
-    {TfrmMain::Label4, "Static", 9, 32, 0, 0, "E-mail", true},
-    {TfrmMain::Label2, "Static", 9, 56, 0, 0, "Subject", true},
-    {TfrmMain::Label5, "Static", 9, 80, 0, 0, "Attach file", true},
-    {TfrmMain::edsName, "ComboBox", 60, 3, 288, 0, "", true},
-    {TfrmMain::edsEmail, "Edit", 60, 27, 289, 21, "", true},
-    {TfrmMain::edsSubj, "Edit", 60, 51, 289, 21, "", true},
-    {TfrmMain::edsAttach, "Edit", 60, 75, 213, 21, "", true},
-    {TfrmMain::Button1, "Button", 280, 76, 69, 21, "&Browse", true},
-    {TfrmMain::edsMemo, "Edit", 8, 100, 341, 201, "", true},
-    {TfrmMain::lblProgress, "Static", 12, 308, 0, 0, "Waiting...", true},
-    {TfrmMain::ProgressBar1, "msctls_progress32", 176, 306, 173, 17, "", true},
-    {TfrmMain::cmdMake, "Button", 8, 332, 65, 21, "&Send", false},
-    {TfrmMain::cmdAdd, "Button", 100, 332, 65, 21, "&Add", false},
-    {TfrmMain::cmdDel, "Button", 192, 332, 65, 21, "&Delete", false},
-    {TfrmMain::cmdMin, "Button", 284, 332, 65, 21, "&Close", true},
+    {MainWindow::nameLabel, "Static", 9, 8, 0, 0, "Name", true},
+    {MainWindow::emailLabel, "Static", 9, 32, 0, 0, "E-mail", true},
+    {MainWindow::subjectLabel, "Static", 9, 56, 0, 0, "Subject", true},
+    {MainWindow::attachLabel, "Static", 9, 80, 0, 0, "Attach file", true},
+    {MainWindow::nameCombo, "ComboBox", 60, 3, 288, 0, "", true},
+    {MainWindow::emailEdit, "Edit", 60, 27, 289, 21, "", true},
+    {MainWindow::subjectEdit, "Edit", 60, 51, 289, 21, "", true},
+    {MainWindow::attachEdit, "Edit", 60, 75, 213, 21, "", true},
+    {MainWindow::browseButton, "Button", 280, 76, 69, 21, "&Browse", true},
+    {MainWindow::bodyEdit, "Edit", 8, 100, 341, 201, "", true},
+    {MainWindow::statusLabel, "Static", 12, 308, 0, 0, "Waiting...", true},
+    {MainWindow::progressBar, "msctls_progress32", 176, 306, 173, 17, "", true},
+    {MainWindow::sendButton, "Button", 8, 332, 65, 21, "&Send", false},
+    {MainWindow::addButton, "Button", 100, 332, 65, 21, "&Add", false},
+    {MainWindow::deleteButton, "Button", 192, 332, 65, 21, "&Delete", false},
+    {MainWindow::closeButton, "Button", 284, 332, 65, 21, "&Close", true},
 };
 
 std::string ClassOf(HWND hwnd) {
@@ -132,15 +132,15 @@ TEST_F(MainWindowTest, EveryControlHasItsKindPlaceSizeCaptionAndState) {
         EXPECT_EQ(lf.lfHeight, -11);
         EXPECT_STREQ(lf.lfFaceName, "MS Sans Serif");
     }
-    EXPECT_EQ(SendMessageA(Ctl(TfrmMain::ProgressBar1), PBM_GETRANGE, FALSE, 0), 100);
-    EXPECT_EQ(frm->Position(TfrmMain::ProgressBar1), 0);
-    EXPECT_FALSE(frm->Timer1().Enabled());
-    EXPECT_FALSE(frm->Timer2().Enabled());
-    EXPECT_EQ(frm->Timer1().Interval(), 100u); // as configured for the test; 1000 by default
-    EXPECT_EQ(tarvel::ui::MainOptions{}.timer1Interval, 1000u);
-    EXPECT_EQ(tarvel::ui::MainOptions{}.timer2Interval, 100u);
+    EXPECT_EQ(SendMessageA(Ctl(MainWindow::progressBar), PBM_GETRANGE, FALSE, 0), 100);
+    EXPECT_EQ(frm->Position(MainWindow::progressBar), 0);
+    EXPECT_FALSE(frm->IdleTimer().Enabled());
+    EXPECT_FALSE(frm->ProgressTimer().Enabled());
+    EXPECT_EQ(frm->IdleTimer().Interval(), 100u); // as configured for the test; 1000 by default
+    EXPECT_EQ(tarvel::ui::MainOptions{}.idleInterval, 1000u);
+    EXPECT_EQ(tarvel::ui::MainOptions{}.progressInterval, 100u);
     EXPECT_EQ(tarvel::ui::MainOptions{}.timeoutTicks, 30);
-    EXPECT_EQ(frm->Sockets1().MaximumReceiveLength(), 8192);
+    EXPECT_EQ(frm->Socket().MaximumReceiveLength(), 8192);
 }
 
 TEST_F(MainWindowTest, ControlsFollowTheTabOrderOfTheTable) {
@@ -151,50 +151,50 @@ TEST_F(MainWindowTest, ControlsFollowTheTabOrderOfTheTable) {
         int id = GetDlgCtrlID(c);
         if (ClassOf(c) != "Static") order.push_back(id);
     }
-    std::vector<int> expected{TfrmMain::edsName,      TfrmMain::edsEmail, TfrmMain::edsSubj,
-                              TfrmMain::edsMemo,      TfrmMain::cmdMake,  TfrmMain::cmdAdd,
-                              TfrmMain::cmdDel,       TfrmMain::cmdMin,   TfrmMain::edsAttach,
-                              TfrmMain::ProgressBar1, TfrmMain::Button1};
+    std::vector<int> expected{MainWindow::nameCombo,    MainWindow::emailEdit,   MainWindow::subjectEdit,
+                              MainWindow::bodyEdit,     MainWindow::sendButton,  MainWindow::addButton,
+                              MainWindow::deleteButton, MainWindow::closeButton, MainWindow::attachEdit,
+                              MainWindow::progressBar,  MainWindow::browseButton};
     EXPECT_EQ(order, expected);
     // Labels lie below every windowed control: a long status runs under the progress bar, not over it.
     std::vector<HWND> stack;
     for (HWND c = GetWindow(frm->Handle(), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
         stack.push_back(c);
     auto depth = [&](int id) { return std::find(stack.begin(), stack.end(), Ctl(id)) - stack.begin(); };
-    EXPECT_GT(depth(TfrmMain::lblProgress), depth(TfrmMain::ProgressBar1));
-    EXPECT_GT(depth(TfrmMain::Label5), depth(TfrmMain::edsAttach));
+    EXPECT_GT(depth(MainWindow::statusLabel), depth(MainWindow::progressBar));
+    EXPECT_GT(depth(MainWindow::attachLabel), depth(MainWindow::attachEdit));
     // Tab moves the focus along it, through the application's dialog navigation. Windows of other
     // test programs on the same display may take the focus away: try again then.
     bool moved = false;
     for (int attempt = 0; attempt < 20 && !moved; ++attempt) {
         SetForegroundWindow(frm->Handle());
-        SetFocus(Ctl(TfrmMain::edsEmail));
-        if (GetFocus() != Ctl(TfrmMain::edsEmail)) {
+        SetFocus(Ctl(MainWindow::emailEdit));
+        if (GetFocus() != Ctl(MainWindow::emailEdit)) {
             tarvel::test::PumpUntilPosted(*frm);
             continue;
         }
-        PostMessageA(Ctl(TfrmMain::edsEmail), WM_KEYDOWN, VK_TAB, 0);
+        PostMessageA(Ctl(MainWindow::emailEdit), WM_KEYDOWN, VK_TAB, 0);
         Drain();
-        moved = GetFocus() == Ctl(TfrmMain::edsSubj);
+        moved = GetFocus() == Ctl(MainWindow::subjectEdit);
     }
     EXPECT_TRUE(moved);
 }
 
 TEST_F(MainWindowTest, HintsAreSetAndShownByTheTooltip) {
     Open();
-    EXPECT_EQ(frm->Hint(TfrmMain::cmdMin), "Minimizes the application.");
-    EXPECT_EQ(frm->Hint(TfrmMain::cmdDel), "Deletes the selected person.");
-    EXPECT_EQ(frm->Hint(TfrmMain::cmdAdd), "Adds the name and e-mail to the name list.");
-    EXPECT_EQ(frm->Hint(TfrmMain::cmdMake), "Sends the composed e-mail.");
-    EXPECT_EQ(frm->Hint(TfrmMain::edsSubj), "The subject of the e-mail to be sent.");
-    EXPECT_EQ(frm->Hint(TfrmMain::edsEmail),
+    EXPECT_EQ(frm->Hint(MainWindow::closeButton), "Minimizes the application.");
+    EXPECT_EQ(frm->Hint(MainWindow::deleteButton), "Deletes the selected person.");
+    EXPECT_EQ(frm->Hint(MainWindow::addButton), "Adds the name and e-mail to the name list.");
+    EXPECT_EQ(frm->Hint(MainWindow::sendButton), "Sends the composed e-mail.");
+    EXPECT_EQ(frm->Hint(MainWindow::subjectEdit), "The subject of the e-mail to be sent.");
+    EXPECT_EQ(frm->Hint(MainWindow::emailEdit),
               "Enter the e-mail of the person you want to send mail to. You can "
               "enter multiple and separate them with ;");
-    EXPECT_EQ(frm->Hint(TfrmMain::edsName),
+    EXPECT_EQ(frm->Hint(MainWindow::nameCombo),
               "Select the name of the person you want to send mail to or enter a new.");
-    EXPECT_EQ(frm->Hint(TfrmMain::edsMemo), "The body of the e-mail to be sent!");
-    EXPECT_EQ(frm->Hint(TfrmMain::lblProgress), "Waiting...");
-    EXPECT_EQ(frm->Hint(TfrmMain::edsAttach), "");
+    EXPECT_EQ(frm->Hint(MainWindow::bodyEdit), "The body of the e-mail to be sent!");
+    EXPECT_EQ(frm->Hint(MainWindow::statusLabel), "Waiting...");
+    EXPECT_EQ(frm->Hint(MainWindow::attachEdit), "");
     // One tool per hinted control, and one more for the combo box's edit part.
     HWND tip = frm->HintWindow().Tooltip();
     ASSERT_NE(tip, nullptr);
@@ -202,7 +202,7 @@ TEST_F(MainWindowTest, HintsAreSetAndShownByTheTooltip) {
     TOOLINFOA info{};
     info.cbSize = TTTOOLINFOA_V2_SIZE;
     info.hwnd = frm->Handle();
-    info.uId = reinterpret_cast<UINT_PTR>(Ctl(TfrmMain::cmdMake));
+    info.uId = reinterpret_cast<UINT_PTR>(Ctl(MainWindow::sendButton));
     char text[128] = {};
     info.lpszText = text;
     ASSERT_TRUE(SendMessageA(tip, TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&info)));
@@ -214,23 +214,23 @@ TEST_F(MainWindowTest, ShowStatusSetsCaptionAndHint) {
     Open();
     frm->ShowStatus("Creating mail...");
     EXPECT_EQ(Status(), "Creating mail...");
-    EXPECT_EQ(frm->Hint(TfrmMain::lblProgress), "Creating mail...");
+    EXPECT_EQ(frm->Hint(MainWindow::statusLabel), "Creating mail...");
     // The label grows with a longer text.
     RECT before{}, after{};
-    GetWindowRect(Ctl(TfrmMain::lblProgress), &before);
+    GetWindowRect(Ctl(MainWindow::statusLabel), &before);
     frm->ShowStatus("Establishing ISP connection...");
-    GetWindowRect(Ctl(TfrmMain::lblProgress), &after);
+    GetWindowRect(Ctl(MainWindow::statusLabel), &after);
     EXPECT_GT(after.right - after.left, before.right - before.left);
 }
 
 TEST_F(MainWindowTest, PopupMenuHasItsItemsWithCloseAsTheDefault) {
     Open();
-    HMENU menu = frm->PopupMenu1();
+    HMENU menu = frm->TrayMenu();
     ASSERT_NE(menu, nullptr);
     ASSERT_EQ(GetMenuItemCount(menu), 5);
     const char* captions[] = {"&Show Tarvel Pro", "&About Tarvel Pro", "", "&Properties", "&Close"};
-    const int ids[] = {TfrmMain::ShowPelvane1, TfrmMain::AboutOndrix1, 0, TfrmMain::Properties1,
-                       TfrmMain::Close1};
+    const int ids[] = {MainWindow::showItem, MainWindow::aboutItem, 0, MainWindow::propertiesItem,
+                       MainWindow::closeItem};
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(i);
         char text[64] = {};
@@ -241,7 +241,7 @@ TEST_F(MainWindowTest, PopupMenuHasItsItemsWithCloseAsTheDefault) {
         }
     }
     EXPECT_TRUE(GetMenuState(menu, 2, MF_BYPOSITION) & MF_SEPARATOR);
-    EXPECT_EQ(static_cast<int>(GetMenuDefaultItem(menu, FALSE, 0)), TfrmMain::Close1);
+    EXPECT_EQ(static_cast<int>(GetMenuDefaultItem(menu, FALSE, 0)), MainWindow::closeItem);
 }
 
 TEST_F(MainWindowTest, TheTrayIconIsAddedOnceAndRemovedWithTheWindow) {
@@ -254,7 +254,7 @@ TEST_F(MainWindowTest, TheTrayIconIsAddedOnceAndRemovedWithTheWindow) {
     EXPECT_EQ(shell[0].record.uCallbackMessage, 1024u);
     EXPECT_STREQ(shell[0].record.szTip, "Tarvel Pro");
     EXPECT_NE(shell[0].record.hIcon, nullptr) << "no zembrix.ico here: the program's own icon";
-    EXPECT_TRUE(frm->TaskIcon().Enabled());
+    EXPECT_TRUE(frm->Tray().Enabled());
 
     // Explorer restarted: the icon is added again.
     PostMessageA(frm->Handle(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
@@ -300,7 +300,7 @@ TEST_F(MainWindowTest, TrayClicksShowPopUpOrAreIgnored) {
     Tray(0, WM_LBUTTONUP);
     EXPECT_TRUE(frm->IsVisible());
 
-    Click(TfrmMain::cmdMin);
+    Click(MainWindow::closeButton);
     EXPECT_FALSE(frm->IsVisible()) << "Close hides to the tray";
     EXPECT_NE(frm->Handle(), nullptr);
 
@@ -309,28 +309,28 @@ TEST_F(MainWindowTest, TrayClicksShowPopUpOrAreIgnored) {
     GetCursorPos(&cursor);
     Tray(0, WM_RBUTTONUP);
     ASSERT_EQ(popups.size(), 1u);
-    EXPECT_EQ(popups[0].menu, frm->PopupMenu1());
+    EXPECT_EQ(popups[0].menu, frm->TrayMenu());
     EXPECT_EQ(popups[0].x, cursor.x);
     EXPECT_EQ(popups[0].y, cursor.y);
     Tray(1, WM_RBUTTONUP);
     EXPECT_EQ(popups.size(), 1u);
 
-    Menu(TfrmMain::ShowPelvane1);
+    Menu(MainWindow::showItem);
     EXPECT_TRUE(frm->IsVisible());
 }
 
 TEST_F(MainWindowTest, MenuItemsReachTheirHooksAndCloseEndsTheProgram) {
     Open();
     int properties = 0, about = 0;
-    frm->Hooks.Properties1Click = [&] { ++properties; };
-    frm->Hooks.AboutOndrix1Click = [&] { ++about; };
-    Menu(TfrmMain::Properties1);
-    Menu(TfrmMain::AboutOndrix1);
+    frm->Commands.properties = [&] { ++properties; };
+    frm->Commands.about = [&] { ++about; };
+    Menu(MainWindow::propertiesItem);
+    Menu(MainWindow::aboutItem);
     EXPECT_EQ(properties, 1);
     EXPECT_EQ(about, 1);
 
     int quits = tarvel::test::QuitsSeen;
-    Menu(TfrmMain::Close1);
+    Menu(MainWindow::closeItem);
     EXPECT_EQ(frm->Handle(), nullptr);
     EXPECT_EQ(tarvel::test::QuitsSeen, quits + 1) << "closing the main window ends the message loop";
     EXPECT_EQ(shell.back().message, static_cast<DWORD>(NIM_DELETE));
@@ -341,11 +341,11 @@ TEST_F(MainWindowTest, InMailToModeCloseEndsTheProgramAndTheLinkFillsTheFields) 
     options.mailToEmail = "alice@example.com";
     options.mailToSubject = "Hello";
     Open();
-    EXPECT_EQ(frm->Text(TfrmMain::edsEmail), "alice@example.com");
-    EXPECT_EQ(frm->Text(TfrmMain::edsSubj), "Hello");
-    EXPECT_TRUE(IsWindowEnabled(Ctl(TfrmMain::cmdMake)));
+    EXPECT_EQ(frm->Text(MainWindow::emailEdit), "alice@example.com");
+    EXPECT_EQ(frm->Text(MainWindow::subjectEdit), "Hello");
+    EXPECT_TRUE(IsWindowEnabled(Ctl(MainWindow::sendButton)));
     int quits = tarvel::test::QuitsSeen;
-    Click(TfrmMain::cmdMin);
+    Click(MainWindow::closeButton);
     EXPECT_EQ(frm->Handle(), nullptr);
     EXPECT_EQ(tarvel::test::QuitsSeen, quits + 1);
 }

@@ -1,4 +1,4 @@
-// Whole sends from frmMain to SMTP peers on 127.0.0.1: delivered, refused connection, a server that
+// Whole sends from the main window to SMTP peers on 127.0.0.1: delivered, refused connection, a server that
 // stops answering, Cancel in the middle of a large attachment, closing the program during a send,
 // socket notifications that belong to no send or to an earlier one, and a window thread that never
 // waits for a worker (a close during a transfer, a slow name lookup).
@@ -6,10 +6,10 @@
 
 #include <atomic>
 
+using tarvel::test::MainWindow;
 using tarvel::test::MainWindowTest;
 using tarvel::test::PumpUntil;
 using tarvel::test::SmtpPeer;
-using tarvel::test::TfrmMain;
 
 namespace {
 
@@ -18,22 +18,22 @@ protected:
     void UsePeer(const SmtpPeer& peer) { settings.SMTPPort = std::to_string(peer.Port()); }
     void Compose(const std::string& email, const std::string& subject, const std::string& body,
                  const std::string& attach = "") {
-        Type(TfrmMain::edsEmail, email);
-        Type(TfrmMain::edsSubj, subject);
-        Type(TfrmMain::edsMemo, body);
-        Type(TfrmMain::edsAttach, attach);
+        Type(MainWindow::emailEdit, email);
+        Type(MainWindow::subjectEdit, subject);
+        Type(MainWindow::bodyEdit, body);
+        Type(MainWindow::attachEdit, attach);
     }
     // Waits until the transfer of message text has begun.
     bool WaitTransfer() {
-        return PumpUntil([this] { return frm->Shared().BytesSent.load() > 0; }, 20000);
+        return PumpUntil([this] { return frm->Signals().BytesSent.load() > 0; }, 20000);
     }
     void ExpectIdleAfterEnd() {
-        EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Send");
+        EXPECT_EQ(frm->Text(MainWindow::sendButton), "&Send");
         EXPECT_EQ(frm->Flow().Step(), tarvel::SendStep::Idle);
-        EXPECT_FALSE(frm->Timer1().Enabled());
-        EXPECT_FALSE(frm->Timer2().Enabled());
-        EXPECT_EQ(frm->Sockets1().SocketHandle(), -1) << "the connection is closed at the end";
-        EXPECT_FALSE(frm->Shared().SendAborted.load());
+        EXPECT_FALSE(frm->IdleTimer().Enabled());
+        EXPECT_FALSE(frm->ProgressTimer().Enabled());
+        EXPECT_EQ(frm->Socket().SocketHandle(), -1) << "the connection is closed at the end";
+        EXPECT_FALSE(frm->Signals().SendAborted.load());
     }
 };
 
@@ -56,19 +56,19 @@ TEST_F(SendTest, AMessageWithAnAttachmentIsDeliveredAndTheFieldsAreEmptied) {
     settings.NameList = {"Bob"};
     settings.AddressList = {"bob@example.com"};
     Open();
-    frm->SetSelectedIndex(TfrmMain::edsName, 0);
+    frm->SetSelectedIndex(MainWindow::nameCombo, 0);
     Compose("bob@example.com;carol@example.com", "Greetings", "Hello Bob,\r\n.see you\r\n", file);
 
-    Click(TfrmMain::cmdMake);
+    Click(MainWindow::sendButton);
     bool sawCancel = false, sawSending = false;
     std::string hintWhileSending;
     HWND focusAtEnd = nullptr;
     ASSERT_TRUE(PumpUntil(
         [&] {
-            if (frm->Text(TfrmMain::cmdMake) == "&Cancel") sawCancel = true;
+            if (frm->Text(MainWindow::sendButton) == "&Cancel") sawCancel = true;
             if (Status() == "Sending mail..." && !sawSending) {
                 sawSending = true;
-                hintWhileSending = frm->Hint(TfrmMain::lblProgress);
+                hintWhileSending = frm->Hint(MainWindow::statusLabel);
             }
             focusAtEnd = GetFocus();
             return Status() == "Mail has been sent!";
@@ -78,15 +78,15 @@ TEST_F(SendTest, AMessageWithAnAttachmentIsDeliveredAndTheFieldsAreEmptied) {
     EXPECT_TRUE(sawCancel);
     EXPECT_TRUE(sawSending);
     EXPECT_EQ(hintWhileSending, "Creating mail...") << "\"Sending mail...\" sets the caption only";
-    EXPECT_EQ(frm->Hint(TfrmMain::lblProgress), "Mail has been sent!");
+    EXPECT_EQ(frm->Hint(MainWindow::statusLabel), "Mail has been sent!");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Position(TfrmMain::ProgressBar1), 100);
-    EXPECT_EQ(frm->Text(TfrmMain::edsSubj), "");
-    EXPECT_EQ(frm->Text(TfrmMain::edsAttach), "");
-    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "");
-    EXPECT_EQ(frm->Text(TfrmMain::edsEmail), "bob@example.com;carol@example.com");
-    EXPECT_EQ(frm->Text(TfrmMain::edsName), "Bob");
-    EXPECT_EQ(focusAtEnd, Ctl(TfrmMain::edsSubj));
+    EXPECT_EQ(frm->Position(MainWindow::progressBar), 100);
+    EXPECT_EQ(frm->Text(MainWindow::subjectEdit), "");
+    EXPECT_EQ(frm->Text(MainWindow::attachEdit), "");
+    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "");
+    EXPECT_EQ(frm->Text(MainWindow::emailEdit), "bob@example.com;carol@example.com");
+    EXPECT_EQ(frm->Text(MainWindow::nameCombo), "Bob");
+    EXPECT_EQ(focusAtEnd, Ctl(MainWindow::subjectEdit));
 
     std::string stored;
     ASSERT_TRUE(PumpUntil([&] { return !(stored = peer.Message(1)).empty(); }, 10000));
@@ -107,8 +107,8 @@ TEST_F(SendTest, ASecondClickWhileTheSendIsPreparedStartsNothingMore) {
     UsePeer(peer);
     Open();
     Compose("bob@example.com", "Once", "only once");
-    SendMessageA(Ctl(TfrmMain::cmdMake), BM_CLICK, 0, 0);
-    SendMessageA(Ctl(TfrmMain::cmdMake), BM_CLICK, 0, 0); // before the worker got as far as "&Cancel"
+    SendMessageA(Ctl(MainWindow::sendButton), BM_CLICK, 0, 0);
+    SendMessageA(Ctl(MainWindow::sendButton), BM_CLICK, 0, 0); // before the worker got as far as "&Cancel"
     ASSERT_TRUE(PumpUntil([&] { return Status() == "Mail has been sent!"; }, 30000)) << Status();
     tarvel::test::PumpUntilPosted(*frm);
     EXPECT_EQ(steps, (std::vector<std::string>{"Idle -> Connecting", "Connecting -> Exchanging",
@@ -122,18 +122,18 @@ TEST_F(SendTest, ARefusedConnectionShowsWhyAndKeepsTheMessage) {
     settings.SMTPPort = std::to_string(tarvel::test::FreePort());
     Open();
     Compose("bob@example.com", "Kept", "body stays");
-    Click(TfrmMain::cmdMake);
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "Connection refused");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "body stays");
-    EXPECT_EQ(frm->Text(TfrmMain::edsSubj), "Kept");
+    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "body stays");
+    EXPECT_EQ(frm->Text(MainWindow::subjectEdit), "Kept");
 
     // Nothing of it is left behind: the next send to a working server gets through.
     SmtpPeer peer("store");
     ASSERT_TRUE(peer.Ready());
     settings.SMTPPort = std::to_string(peer.Port());
-    Click(TfrmMain::cmdMake);
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(PumpUntil([&] { return Status() == "Mail has been sent!"; }, 30000)) << Status();
 }
 
@@ -142,9 +142,9 @@ TEST_F(SendTest, InMailToModeAFailedSendLeavesTheWindowForAnotherTry) {
     options.mailToMode = true;
     options.mailToEmail = "bob@example.com";
     Open();
-    Type(TfrmMain::edsMemo, "try again");
+    Type(MainWindow::bodyEdit, "try again");
     int quits = tarvel::test::QuitsSeen;
-    Click(TfrmMain::cmdMake);
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "Connection refused");
     EXPECT_NE(frm->Handle(), nullptr);
@@ -153,7 +153,7 @@ TEST_F(SendTest, InMailToModeAFailedSendLeavesTheWindowForAnotherTry) {
     SmtpPeer peer("store");
     ASSERT_TRUE(peer.Ready());
     settings.SMTPPort = std::to_string(peer.Port());
-    Click(TfrmMain::cmdMake);
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(PumpUntil([&] { return frm->Handle() == nullptr; }, 30000)) << Status();
     EXPECT_EQ(tarvel::test::QuitsSeen, quits + 1) << "the program ends after the send that got through";
     EXPECT_FALSE(peer.Message(1).empty());
@@ -165,11 +165,11 @@ TEST_F(SendTest, AServerThatAnswersQuitWithout221EndsTheSendAtOnce) {
     UsePeer(peer);
     Open(); // the default 30 ticks: waiting for the time-out would take half a minute
     Compose("bob@example.com", "Quit", "answered with 250");
-    Click(TfrmMain::cmdMake);
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitIdle(8000)) << Status();
     EXPECT_EQ(Status(), "Mail has been sent!");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "");
+    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "");
 }
 
 TEST_F(SendTest, AServerThatKeepsTheConnectionOpenAfterItsAnswerToQuitEndsTheSendAtOnce) {
@@ -177,15 +177,15 @@ TEST_F(SendTest, AServerThatKeepsTheConnectionOpenAfterItsAnswerToQuitEndsTheSen
     ASSERT_TRUE(peer.Ready());
     UsePeer(peer);
     // The real tick and count: a send that waited for the server's close would end only at the time-out.
-    options.timer1Interval = 1000;
+    options.idleInterval = 1000;
     Open();
     Compose("bob@example.com", "Linger", "answered with 221");
-    Click(TfrmMain::cmdMake);
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitIdle(8000)) << Status();
     EXPECT_EQ(Status(), "Mail has been sent!");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Session().State(), tarvel::SessionState::ssIdle);
-    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "");
+    EXPECT_EQ(frm->Session().State(), tarvel::SessionState::Idle);
+    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "");
 }
 
 TEST_F(SendTest, EmptyingTheAddressDuringASendKeepsCancelWorking) {
@@ -195,18 +195,18 @@ TEST_F(SendTest, EmptyingTheAddressDuringASendKeepsCancelWorking) {
     options.timeoutTicks = 1000; // the test ends the send itself
     Open();
     Compose("bob@example.com", "Kept", "body");
-    Click(TfrmMain::cmdMake);
-    ASSERT_TRUE(PumpUntil([&] { return frm->Text(TfrmMain::cmdMake) == "&Cancel"; }, 20000)) << Status();
+    Click(MainWindow::sendButton);
+    ASSERT_TRUE(PumpUntil([&] { return frm->Text(MainWindow::sendButton) == "&Cancel"; }, 20000)) << Status();
     // As Add or Delete do when they refresh the name list.
-    Type(TfrmMain::edsEmail, "");
-    EXPECT_TRUE(IsWindowEnabled(Ctl(TfrmMain::cmdMake))) << "Cancel must stay within reach";
-    EXPECT_FALSE(IsWindowEnabled(Ctl(TfrmMain::cmdAdd)));
-    Click(TfrmMain::cmdMake);
+    Type(MainWindow::emailEdit, "");
+    EXPECT_TRUE(IsWindowEnabled(Ctl(MainWindow::sendButton))) << "Cancel must stay within reach";
+    EXPECT_FALSE(IsWindowEnabled(Ctl(MainWindow::addButton)));
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "Mail has been cancelled!");
-    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Send");
-    EXPECT_FALSE(IsWindowEnabled(Ctl(TfrmMain::cmdMake))) << "no address: nothing to send once idle";
-    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "body");
+    EXPECT_EQ(frm->Text(MainWindow::sendButton), "&Send");
+    EXPECT_FALSE(IsWindowEnabled(Ctl(MainWindow::sendButton))) << "no address: nothing to send once idle";
+    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "body");
 }
 
 TEST_F(SendTest, AServerThatStopsAnsweringEndsWithTimeOut) {
@@ -216,11 +216,11 @@ TEST_F(SendTest, AServerThatStopsAnsweringEndsWithTimeOut) {
     options.timeoutTicks = 3;
     Open();
     Compose("bob@example.com", "Waiting", "for nothing");
-    Click(TfrmMain::cmdMake);
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "TimeOut");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "for nothing");
+    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "for nothing");
 }
 
 TEST_F(SendTest, CancelDuringALargeAttachmentStopsTheSendAndKeepsTheMessage) {
@@ -231,20 +231,20 @@ TEST_F(SendTest, CancelDuringALargeAttachmentStopsTheSendAndKeepsTheMessage) {
     std::string big = folder.File("big.bin");
     tarvel::test::TempFolder::PutFile(
         big, Repeat(std::string(1024, 'x'), 16 * 1024)); // 16 MiB: far more than socket buffers
-    options.timer1Interval = 1000;                       // the real tick: Cancel is seen within one second
+    options.idleInterval = 1000;                         // the real tick: Cancel is seen within one second
     Open();
     Compose("bob@example.com", "Large", "body stays", big);
-    Click(TfrmMain::cmdMake);
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitTransfer()) << Status();
-    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Cancel");
-    Click(TfrmMain::cmdMake);
-    EXPECT_TRUE(frm->Shared().SendAborted.load());
+    EXPECT_EQ(frm->Text(MainWindow::sendButton), "&Cancel");
+    Click(MainWindow::sendButton);
+    EXPECT_TRUE(frm->Signals().SendAborted.load());
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "Mail has been cancelled!");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "body stays");
-    EXPECT_EQ(frm->Text(TfrmMain::edsAttach), big);
-    EXPECT_LT(frm->Shared().BytesSent.load(), frm->Shared().BytesTotal.load()) << "stopped part way";
+    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "body stays");
+    EXPECT_EQ(frm->Text(MainWindow::attachEdit), big);
+    EXPECT_LT(frm->Signals().BytesSent.load(), frm->Signals().BytesTotal.load()) << "stopped part way";
 }
 
 TEST_F(SendTest, ProgressFollowsTheBytesWrittenAndStaysWithinTheBar) {
@@ -256,22 +256,22 @@ TEST_F(SendTest, ProgressFollowsTheBytesWrittenAndStaysWithinTheBar) {
     tarvel::test::TempFolder::PutFile(big, Repeat(std::string(1024, 'y'), 8 * 1024));
     Open();
     Compose("bob@example.com", "Progress", "", big);
-    Click(TfrmMain::cmdMake);
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitTransfer()) << Status();
     // The writer is stuck on a full buffer: the bar shows what it wrote so far.
-    ASSERT_TRUE(PumpUntil([&] { return frm->Position(TfrmMain::ProgressBar1) > 0; }, 10000));
-    int shown = frm->Position(TfrmMain::ProgressBar1);
+    ASSERT_TRUE(PumpUntil([&] { return frm->Position(MainWindow::progressBar) > 0; }, 10000));
+    int shown = frm->Position(MainWindow::progressBar);
     EXPECT_LT(shown, 100);
     // Counters past any 32-bit product still give a sane percentage.
-    frm->Shared().BytesTotal.store(4'000'000'000'000LL);
-    frm->Shared().BytesSent.store(3'000'000'000'000LL);
-    EXPECT_TRUE(PumpUntil([&] { return frm->Position(TfrmMain::ProgressBar1) == 75; }, 5000))
-        << frm->Position(TfrmMain::ProgressBar1);
+    frm->Signals().BytesTotal.store(4'000'000'000'000LL);
+    frm->Signals().BytesSent.store(3'000'000'000'000LL);
+    EXPECT_TRUE(PumpUntil([&] { return frm->Position(MainWindow::progressBar) == 75; }, 5000))
+        << frm->Position(MainWindow::progressBar);
     // More written than estimated (headers are not in the estimate): a full bar.
-    frm->Shared().BytesSent.store(5'000'000'000'000LL);
-    EXPECT_TRUE(PumpUntil([&] { return frm->Position(TfrmMain::ProgressBar1) == 100; }, 5000))
-        << frm->Position(TfrmMain::ProgressBar1);
-    Click(TfrmMain::cmdMake);
+    frm->Signals().BytesSent.store(5'000'000'000'000LL);
+    EXPECT_TRUE(PumpUntil([&] { return frm->Position(MainWindow::progressBar) == 100; }, 5000))
+        << frm->Position(MainWindow::progressBar);
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Status(), "Mail has been cancelled!");
 }
@@ -285,10 +285,10 @@ TEST_F(SendTest, CloseFromTheTrayMenuDuringASendEndsTheProgram) {
     tarvel::test::TempFolder::PutFile(big, Repeat(std::string(1024, 'z'), 8 * 1024));
     Open();
     Compose("bob@example.com", "Closing", "", big);
-    Click(TfrmMain::cmdMake);
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitTransfer());
     int quits = tarvel::test::QuitsSeen;
-    Menu(TfrmMain::Close1);
+    Menu(MainWindow::closeItem);
     EXPECT_EQ(frm->Handle(), nullptr);
     EXPECT_EQ(tarvel::test::QuitsSeen, quits + 1);
     // The program's objects go as start-up returns: the writer stops and every thread ends.
@@ -304,13 +304,13 @@ TEST_F(SendTest, NotificationsOfAnotherOrAnEarlierSocketNeverTouchASend) {
     options.timeoutTicks = 1000; // the test ends the send itself
     Open();
     Compose("bob@example.com", "Stale", "kept for the second try");
-    Click(TfrmMain::cmdMake);
+    Click(MainWindow::sendButton);
     // The greeting has been answered with "HELO": connected, and waiting for a reply that never comes.
-    ASSERT_TRUE(PumpUntil([&] { return frm->Session().State() == tarvel::SessionState::ssHelo; }, 20000))
+    ASSERT_TRUE(PumpUntil([&] { return frm->Session().State() == tarvel::SessionState::Helo; }, 20000))
         << Status();
-    const int current = frm->Sockets1().SocketHandle();
+    const int current = frm->Socket().SocketHandle();
     ASSERT_NE(current, -1);
-    HWND sockets = frm->Sockets1().Handle();
+    HWND sockets = frm->Socket().Handle();
     auto notify = [&](int socket, int event, int error) {
         PostMessageA(sockets, WM_USER, static_cast<WPARAM>(socket), WSAMAKESELECTREPLY(event, error));
     };
@@ -322,12 +322,12 @@ TEST_F(SendTest, NotificationsOfAnotherOrAnEarlierSocketNeverTouchASend) {
     notify(other, FD_CLOSE, 0);
     tarvel::test::PumpUntilPosted(*frm);
     EXPECT_TRUE(frm->Flow().Busy()) << Status();
-    EXPECT_FALSE(frm->Shared().SendAborted.load());
-    EXPECT_EQ(frm->Sockets1().SocketHandle(), current);
-    EXPECT_EQ(frm->Session().State(), tarvel::SessionState::ssHelo);
+    EXPECT_FALSE(frm->Signals().SendAborted.load());
+    EXPECT_EQ(frm->Socket().SocketHandle(), current);
+    EXPECT_EQ(frm->Session().State(), tarvel::SessionState::Helo);
     EXPECT_EQ(Status(), "Sending mail...");
 
-    Click(TfrmMain::cmdMake); // Cancel
+    Click(MainWindow::sendButton); // Cancel
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "Mail has been cancelled!");
     ExpectIdleAfterEnd();
@@ -338,7 +338,7 @@ TEST_F(SendTest, NotificationsOfAnotherOrAnEarlierSocketNeverTouchASend) {
     notify(current, FD_CONNECT, WSAECONNRESET);
     notify(current, FD_READ, 0);
     notify(current, FD_CLOSE, 0);
-    SendMessageA(Ctl(TfrmMain::cmdMake), BM_CLICK, 0, 0); // before the pump has seen them
+    SendMessageA(Ctl(MainWindow::sendButton), BM_CLICK, 0, 0); // before the pump has seen them
     ASSERT_TRUE(PumpUntil([&] { return Status() == "Mail has been sent!"; }, 30000)) << Status();
     ExpectIdleAfterEnd();
     std::string stored;
@@ -349,7 +349,7 @@ TEST_F(SendTest, NotificationsOfAnotherOrAnEarlierSocketNeverTouchASend) {
     notify(current, FD_CONNECT, WSAECONNRESET);
     notify(current, FD_CLOSE, 0);
     tarvel::test::Drain();
-    EXPECT_FALSE(frm->Shared().SendAborted.load());
+    EXPECT_FALSE(frm->Signals().SendAborted.load());
     EXPECT_EQ(Status(), "Mail has been sent!");
 }
 
@@ -360,15 +360,15 @@ TEST_F(SendTest, ACancelAfterTheServerRefusedShowsTheRefusal) {
     options.timeoutTicks = 1000;
     Open();
     Compose("bob@example.com", "Refused", "body");
-    Click(TfrmMain::cmdMake);
-    ASSERT_TRUE(PumpUntil([&] { return frm->Session().State() == tarvel::SessionState::ssHelo; }, 20000))
+    Click(MainWindow::sendButton);
+    ASSERT_TRUE(PumpUntil([&] { return frm->Session().State() == tarvel::SessionState::Helo; }, 20000))
         << Status();
     // As the session records a refusing reply, before the server has closed the connection.
     messages.front().Status = "550 No such user\r\n";
-    Click(TfrmMain::cmdMake); // Cancel
+    Click(MainWindow::sendButton); // Cancel
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "550 No such user\r\n") << "the server's answer, not \"Mail has been cancelled!\"";
-    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "body");
+    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "body");
 }
 
 TEST_F(SendTest, AServerCloseDuringATransferNeverHoldsUpTheWindow) {
@@ -381,26 +381,26 @@ TEST_F(SendTest, AServerCloseDuringATransferNeverHoldsUpTheWindow) {
         big, Repeat(std::string(1024, 'c'), 16 * 1024)); // more than the socket buffers hold
     Open();
     Compose("bob@example.com", "Closed", "body stays", big);
-    Click(TfrmMain::cmdMake);
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitTransfer()) << Status();
-    ASSERT_EQ(frm->Session().State(), tarvel::SessionState::ssData) << "the writer waits for room";
+    ASSERT_EQ(frm->Session().State(), tarvel::SessionState::Data) << "the writer waits for room";
 
     // The server's close while the writer is stuck: the handler returns at once, the send is over for
     // the user, and it ends for good when the writer has been stopped.
-    SendMessageA(frm->Sockets1().Handle(), WM_USER, static_cast<WPARAM>(frm->Sockets1().SocketHandle()),
+    SendMessageA(frm->Socket().Handle(), WM_USER, static_cast<WPARAM>(frm->Socket().SocketHandle()),
                  WSAMAKESELECTREPLY(FD_CLOSE, 0));
     EXPECT_TRUE(frm->Flow().Busy()) << "the window waited for the writer: " << Status();
-    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Cancel") << "\"&Send\" only once a click sends again";
+    EXPECT_EQ(frm->Text(MainWindow::sendButton), "&Cancel") << "\"&Send\" only once a click sends again";
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "The connection ended before the mail was sent");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "body stays");
-    EXPECT_LT(frm->Shared().BytesSent.load(), frm->Shared().BytesTotal.load()) << "stopped part way";
+    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "body stays");
+    EXPECT_LT(frm->Signals().BytesSent.load(), frm->Signals().BytesTotal.load()) << "stopped part way";
 }
 
 namespace {
 
-// A name server that takes its time: SConnect waits in its address lookup until the test lets it go,
+// A name server that takes its time: Connect waits in its address lookup until the test lets it go,
 // or a few seconds at most. Static, because the send worker may still be inside when a test fails.
 struct SlowLookup {
     static inline std::atomic<bool> entered{false};
@@ -426,16 +426,16 @@ protected:
         frm.reset(); // joins the send worker before the hook goes
     }
     tarvel::ui::Hook<void()>::Override slowLookup =
-        tarvel::TSockets::BeforeAddressLookup.Replace([] { SlowLookup::Wait(); });
+        tarvel::ClientSocket::BeforeAddressLookup.Replace([] { SlowLookup::Wait(); });
     // Sending, with the send worker inside the lookup.
     bool WaitLookup() {
         return PumpUntil([] { return SlowLookup::entered.load(); }, 20000) &&
-               PumpUntil([this] { return frm->Text(TfrmMain::cmdMake) == "&Cancel"; }, 20000);
+               PumpUntil([this] { return frm->Text(MainWindow::sendButton) == "&Cancel"; }, 20000);
     }
     // Lets Timer1 tick `count` more times, or stops early when the send has ended.
     void Ticks(int count) {
-        const int until = frm->Shared().IdleTicks.load() + count;
-        PumpUntil([&] { return !frm->Flow().Busy() || frm->Shared().IdleTicks.load() >= until; }, 20000);
+        const int until = frm->Signals().IdleTicks.load() + count;
+        PumpUntil([&] { return !frm->Flow().Busy() || frm->Signals().IdleTicks.load() >= until; }, 20000);
     }
 };
 
@@ -448,21 +448,21 @@ TEST_F(SlowLookupTest, ACancelDuringTheLookupEndsOnlyOnceTheConnectStepIsOver) {
     options.timeoutTicks = 1000;
     Open();
     Compose("bob@example.com", "Slow", "kept");
-    Click(TfrmMain::cmdMake);
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitLookup()) << Status();
 
-    Click(TfrmMain::cmdMake); // Cancel
+    Click(MainWindow::sendButton); // Cancel
     Ticks(3);
     // The worker still owns the session and the socket: ending now would leave its socket behind.
     EXPECT_TRUE(frm->Flow().Busy()) << Status();
-    EXPECT_EQ(frm->Text(TfrmMain::cmdMake), "&Cancel") << "\"&Send\" only once a click sends again";
+    EXPECT_EQ(frm->Text(MainWindow::sendButton), "&Cancel") << "\"&Send\" only once a click sends again";
 
     SlowLookup::released = true;
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_FALSE(SlowLookup::ranOut.load());
     EXPECT_EQ(Status(), "Mail has been cancelled!");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "kept");
+    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "kept");
 }
 
 TEST_F(SlowLookupTest, ATimeOutDuringTheLookupWaitsForItInsteadOfHoldingUpTheWindow) {
@@ -472,20 +472,20 @@ TEST_F(SlowLookupTest, ATimeOutDuringTheLookupWaitsForItInsteadOfHoldingUpTheWin
     options.timeoutTicks = 2;
     Open();
     Compose("bob@example.com", "Slow", "kept");
-    Click(TfrmMain::cmdMake);
+    Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitLookup()) << Status();
 
     // Past the count: an abort now would wait on this thread for the connect step to give up the session.
-    const int until = frm->Shared().IdleTicks.load() + 4;
+    const int until = frm->Signals().IdleTicks.load() + 4;
     ASSERT_TRUE(PumpUntil(
-        [&] { return frm->Shared().IdleTicks.load() >= until || SlowLookup::ranOut.load(); }, 20000));
+        [&] { return frm->Signals().IdleTicks.load() >= until || SlowLookup::ranOut.load(); }, 20000));
     EXPECT_FALSE(SlowLookup::ranOut.load()) << "the window's thread was held up by the lookup";
     EXPECT_TRUE(frm->Flow().Busy());
-    EXPECT_FALSE(frm->Shared().SendAborted.load());
+    EXPECT_FALSE(frm->Signals().SendAborted.load());
 
     SlowLookup::released = true;
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "TimeOut");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Text(TfrmMain::edsMemo), "kept");
+    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "kept");
 }

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "net/loopback.h"
+#include "platform/loopback.h"
 #include "support/pump.h"
 #include "support/temp_folder.h"
 
@@ -23,11 +23,11 @@ inline int FreePort() {
     return std::stoi(RefusingPort());
 }
 
-// One SMTP peer (tests/ui/smtp_peer.py) in its own folder; stopped when this object goes.
+// One SMTP peer (tests/support/smtp_peer.py) in its own folder; stopped when this object goes.
 class SmtpPeer {
 public:
     SmtpPeer(const std::string& mode) : port_(FreePort()) {
-        std::string command = "/usr/bin/python3 " + std::string(TARVEL_UI_TEST_DIR) + "/smtp_peer.py " +
+        std::string command = "/usr/bin/python3 " + std::string(TARVEL_SUPPORT_DIR) + "/smtp_peer.py " +
                               mode + " " + std::to_string(port_) + " " + folder_.Unix();
         STARTUPINFOA si{};
         si.cb = sizeof si;

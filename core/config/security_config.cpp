@@ -1,0 +1,228 @@
+// zembrix.ini: an INI file with CR LF lines. [Security] holds Mode and User, [Trusted] one
+// "<server>=<sha256 hex>" line per server; anything else in the file is carried through unchanged.
+#include "core/config/security_config.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "core/config/atomic_file.h"
+
+namespace tarvel {
+namespace {
+
+constexpr const char* SecuritySection = "security";
+constexpr const char* TrustedSection = "trusted";
+constexpr std::size_t FingerprintDigits = 64;
+
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower;
+}
+
+std::string_view Trimmed(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const std::size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.emplace_back(line);
+        pos = end + 1;
+    }
+    return lines;
+}
+
+bool IsComment(std::string_view line) {
+    const std::string_view t = Trimmed(line);
+    return t.empty() || t.front() == ';' || t.front() == '#';
+}
+
+std::optional<std::string> SectionName(std::string_view line) {
+    const std::string_view t = Trimmed(line);
+    if (t.size() < 2 || t.front() != '[' || t.back() != ']') return std::nullopt;
+    return Lower(Trimmed(t.substr(1, t.size() - 2)));
+}
+
+std::optional<StorageProblem> LineBreakProblem(std::string_view field, std::string_view value) {
+    if (value.find_first_of("\r\n") != std::string_view::npos)
+        return StorageProblem{std::string(field),
+                              "The " + std::string(field) + " must not contain a line break."};
+    if (value.find('\x1A') != std::string_view::npos || value.find('\0') != std::string_view::npos)
+        return StorageProblem{std::string(field),
+                              "The " + std::string(field) + " must not contain a control character."};
+    return std::nullopt;
+}
+
+std::string FileText(const SecuritySettings& s) {
+    std::string text;
+    auto line = [&text](std::string_view value) {
+        text += value;
+        text += "\r\n";
+    };
+    auto others = [&](std::string_view section) {
+        for (const auto& [where, content] : s.OtherLines)
+            if (where == section) line(content);
+    };
+    others("");
+    line("[Security]");
+    line(std::string("Mode=") + SecurityModeText(s.Mode));
+    line("User=" + s.User);
+    others(SecuritySection);
+    bool trustedOthers = false;
+    for (const auto& entry : s.OtherLines)
+        trustedOthers = trustedOthers || entry.first == TrustedSection;
+    if (!s.Trusted.empty() || trustedOthers) {
+        line("[Trusted]");
+        for (const auto& [server, fingerprint] : s.Trusted)
+            line(server + "=" + fingerprint);
+        others(TrustedSection);
+    }
+    // Sections of other programs or later versions, in the order they were read.
+    std::vector<std::string> written;
+    for (const auto& [where, content] : s.OtherLines) {
+        if (where.empty() || where == SecuritySection || where == TrustedSection) continue;
+        if (std::find(written.begin(), written.end(), where) != written.end()) continue;
+        written.push_back(where);
+        others(where);
+    }
+    return text;
+}
+
+} // namespace
+
+const char* SecurityModeText(SecurityMode mode) {
+    switch (mode) {
+    case SecurityMode::None:
+        return "None";
+    case SecurityMode::StartTls:
+        return "STARTTLS";
+    case SecurityMode::Implicit:
+        return "SSL/TLS";
+    }
+    return "None";
+}
+
+std::optional<SecurityMode> ParseSecurityMode(std::string_view text) {
+    const std::string lower = Lower(Trimmed(text));
+    for (SecurityMode mode : {SecurityMode::None, SecurityMode::StartTls, SecurityMode::Implicit})
+        if (lower == Lower(SecurityModeText(mode))) return mode;
+    return std::nullopt;
+}
+
+std::string SecurityConfigPath(std::string_view exeFolder) {
+    return std::string(exeFolder) + SecurityFileName;
+}
+
+std::optional<std::string> NormalizeFingerprint(std::string_view text) {
+    std::string hex;
+    for (const char c : Trimmed(text)) {
+        if (c == ':') continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+        hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (hex.size() != FingerprintDigits) return std::nullopt;
+    return hex;
+}
+
+void LoadSecuritySettings(SecuritySettings& settings, const std::string& path) {
+    const std::optional<std::string> content = ReadFileIfPresent(path);
+    if (!content) return;
+
+    SecuritySettings loaded;
+    std::string section;
+    bool haveMode = false, haveUser = false;
+    const std::vector<std::string> lines = SplitLines(*content);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        auto fail = [&](const std::string& why) {
+            throw ConfigError("The configuration file \"" + path + "\" cannot be used: line " +
+                              std::to_string(i + 1) + " " + why + " Nothing was changed.");
+        };
+        if (auto name = SectionName(line)) {
+            section = *name;
+            // A section header of another program's part is kept with that part's lines.
+            if (section != SecuritySection && section != TrustedSection)
+                loaded.OtherLines.emplace_back(section, line);
+            continue;
+        }
+        const bool ours = section == SecuritySection || section == TrustedSection;
+        if (!ours || IsComment(line)) {
+            loaded.OtherLines.emplace_back(section, line);
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (equals == std::string::npos) fail("(\"" + line + "\") is not of the form name=value.");
+        const std::string key = Lower(Trimmed(std::string_view(line).substr(0, equals)));
+        const std::string_view value = std::string_view(line).substr(equals + 1);
+        if (section == SecuritySection) {
+            if (key == "mode") {
+                if (haveMode) fail("gives the connection security a second time.");
+                const auto mode = ParseSecurityMode(value);
+                if (!mode)
+                    fail("names the connection security \"" + std::string(value) +
+                         "\"; it must be None, STARTTLS or SSL/TLS.");
+                loaded.Mode = *mode;
+                haveMode = true;
+            } else if (key == "user") {
+                if (haveUser) fail("gives the user name a second time.");
+                loaded.User = value;
+                haveUser = true;
+            } else {
+                loaded.OtherLines.emplace_back(section, line);
+            }
+        } else {
+            if (key.empty()) fail("names no server before its \"=\".");
+            const auto fingerprint = NormalizeFingerprint(value);
+            if (!fingerprint)
+                fail("holds \"" + std::string(value) + "\" for " + key +
+                     ", which is no SHA-256 fingerprint (64 hexadecimal digits).");
+            if (loaded.Trusted.count(key) != 0) fail("names the server " + key + " a second time.");
+            loaded.Trusted[key] = *fingerprint;
+        }
+    }
+    settings = std::move(loaded);
+}
+
+std::optional<StorageProblem> CheckStorable(const SecuritySettings& s) {
+    if (auto problem = LineBreakProblem(FieldUserName, s.User)) return problem;
+    for (const auto& [server, fingerprint] : s.Trusted) {
+        if (auto problem = LineBreakProblem(FieldTrustedServer, server)) return problem;
+        if (Trimmed(server).empty() || server.find('=') != std::string::npos || Trimmed(server) != server ||
+            server.front() == '[' || server.front() == ';' || server.front() == '#')
+            return StorageProblem{FieldTrustedServer,
+                                  "The trusted server name \"" + server + "\" cannot be stored."};
+        if (!NormalizeFingerprint(fingerprint))
+            return StorageProblem{FieldFingerprint, "The certificate fingerprint for " + server +
+                                                        " is not 64 hexadecimal digits."};
+    }
+    return std::nullopt;
+}
+
+void SaveSecuritySettings(const SecuritySettings& settings, const std::string& path) {
+    if (const auto problem = CheckStorable(settings))
+        throw ConfigError("The configuration file \"" + path + "\" was not saved: " + problem->message);
+    ReplaceFileAtomically(path, FileText(settings));
+}
+
+std::optional<std::string> TrustedFingerprint(const SecuritySettings& settings, std::string_view server) {
+    const auto found = settings.Trusted.find(Lower(Trimmed(server)));
+    if (found == settings.Trusted.end()) return std::nullopt;
+    return found->second;
+}
+
+void TrustFingerprint(SecuritySettings& settings, std::string_view server, std::string_view fingerprint) {
+    settings.Trusted[Lower(Trimmed(server))] =
+        NormalizeFingerprint(fingerprint).value_or(std::string(fingerprint));
+}
+
+} // namespace tarvel

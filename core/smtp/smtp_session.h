@@ -1,0 +1,157 @@
+// The SMTP client: delivers the records of a MessageList over one connection, driven by the
+// server's replies, and records each record's outcome in its Status.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "core/mail/message.h"
+#include "core/smtp/reply_assembler.h"
+#include "core/smtp/send_state.h"
+#include "core/smtp/session_security.h"
+#include "core/smtp/smtp_connection.h"
+
+namespace tarvel {
+
+// What the session waits for; the numbers are part of the session's contract.
+enum class SessionState : int {
+    Idle = 0,     // nothing; replies are ignored
+    Greeting = 1, // the server's greeting
+    Helo = 2,     // the reply to "HELO" or "RSET"
+    MailFrom = 3, // the reply to "MAIL FROM"
+    RcptTo = 4,   // the reply to "RCPT TO"
+    Data = 5,     // the reply to "DATA"
+    DataEnd = 6,  // the reply to the end of the message text
+    Quit = 7,     // the reply to "QUIT"
+    // Only when the connection is secured or a user name is set:
+    Ehlo = 8,       // the reply to "EHLO"
+    StartTls = 9,   // the reply to "STARTTLS"
+    Auth = 10,      // the outcome of a log-on: the reply to "AUTH PLAIN" or to the password
+    AuthLogin = 11, // the request for the user name after "AUTH LOGIN"
+    AuthUser = 12,  // the request for the password after the user name
+};
+
+const char* SessionStateName(SessionState state);
+
+// The outcomes written into a record's Status other than the server's own replies: the server took the
+// message, the send timed out, and failures that the session finds itself.
+inline constexpr std::string_view AcceptedStatus = "OK!";
+inline constexpr std::string_view TimeOutText = "TimeOut";
+inline constexpr std::string_view NoRecipientText = "No recipient address to send the mail to";
+inline constexpr std::string_view ReplyTooLongText =
+    "The server sent more than 64 KiB without ending its reply";
+inline constexpr std::string_view LineBreakInCommandText = "A command to the server would hold a line break";
+// Before the server's words: it answered while the message text was still being written.
+inline constexpr std::string_view EarlyReplyText = "The server answered before the whole message was sent: ";
+
+class SmtpSession {
+public:
+    SmtpSession(SmtpConnection& connection, MessageList& messages, SendSignals& state);
+    SmtpSession(const SmtpSession&) = delete;
+    SmtpSession& operator=(const SmtpSession&) = delete;
+
+    // Clears the records' Status and the byte counters and starts the connect. False when the send
+    // ended at once: a port that is no number or service (Status holds the error's text) or no record
+    // to send; SendAborted is set then.
+    bool Start(const std::string& server, const std::string& port);
+    // Takes one chunk of received text; acts on every reply that it completes, in order. Runs on
+    // one worker at a time; may write the whole message text before it returns. `early`: the chunk was
+    // read while the message text was still being written (SendSignals::Transferring), so no reply it
+    // completes can answer the end-of-data line.
+    void HandleReply(std::string_view chunk, bool early = false);
+    // A local failure (socket error text, "TimeOut"): stops all writing, and ends the session with
+    // "QUIT" when no transfer was under way. It waits for a running HandleReply, which stops within
+    // one send once SendAborted is set. Never call it from inside Start or HandleReply: a failure that
+    // the connection reports while they run (a failed command send) is queued by the caller and
+    // handed here after they return.
+    void Abort(const std::string& text);
+
+    // How the next Start secures the connection and logs on; None and no user: plain HELO as always.
+    // The password is wiped as soon as it has been sent or the session ends.
+    void SetSecurity(SessionSecurity security);
+    // Receives "Connecting securely..." and "Logging on..." on the session's thread.
+    void SetStatusSink(std::function<void(std::string_view)> sink) { statusSink_ = std::move(sink); }
+    // Told of every change of the state, on the thread that makes it, while the session's lock is held:
+    // for tests and a debug log. Set it before the session starts.
+    std::function<void(SessionState from, SessionState to)> OnStateChange;
+
+    SessionState State() const { return state_.load(); }
+    // Received bytes that wait for the end of a reply (takes the session's lock: not from a handler).
+    std::size_t PendingReplyBytes();
+
+private:
+    void SetState(SessionState next);
+    void Send(std::string_view command);
+    void OnReply(const SmtpReply& reply);
+    void OnGreeting(const SmtpReply& reply);
+    void OnHelo(const SmtpReply& reply);
+    void OnMailFrom(const SmtpReply& reply);
+    void OnRcptTo(const SmtpReply& reply);
+    void OnData(const SmtpReply& reply);
+    void OnDataEnd(const SmtpReply& reply);
+    void OnQuit(const SmtpReply& reply);
+    void QuitAndClose();
+
+    // The secure part of the session, in smtp_session_secure.cpp.
+    bool UsesEhlo() const;
+    void SendHello();
+    void OnEhlo(const SmtpReply& reply);
+    void OnStartTls(const SmtpReply& reply);
+    void OnAuth(const SmtpReply& reply);
+    void OnAuthLogin(const SmtpReply& reply);
+    void OnAuthUser(const SmtpReply& reply);
+    // The handshake; false when it failed, which has then ended the session.
+    bool BeginTls();
+    void SendSecret(std::string& command);
+    void ShowStatus(std::string_view text);
+    // A failure that ends the whole session, not only the current record: its text, then "QUIT".
+    void RefuseSession(std::string_view status);
+
+    void SendNextRecipient();
+    void Refuse(std::string_view status);
+    void NextMessage();
+    void Transfer();
+    // A reply that came before the end-of-data line: the server had not read the whole message, so
+    // whatever it says is no acceptance, and the replies after it are out of step.
+    void OnEarlyReply(const SmtpReply& reply);
+    // A failure of our own: Status takes the text unless the record has an outcome already.
+    void RecordLocalFailure(std::string_view text);
+    // What a local failure does once SendAborted is set: "QUIT" and Disconnect unless already idle
+    // (or even then: the state went idle only because SendAborted was seen).
+    void EndAfterFailure(bool evenIfIdle = false);
+
+    SmtpConnection& connection_;
+    MessageList& messages_;
+    SendSignals& send_;
+
+    std::mutex mutex_; // one caller at a time changes the variables below
+    std::atomic<SessionState> state_{SessionState::Idle};
+    ReplyAssembler replies_;
+    std::size_t recipientIndex_ = 0;
+    std::size_t messageIndex_ = 0;
+    MailMessage* current_ = nullptr; // Messages entry messageIndex_; null before the first Start
+
+    SessionSecurity security_;
+    std::function<void(std::string_view)> statusSink_;
+    std::string server_;
+    bool encrypted_ = false;
+    std::uint64_t received_ = 0; // bytes handed to HandleReply since Start
+};
+
+// The session's operations under the names the rest of the program knows them by.
+inline bool StartSmtpSession(SmtpSession& session, const std::string& server, const std::string& port) {
+    return session.Start(server, port);
+}
+inline void HandleSmtpReply(SmtpSession& session, std::string_view chunk, bool early = false) {
+    session.HandleReply(chunk, early);
+}
+inline void AbortSmtpSession(SmtpSession& session, const std::string& text) {
+    session.Abort(text);
+}
+
+} // namespace tarvel

@@ -1,0 +1,134 @@
+// The secure part of the SMTP session: EHLO, STARTTLS and the handshake (RFC 3207), and the log-on
+// with AUTH PLAIN or AUTH LOGIN (RFC 4954), never over an unencrypted connection.
+#include "core/smtp/smtp_session.h"
+
+namespace tarvel {
+
+namespace {
+constexpr int CodeReady = 220;
+constexpr int CodeAuthenticated = 235;
+constexpr int CodeOk = 250;
+constexpr int CodeContinue = 334;
+} // namespace
+
+void SmtpSession::SetSecurity(SessionSecurity security) {
+    std::lock_guard lock(mutex_);
+    WipeSecret(security_.password);
+    security_ = std::move(security);
+    WipeSecret(security.password);
+}
+
+bool SmtpSession::UsesEhlo() const {
+    // Without either the session stays exactly what it always was: HELO, no extensions.
+    return security_.mode != SecurityMode::None || !security_.user.empty();
+}
+
+void SmtpSession::SendHello() {
+    const bool ehlo = UsesEhlo();
+    SetState(ehlo ? SessionState::Ehlo : SessionState::Helo);
+    Send((ehlo ? "EHLO " : "HELO ") + connection_.GetLocalHostName());
+}
+
+void SmtpSession::OnEhlo(const SmtpReply& reply) {
+    if (reply.code != CodeOk) {
+        if (reply.code >= 400 && reply.code <= 599) RefuseSession(reply.text);
+        return;
+    }
+    const EhloOffer offer = ParseEhloOffer(reply.text);
+    if (security_.mode == SecurityMode::StartTls && !encrypted_) {
+        // Never go on in the clear when encryption was asked for.
+        if (!offer.startTls) return RefuseSession(NoStartTlsText);
+        SetState(SessionState::StartTls);
+        return Send("STARTTLS");
+    }
+    if (security_.user.empty()) return OnHelo(reply);
+    if (!encrypted_) return RefuseSession(NoAuthWithoutTlsText);
+    ShowStatus(LoggingOnText);
+    if (offer.authPlain) {
+        std::string command = "AUTH PLAIN " + AuthPlainResponse(security_.user, security_.password);
+        WipeSecret(security_.password);
+        SetState(SessionState::Auth);
+        return SendSecret(command);
+    }
+    if (offer.authLogin) {
+        SetState(SessionState::AuthLogin);
+        return Send("AUTH LOGIN");
+    }
+    RefuseSession(NoAuthMechanismText);
+}
+
+void SmtpSession::OnStartTls(const SmtpReply& reply) {
+    if (reply.code != CodeReady) return RefuseSession(reply.text);
+    // Text behind the 220 was sent before the handshake and would be read as if it came through TLS.
+    if (replies_.Pending() != 0) {
+        send_.SendAborted.store(true);
+        RecordLocalFailure(InjectedPlaintextText);
+        SetState(SessionState::Idle);
+        connection_.Disconnect();
+        return;
+    }
+    if (!BeginTls()) return;
+    // RFC 3207 section 4.2: everything learnt before the handshake is forgotten, EHLO starts again.
+    SetState(SessionState::Ehlo);
+    Send("EHLO " + connection_.GetLocalHostName());
+}
+
+bool SmtpSession::BeginTls() {
+    ShowStatus(ConnectingSecurelyText);
+    SmtpConnection::TlsRequest request;
+    request.serverName = server_;
+    request.plaintextConsumed = received_;
+    request.cancel = &send_.SendAborted;
+    const std::string failure = connection_.StartTls(request);
+    replies_.Clear();
+    if (failure.empty()) {
+        encrypted_ = true;
+        return true;
+    }
+    // A cancel or a time-out stopped the handshake: their own texts tell the outcome.
+    if (!send_.SendAborted.exchange(true)) RecordLocalFailure(failure);
+    SetState(SessionState::Idle);
+    connection_.Disconnect();
+    return false;
+}
+
+void SmtpSession::OnAuth(const SmtpReply& reply) {
+    WipeSecret(security_.password);
+    // 535 and the like: the server's own words tell the user what is wrong with the log-on.
+    if (reply.code != CodeAuthenticated) return RefuseSession(reply.text);
+    OnHelo(SmtpReply{CodeOk, reply.text});
+}
+
+void SmtpSession::OnAuthLogin(const SmtpReply& reply) {
+    if (reply.code != CodeContinue) return RefuseSession(reply.text);
+    std::string command = Base64(security_.user);
+    SetState(SessionState::AuthUser);
+    SendSecret(command);
+}
+
+void SmtpSession::OnAuthUser(const SmtpReply& reply) {
+    if (reply.code != CodeContinue) return RefuseSession(reply.text);
+    std::string command = Base64(security_.password);
+    WipeSecret(security_.password);
+    SetState(SessionState::Auth);
+    SendSecret(command);
+}
+
+void SmtpSession::SendSecret(std::string& command) {
+    command += CRLF;
+    connection_.SendCommand(command);
+    WipeSecret(command);
+}
+
+void SmtpSession::ShowStatus(std::string_view text) {
+    if (statusSink_) statusSink_(text);
+}
+
+void SmtpSession::RefuseSession(std::string_view status) {
+    WipeSecret(security_.password);
+    current_->Status = status;
+    SetState(SessionState::Quit);
+    Send("QUIT");
+}
+
+} // namespace tarvel

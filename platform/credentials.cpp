@@ -1,0 +1,62 @@
+// CredWriteA/CredReadA/CredDeleteA with generic entries kept on this machine; every copy of the
+// password that passes through here is wiped before its memory is given back.
+#include "platform/credentials.h"
+
+#include <windows.h>
+#include <wincred.h>
+
+#include <memory>
+#include <vector>
+
+namespace tarvel {
+namespace {
+
+struct CredentialFree {
+    void operator()(PCREDENTIALA credential) const noexcept {
+        if (credential->CredentialBlob)
+            SecureZeroMemory(credential->CredentialBlob, credential->CredentialBlobSize);
+        CredFree(credential);
+    }
+};
+
+} // namespace
+
+std::string CredentialTarget(std::string_view user, std::string_view server) {
+    return "Tarvel Pro/smtp/" + std::string(user) + "@" + std::string(server);
+}
+
+std::string StorePassword(const std::string& target, const std::string& password) {
+    std::vector<char> name(target.begin(), target.end());
+    name.push_back('\0');
+    std::vector<BYTE> blob(password.begin(), password.end());
+    CREDENTIALA credential{};
+    credential.Type = CRED_TYPE_GENERIC;
+    credential.TargetName = name.data();
+    credential.CredentialBlobSize = static_cast<DWORD>(blob.size());
+    credential.CredentialBlob = blob.data();
+    credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
+    const BOOL stored = CredWriteA(&credential, 0);
+    const DWORD error = stored ? 0 : GetLastError();
+    if (!blob.empty()) SecureZeroMemory(blob.data(), blob.size());
+    if (stored) return {};
+    return "The password could not be stored in Windows Credential Manager (error " + std::to_string(error) +
+           ").";
+}
+
+std::optional<std::string> ReadPassword(const std::string& target) {
+    PCREDENTIALA raw = nullptr;
+    if (!CredReadA(target.c_str(), CRED_TYPE_GENERIC, 0, &raw) || raw == nullptr) return std::nullopt;
+    std::unique_ptr<CREDENTIALA, CredentialFree> credential(raw);
+    std::string password;
+    password.reserve(credential->CredentialBlobSize); // one allocation: no stale copy left behind
+    password.assign(reinterpret_cast<const char*>(credential->CredentialBlob),
+                    credential->CredentialBlobSize);
+    return password;
+}
+
+bool DeletePassword(const std::string& target) {
+    if (CredDeleteA(target.c_str(), CRED_TYPE_GENERIC, 0)) return true;
+    return GetLastError() == ERROR_NOT_FOUND;
+}
+
+} // namespace tarvel

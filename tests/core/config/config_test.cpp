@@ -1,0 +1,357 @@
+// zembrix.cfg: exact bytes written, how odd files are read, what a failed save leaves behind, and the
+// check that refuses values the line format cannot carry.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/config/config.h"
+#include "support/temp_folder.h"
+
+namespace fs = std::filesystem;
+using namespace tarvel;
+
+namespace {
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    ASSERT_TRUE(test::TempFolder::PutFile(path, bytes)) << path;
+}
+
+std::string ReadBytes(const std::string& path) {
+    return fs::exists(path) ? test::TempFolder::ReadFile(path) : "<missing>";
+}
+
+bool SameSettings(const Settings& a, const Settings& b) {
+    return a.SMTPServer == b.SMTPServer && a.SMTPPort == b.SMTPPort && a.EmailAddress == b.EmailAddress &&
+           a.DialEntry == b.DialEntry && a.DialPassword == b.DialPassword && a.UseDialup == b.UseDialup &&
+           a.FirstRun == b.FirstRun && a.NameList == b.NameList && a.AddressList == b.AddressList;
+}
+
+class ConfigFile : public ::testing::Test {
+protected:
+    Settings LoadBytes(const std::string& bytes) {
+        WriteBytes(path_, bytes);
+        Settings s;
+        LoadConfiguration(s, path_);
+        return s;
+    }
+
+    // A folder of its own for each test, also when the sanitizer builds run side by side.
+    test::TempFolder folder_;
+    fs::path dir_ = folder_.Path();
+    std::string path_ = (dir_ / "zembrix.cfg").string();
+};
+
+Settings Sample() {
+    Settings s;
+    s.SMTPServer = "mail.example.org";
+    s.SMTPPort = "2525";
+    s.EmailAddress = "me@example.org";
+    s.DialEntry = "Office line";
+    s.DialPassword = "se:cret";
+    s.UseDialup = true;
+    s.NameList = {"Anna", "", "Team"};
+    s.AddressList = {"anna@example.org", "nobody@example.org", "a@x.org;b@y.org"};
+    return s;
+}
+
+const std::string SampleBytes =
+    "mail.example.org:2525\r\nme@example.org\r\nOffice line:se:cret\r\nTRUE\r\n"
+    "Anna\r\nanna@example.org\r\n\r\nnobody@example.org\r\nTeam\r\na@x.org;b@y.org\r\n";
+
+} // namespace
+
+TEST(ConfigPaths, ExeFolderEndsAtTheLastBackslashOrColon) {
+    EXPECT_EQ(ExeFolderOf("C:\\Program Files\\Tarvel\\tarvel.exe"), "C:\\Program Files\\Tarvel\\");
+    EXPECT_EQ(ExeFolderOf("C:tarvel.exe"), "C:");
+    EXPECT_EQ(ExeFolderOf("D:\\a:b\\x"), "D:\\a:b\\");
+    EXPECT_EQ(ExeFolderOf("tarvel.exe"), "");
+    EXPECT_EQ(ExeFolderOf("/opt/tarvel/tarvel.exe"), "");
+    EXPECT_EQ(ConfigPath("C:\\Tarvel\\"), "C:\\Tarvel\\zembrix.cfg");
+}
+
+TEST_F(ConfigFile, SaveWritesExactBytesAndLoadGivesThemBack) {
+    const Settings saved = Sample();
+    SaveConfiguration(saved, path_);
+    EXPECT_EQ(ReadBytes(path_), SampleBytes);
+    EXPECT_FALSE(fs::exists(path_ + ".tmp"));
+
+    Settings loaded;
+    loaded.FirstRun = true;
+    LoadConfiguration(loaded, path_);
+    Settings expected = saved;
+    expected.FirstRun = false;
+    EXPECT_TRUE(SameSettings(loaded, expected)) << loaded.SMTPServer << "|" << loaded.DialPassword;
+
+    SaveConfiguration(loaded, path_);
+    EXPECT_EQ(ReadBytes(path_), SampleBytes);
+}
+
+TEST_F(ConfigFile, EmptyNameListGivesExactlyFourLines) {
+    Settings s;
+    s.SMTPServer = "localhost";
+    SaveConfiguration(s, path_);
+    EXPECT_EQ(ReadBytes(path_), "localhost:25\r\n\r\n:\r\nFALSE\r\n");
+}
+
+TEST_F(ConfigFile, EmptyPortIsWrittenAsBareColonAndReadBackEmpty) {
+    Settings s = Sample();
+    s.SMTPPort = "";
+    s.NameList.clear();
+    s.AddressList.clear();
+    SaveConfiguration(s, path_);
+    EXPECT_EQ(ReadBytes(path_), "mail.example.org:\r\nme@example.org\r\nOffice line:se:cret\r\nTRUE\r\n");
+    Settings loaded;
+    LoadConfiguration(loaded, path_);
+    EXPECT_EQ(loaded.SMTPServer, "mail.example.org");
+    EXPECT_EQ(loaded.SMTPPort, "");
+}
+
+TEST_F(ConfigFile, MissingFileOnlySetsFirstRun) {
+    Settings s;
+    s.EmailAddress = "kept";
+    LoadConfiguration(s, path_);
+    EXPECT_TRUE(s.FirstRun);
+    EXPECT_EQ(s.SMTPServer, DefaultSMTPServer);
+    EXPECT_EQ(s.SMTPPort, "25");
+    EXPECT_EQ(s.EmailAddress, "kept");
+    EXPECT_FALSE(fs::exists(path_));
+
+    LoadConfiguration(s, (dir_ / "no-such-folder" / "zembrix.cfg").string());
+    EXPECT_TRUE(s.FirstRun);
+}
+
+TEST_F(ConfigFile, FirstColonSplitsLinesOneAndThree) {
+    const Settings s = LoadBytes("host:25:26\r\nme\r\nentry:pa:ss\r\nFALSE\r\n");
+    EXPECT_EQ(s.SMTPServer, "host");
+    EXPECT_EQ(s.SMTPPort, "25:26");
+    EXPECT_EQ(s.DialEntry, "entry");
+    EXPECT_EQ(s.DialPassword, "pa:ss");
+}
+
+TEST_F(ConfigFile, LinesWithoutColonKeepThePortAndLeaveNoPassword) {
+    WriteBytes(path_, "justhost\r\nme\r\nentry\r\nFALSE\r\n");
+    Settings s;
+    s.SMTPPort = "587";
+    s.DialPassword = "old";
+    LoadConfiguration(s, path_);
+    EXPECT_EQ(s.SMTPServer, "justhost");
+    EXPECT_EQ(s.SMTPPort, "587");
+    EXPECT_EQ(s.DialEntry, "entry");
+    EXPECT_EQ(s.DialPassword, "");
+}
+
+TEST_F(ConfigFile, OnlyExactTrueTurnsDialUpOn) {
+    EXPECT_TRUE(LoadBytes("h:1\r\n\r\n:\r\nTRUE\r\n").UseDialup);
+    EXPECT_FALSE(LoadBytes("h:1\r\n\r\n:\r\nTRUE \r\n").UseDialup);
+    EXPECT_FALSE(LoadBytes("h:1\r\n\r\n:\r\ntrue\r\n").UseDialup);
+    EXPECT_FALSE(LoadBytes("h:1\r\n\r\n:\r\n TRUE\r\n").UseDialup);
+    EXPECT_TRUE(LoadBytes("h:1\r\n\r\n:\r\nTRUE").UseDialup);
+}
+
+// A file edited by a Unix editor, or with mixed line ends: every kind of line end ends a line, and the
+// names that follow can be saved again (the values hold no line break any more).
+TEST_F(ConfigFile, LfAndLoneCrEndLinesLikeCrLf) {
+    const struct {
+        const char* bytes;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"smtp.x:25\nme@x\nentry:pw\nTRUE\nBob\nbob@x\n", {"Bob"}},
+        {"smtp.x:25\r\nme@x\nentry:pw\rTRUE\r\nBob\nbob@x", {"Bob"}},
+        {"smtp.x:25\nme@x\nentry:pw\nTRUE\nBob\nbob@x\n\nnobody@x\nAnn\n", {"Bob", "", "Ann"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        const Settings s = LoadBytes(c.bytes);
+        EXPECT_EQ(s.SMTPServer, "smtp.x");
+        EXPECT_EQ(s.SMTPPort, "25");
+        EXPECT_EQ(s.EmailAddress, "me@x");
+        EXPECT_EQ(s.DialEntry, "entry");
+        EXPECT_EQ(s.DialPassword, "pw");
+        EXPECT_TRUE(s.UseDialup);
+        EXPECT_EQ(s.NameList, c.names);
+        ASSERT_EQ(s.AddressList.size(), c.names.size());
+        EXPECT_EQ(s.AddressList[0], "bob@x");
+        EXPECT_FALSE(CheckStorable(s).has_value());
+    }
+}
+
+TEST_F(ConfigFile, BlankLinesBetweenLoneLfsAreEmptyValues) {
+    const Settings s = LoadBytes("h:1\r\nme\nyou\r\n\r\n\n\r\nName\r\nAddr");
+    EXPECT_EQ(s.EmailAddress, "me");
+    EXPECT_EQ(s.DialEntry, "you");
+    EXPECT_FALSE(s.UseDialup);
+    EXPECT_EQ(s.NameList, (std::vector<std::string>{"", "Name"}));
+    EXPECT_EQ(s.AddressList, (std::vector<std::string>{"", "Addr"}));
+}
+
+// Whatever made the file that large, it is not read: a clear error, the settings and the file untouched.
+TEST_F(ConfigFile, FileLargerThanOneMegabyteIsRefused) {
+    std::string big = "h:1\r\nme\r\n:\r\nFALSE\r\n";
+    big.resize(MaxConfigFileBytes + 1, 'x');
+    WriteBytes(path_, big);
+    Settings s = Sample();
+    try {
+        LoadConfiguration(s, path_);
+        FAIL() << "a file of " << big.size() << " bytes was read";
+    } catch (const ConfigError& error) {
+        EXPECT_EQ(std::string(error.what()), "The configuration file \"" + path_ +
+                                                 "\" is larger than 1 MB and was not read; it is not a file "
+                                                 "this program wrote.");
+    }
+    EXPECT_TRUE(SameSettings(s, Sample()));
+    EXPECT_EQ(ReadBytes(path_), big);
+
+    big.resize(MaxConfigFileBytes);
+    EXPECT_NO_THROW(LoadBytes(big));
+}
+
+TEST_F(ConfigFile, CtrlZEndsTheLineAndTheFile) {
+    Settings s = LoadBytes("h:1\r\nme\r\n:\r\nTRUE\r\n\x1A"
+                           "Bob\r\nbob@x\r\n");
+    EXPECT_TRUE(s.UseDialup);
+    EXPECT_TRUE(s.NameList.empty());
+
+    s = LoadBytes("h:1\r\nme\r\n:\r\nTRUE\r\nAnna\r\nanna@x\r\nBob\r\nbob\x1A@x\r\nCarl\r\ncarl@x\r\n");
+    EXPECT_EQ(s.NameList, (std::vector<std::string>{"Anna", "Bob"}));
+    EXPECT_EQ(s.AddressList, (std::vector<std::string>{"anna@x", "bob"}));
+
+    s = LoadBytes("h:1\r\nme\x1A@x\r\ne:p\r\nTRUE\r\n");
+    EXPECT_EQ(s.EmailAddress, "me");
+    EXPECT_EQ(s.DialEntry, "");
+    EXPECT_FALSE(s.UseDialup);
+}
+
+TEST_F(ConfigFile, ShortFilesReadMissingLinesAsEmpty) {
+    Settings s = LoadBytes("h:1\r\nme\r\n:\r\nFALSE\r\nBob\r\n");
+    EXPECT_EQ(s.NameList, std::vector<std::string>{"Bob"});
+    EXPECT_EQ(s.AddressList, std::vector<std::string>{""});
+
+    s = LoadBytes("");
+    EXPECT_EQ(s.SMTPServer, "");
+    EXPECT_EQ(s.SMTPPort, "25");
+    EXPECT_EQ(s.EmailAddress, "");
+    EXPECT_FALSE(s.UseDialup);
+    EXPECT_FALSE(s.FirstRun);
+    EXPECT_TRUE(s.NameList.empty());
+
+    s = LoadBytes("h:1\r\nme");
+    EXPECT_EQ(s.EmailAddress, "me");
+    EXPECT_EQ(s.DialEntry, "");
+}
+
+TEST_F(ConfigFile, UnreadableFileThrowsAndChangesNothing) {
+    fs::create_directory(path_); // exists, but is no file
+    Settings s = Sample();
+    const Settings before = s;
+    try {
+        LoadConfiguration(s, path_);
+        FAIL() << "no ConfigError";
+    } catch (const ConfigError& e) {
+        EXPECT_NE(std::string(e.what()).find(path_), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(SameSettings(s, before));
+}
+
+TEST_F(ConfigFile, FailedSaveKeepsTheOldFileWhole) {
+    WriteBytes(path_, SampleBytes);
+    fs::create_directory(path_ + ".tmp"); // the temporary file cannot be created
+    Settings s = Sample();
+    s.SMTPServer = "other.example.org";
+    s.NameList.push_back("New");
+    s.AddressList.push_back("new@x");
+    const Settings before = s;
+    try {
+        SaveConfiguration(s, path_);
+        FAIL() << "no ConfigError";
+    } catch (const ConfigError& e) {
+        EXPECT_NE(std::string(e.what()).find("zembrix.cfg"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(ReadBytes(path_), SampleBytes);
+    EXPECT_TRUE(SameSettings(s, before));
+    EXPECT_TRUE(fs::is_directory(path_ + ".tmp"));
+}
+
+TEST_F(ConfigFile, FailedReplaceRemovesTheTemporaryFile) {
+    fs::create_directory(path_); // a folder stands where the file should go
+    fs::create_directory(fs::path(path_) / "inside");
+    EXPECT_THROW(SaveConfiguration(Sample(), path_), ConfigError);
+    EXPECT_FALSE(fs::exists(path_ + ".tmp"));
+    EXPECT_TRUE(fs::is_directory(fs::path(path_) / "inside"));
+
+    const std::string nowhere = (dir_ / "missing" / "zembrix.cfg").string();
+    try {
+        SaveConfiguration(Sample(), nowhere);
+        FAIL() << "no ConfigError";
+    } catch (const ConfigError& e) {
+        EXPECT_NE(std::string(e.what()).find(nowhere), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "missing"));
+}
+
+TEST_F(ConfigFile, SaveRefusesValuesTheFormatCannotCarry) {
+    WriteBytes(path_, SampleBytes);
+    Settings s = Sample();
+    s.DialEntry = "Office:2";
+    try {
+        SaveConfiguration(s, path_);
+        FAIL() << "no ConfigError";
+    } catch (const ConfigError& e) {
+        EXPECT_NE(std::string(e.what()).find("The dial-up entry must not contain a colon."),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(ReadBytes(path_), SampleBytes);
+    EXPECT_FALSE(fs::exists(path_ + ".tmp"));
+}
+
+TEST(CheckStorable, NamesTheOffendingField) {
+    struct Case {
+        void (*change)(Settings&);
+        const char* field;
+        const char* message;
+    };
+    const Case cases[] = {
+        {[](Settings& s) { s.SMTPServer = "host:25"; }, FieldSMTPServer,
+         "The SMTP server must not contain a colon."},
+        {[](Settings& s) { s.SMTPServer = "host\r"; }, FieldSMTPServer,
+         "The SMTP server must not contain a line break."},
+        {[](Settings& s) { s.SMTPPort = "2\n5"; }, FieldSMTPPort,
+         "The SMTP port must not contain a line break."},
+        {[](Settings& s) { s.EmailAddress = "me\x1A"; }, FieldEmailAddress,
+         "The e-mail address must not contain the character Ctrl-Z."},
+        {[](Settings& s) { s.DialEntry = "a:b"; }, FieldDialEntry,
+         "The dial-up entry must not contain a colon."},
+        {[](Settings& s) { s.DialPassword = "p\r\nw"; }, FieldDialPassword,
+         "The dial-up password must not contain a line break."},
+        {[](Settings& s) { s.NameList[1] = "Bo\nb"; }, FieldName,
+         "The name of entry 2 in the name list must not contain a line break."},
+        {[](Settings& s) { s.AddressList[2] = "x\x1A"; }, FieldAddress,
+         "The address of entry 3 in the name list must not contain the character Ctrl-Z."},
+    };
+    for (const Case& c : cases) {
+        Settings s = Sample();
+        c.change(s);
+        const auto problem = CheckStorable(s);
+        ASSERT_TRUE(problem.has_value()) << c.message;
+        EXPECT_EQ(problem->field, c.field);
+        EXPECT_EQ(problem->message, c.message);
+    }
+}
+
+TEST(CheckStorable, AcceptsColonsWhereTheFormatKeepsThem) {
+    Settings s = Sample();
+    s.SMTPPort = "25:26";
+    s.EmailAddress = "\"a:b\"@x";
+    s.DialPassword = "p:w";
+    s.NameList[0] = "Dr. No: home";
+    s.AddressList[0] = "mailto:x@y";
+    EXPECT_FALSE(CheckStorable(s).has_value());
+
+    EXPECT_FALSE(CheckStorableText("name", "a:b", true).has_value());
+    const auto problem = CheckStorableText("name", "a:b", false);
+    ASSERT_TRUE(problem.has_value());
+    EXPECT_EQ(problem->message, "The name must not contain a colon.");
+}

@@ -1,0 +1,191 @@
+// zembrix.ini: the exact bytes saved, what each kind of line loads as, the errors that name the line
+// and leave the settings as they were, and lines of other programs carried through a save.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "core/config/security_config.h"
+#include "support/temp_folder.h"
+
+namespace fs = std::filesystem;
+using namespace tarvel;
+
+namespace {
+
+const std::string FingerprintA(64, 'a');
+const std::string FingerprintB = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    ASSERT_TRUE(test::TempFolder::PutFile(path, bytes)) << path;
+}
+
+std::string ReadBytes(const std::string& path) {
+    return fs::exists(path) ? test::TempFolder::ReadFile(path) : "<missing>";
+}
+
+class SecurityFile : public ::testing::Test {
+protected:
+    // A folder of its own for each test, also when the sanitizer builds run side by side.
+    test::TempFolder folder_;
+    fs::path dir_ = folder_.Path();
+    std::string path_ = SecurityConfigPath(dir_.string() + "/");
+};
+
+} // namespace
+
+TEST(SecurityModes, TextsRoundTripAndOtherTextsAreRefused) {
+    for (SecurityMode mode : {SecurityMode::None, SecurityMode::StartTls, SecurityMode::Implicit})
+        EXPECT_EQ(ParseSecurityMode(SecurityModeText(mode)), mode) << SecurityModeText(mode);
+    EXPECT_EQ(ParseSecurityMode("starttls"), SecurityMode::StartTls);
+    EXPECT_EQ(ParseSecurityMode(" ssl/tls "), SecurityMode::Implicit);
+    EXPECT_EQ(ParseSecurityMode("TLS"), std::nullopt);
+    EXPECT_EQ(ParseSecurityMode(""), std::nullopt);
+    EXPECT_EQ(SecurityConfigPath("C:\\Tarvel\\"), "C:\\Tarvel\\zembrix.ini");
+}
+
+TEST(SecurityFingerprints, NormalizedToLowerCaseHexOrRefused) {
+    EXPECT_EQ(NormalizeFingerprint(std::string(64, 'A')), FingerprintA);
+    std::string pairs;
+    for (int i = 0; i < 32; ++i)
+        pairs += std::string(i ? ":" : "") + "AA";
+    EXPECT_EQ(NormalizeFingerprint(pairs), FingerprintA);
+    EXPECT_EQ(NormalizeFingerprint(std::string(63, 'a')), std::nullopt);
+    EXPECT_EQ(NormalizeFingerprint(std::string(65, 'a')), std::nullopt);
+    EXPECT_EQ(NormalizeFingerprint(std::string(63, 'a') + "g"), std::nullopt);
+
+    SecuritySettings s;
+    TrustFingerprint(s, "Mail.Example.ORG", std::string(64, 'A'));
+    EXPECT_EQ(TrustedFingerprint(s, "mail.example.org"), FingerprintA);
+    EXPECT_EQ(TrustedFingerprint(s, "MAIL.example.org"), FingerprintA);
+    EXPECT_EQ(TrustedFingerprint(s, "other.example.org"), std::nullopt);
+}
+
+TEST_F(SecurityFile, MissingFileMeansNoSecurityAndChangesNothing) {
+    SecuritySettings s;
+    s.User = "kept";
+    LoadSecuritySettings(s, path_);
+    EXPECT_EQ(s.Mode, SecurityMode::None);
+    EXPECT_EQ(s.User, "kept");
+    EXPECT_FALSE(fs::exists(path_));
+}
+
+TEST_F(SecurityFile, SaveWritesExactBytesAndLoadGivesThemBack) {
+    SecuritySettings s;
+    s.Mode = SecurityMode::StartTls;
+    s.User = "ann = the user";
+    TrustFingerprint(s, "mail.example.org", FingerprintB);
+    TrustFingerprint(s, "localhost", FingerprintA);
+    SaveSecuritySettings(s, path_);
+    const std::string expected = "[Security]\r\nMode=STARTTLS\r\nUser=ann = the user\r\n"
+                                 "[Trusted]\r\nlocalhost=" +
+                                 FingerprintA + "\r\nmail.example.org=" + FingerprintB + "\r\n";
+    EXPECT_EQ(ReadBytes(path_), expected);
+    EXPECT_FALSE(fs::exists(path_ + ".tmp"));
+
+    SecuritySettings loaded;
+    LoadSecuritySettings(loaded, path_);
+    EXPECT_EQ(loaded.Mode, SecurityMode::StartTls);
+    EXPECT_EQ(loaded.User, "ann = the user");
+    EXPECT_EQ(loaded.Trusted, s.Trusted);
+    SaveSecuritySettings(loaded, path_);
+    EXPECT_EQ(ReadBytes(path_), expected);
+
+    SaveSecuritySettings(SecuritySettings{}, path_);
+    EXPECT_EQ(ReadBytes(path_), "[Security]\r\nMode=None\r\nUser=\r\n");
+}
+
+TEST_F(SecurityFile, LinesOfOtherProgramsAndCommentsSurviveASave) {
+    WriteBytes(path_, "; written by hand\r\n[Other]\r\nkey=1\r\n[security]\r\n# mine\r\nmode = ssl/tls\r\n"
+                      "Extra=x\r\nuser=bob\r\n[TRUSTED]\n Localhost =" +
+                          std::string(64, 'A') + "\n");
+    SecuritySettings s;
+    LoadSecuritySettings(s, path_);
+    EXPECT_EQ(s.Mode, SecurityMode::Implicit);
+    EXPECT_EQ(s.User, "bob");
+    EXPECT_EQ(TrustedFingerprint(s, "localhost"), FingerprintA);
+    SaveSecuritySettings(s, path_);
+    EXPECT_EQ(ReadBytes(path_), "; written by hand\r\n[Security]\r\nMode=SSL/TLS\r\nUser=bob\r\n# mine\r\n"
+                                "Extra=x\r\n[Trusted]\r\nlocalhost=" +
+                                    FingerprintA + "\r\n[Other]\r\nkey=1\r\n");
+}
+
+TEST_F(SecurityFile, BadContentNamesTheLineAndChangesNothing) {
+    const struct {
+        std::string bytes;
+        std::string says;
+    } cases[] = {
+        {"[Security]\r\nMode=TLS1.3\r\n",
+         "line 2 names the connection security \"TLS1.3\"; it must be None, STARTTLS or SSL/TLS."},
+        {"[Security]\r\nMode=None\r\nMode=STARTTLS\r\n",
+         "line 3 gives the connection security a second time."},
+        {"[Security]\r\nUser=a\r\nUser=b\r\n", "line 3 gives the user name a second time."},
+        {"[Security]\r\njust text\r\n", "line 2 (\"just text\") is not of the form name=value."},
+        {"[Trusted]\r\nlocalhost=abc\r\n",
+         "line 2 holds \"abc\" for localhost, which is no SHA-256 fingerprint"},
+        {"[Trusted]\r\n=" + FingerprintA + "\r\n", "line 2 names no server before its \"=\"."},
+        {"[Trusted]\r\nx=" + FingerprintA + "\r\nX=" + FingerprintB + "\r\n",
+         "line 3 names the server x a second time."},
+    };
+    for (const auto& c : cases) {
+        WriteBytes(path_, c.bytes);
+        SecuritySettings s;
+        s.Mode = SecurityMode::StartTls;
+        s.User = "before";
+        try {
+            LoadSecuritySettings(s, path_);
+            ADD_FAILURE() << "loaded: " << c.bytes;
+        } catch (const ConfigError& error) {
+            const std::string text = error.what();
+            EXPECT_NE(text.find(path_), std::string::npos) << text;
+            EXPECT_NE(text.find(c.says), std::string::npos) << text;
+            EXPECT_NE(text.find("Nothing was changed."), std::string::npos) << text;
+        }
+        EXPECT_EQ(s.Mode, SecurityMode::StartTls) << c.bytes;
+        EXPECT_EQ(s.User, "before") << c.bytes;
+        EXPECT_EQ(ReadBytes(path_), c.bytes) << "the file is left as it was";
+    }
+}
+
+TEST_F(SecurityFile, ValuesTheFormatCannotCarryAreRefusedAndTheOldFileStays) {
+    SecuritySettings good;
+    good.User = "ann";
+    SaveSecuritySettings(good, path_);
+    const std::string before = ReadBytes(path_);
+
+    const struct {
+        SecuritySettings settings;
+        std::string field;
+    } cases[] = {
+        {{SecurityMode::None, "a\r\nMode=None", {}, {}}, FieldUserName},
+        {{SecurityMode::None, "a\x1A", {}, {}}, FieldUserName},
+        {{SecurityMode::None, "", {{"a=b", FingerprintA}}, {}}, FieldTrustedServer},
+        {{SecurityMode::None, "", {{"[x]", FingerprintA}}, {}}, FieldTrustedServer},
+        {{SecurityMode::None, "", {{"", FingerprintA}}, {}}, FieldTrustedServer},
+        {{SecurityMode::None, "", {{"host", "12"}}, {}}, FieldFingerprint},
+    };
+    for (const auto& c : cases) {
+        const auto problem = CheckStorable(c.settings);
+        ASSERT_TRUE(problem.has_value()) << c.field;
+        EXPECT_EQ(problem->field, c.field);
+        EXPECT_THROW(SaveSecuritySettings(c.settings, path_), ConfigError);
+        EXPECT_EQ(ReadBytes(path_), before);
+        EXPECT_FALSE(fs::exists(path_ + ".tmp"));
+    }
+}
+
+TEST_F(SecurityFile, FailedReplaceLeavesTheOldFileWhole) {
+    SecuritySettings s;
+    s.User = "ann";
+    SaveSecuritySettings(s, path_);
+    fs::create_directory(path_ + ".tmp"); // the temporary copy cannot be created
+    s.User = "bob";
+    try {
+        SaveSecuritySettings(s, path_);
+        ADD_FAILURE() << "saved";
+    } catch (const ConfigError& error) {
+        EXPECT_NE(std::string(error.what()).find("cannot be created"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(ReadBytes(path_), "[Security]\r\nMode=None\r\nUser=ann\r\n");
+}

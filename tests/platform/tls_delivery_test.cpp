@@ -1,0 +1,334 @@
+// Whole secure sends through the socket component, the SChannel layer and the SMTP session to aiosmtpd
+// with STARTTLS, TLS from the first byte and a log-on; certificates that fail the check go to the
+// trust question; the password comes from Credential Manager and lands in no file.
+// Run through run_with_tls_servers.py, which makes the certificates and starts the servers.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <chrono>
+#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/credentials.h"
+#include "support/send_driver.h"
+#include "core/smtp/reply_worker.h"
+#include "core/smtp/smtp_session.h"
+#include "core/smtp/socket_writer.h"
+#include "platform/client_socket.h"
+#include "platform/tls_connection.h"
+#include "support/temp_folder.h"
+
+namespace tarvel {
+namespace {
+
+constexpr std::chrono::milliseconds SendLimit{60000};
+const std::string User = "ann";
+const std::string Password = "s3cret pass";
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Folder() {
+    const char* folder = std::getenv("TARVEL_TLS_FOLDER");
+    return folder ? folder : "";
+}
+
+std::map<std::string, std::string> ServerInfo() {
+    std::map<std::string, std::string> info;
+    std::ifstream in(Folder() + "\\servers.txt");
+    std::string line;
+    while (std::getline(in, line))
+        if (const auto equals = line.find('='); equals != std::string::npos)
+            info[line.substr(0, equals)] = line.substr(equals + 1);
+    return info;
+}
+
+// The stored message whose envelope names `sender`; empty when the server stored none.
+std::string StoredFrom(const std::string& sender) {
+    for (int n = 1;; ++n) {
+        const std::string base = Folder() + "\\message-" + std::to_string(n);
+        if (GetFileAttributesA((base + ".envelope").c_str()) == INVALID_FILE_ATTRIBUTES) return {};
+        if (ReadWhole(base + ".envelope").starts_with("MAIL FROM: " + sender + "\n"))
+            return ReadWhole(base + ".eml");
+    }
+}
+
+// One send through the send flow as the window drives it, with the TLS layer under the session.
+class SecureSend {
+public:
+    explicit SecureSend(MessageList& messages) : driver_(messages) {}
+
+    std::string Run(const std::string& server, const std::string& port, SessionSecurity security) {
+        driver_.Flow().SecurityFor = [&security](const std::string&) { return security; };
+        const bench::SendOutcome outcome = driver_.Run(server, port, SendLimit);
+        EXPECT_TRUE(outcome.ended) << "the send did not end";
+        WipeSecret(security.password);
+        return outcome.status;
+    }
+    TlsConnection& Tls() { return driver_.Tls(); }
+
+private:
+    bench::SendDriver driver_;
+};
+
+class TlsDelivery : public ::testing::Test {
+protected:
+    // The test CA in the user's root store for the whole program; removed again however it ends.
+    static void SetUpTestSuite() {
+        const std::string der = ReadWhole(Folder() + "\\ca.der");
+        store_ = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
+        if (store_ && !der.empty())
+            CertAddEncodedCertificateToStore(
+                store_, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, &ca_);
+        // Wine saves a system store's changes only when asked (or at close), and the chain engine
+        // reads the saved store.
+        if (store_) CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    }
+    static void TearDownTestSuite() {
+        if (ca_) CertDeleteCertificateFromStore(ca_); // frees the context too
+        ca_ = nullptr;
+        if (store_) CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+        if (store_) CertCloseStore(store_, 0);
+        store_ = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_FALSE(Folder().empty()) << "run through run_with_tls_servers.py";
+        ASSERT_NE(ca_, nullptr) << "the test CA could not be added to the user's root store";
+        info_ = ServerInfo();
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        sender_ = std::string(test->name()) + "-" + std::to_string(GetCurrentProcessId()) + "@example.org";
+        target_ = CredentialTarget("tarvel-test-" + std::to_string(GetCurrentProcessId()) + "-" + User,
+                                   "localhost");
+        messages_.resize(1);
+        MailMessage& m = messages_[0];
+        m.Sender = sender_;
+        m.ToHeader = "Bob <bob@example.org>";
+        m.Recipients = {"bob@example.org"};
+        m.Subject = "Secure";
+        m.Body = "Through TLS.\r\n.\r\nA dot line above.\r\n";
+    }
+    void TearDown() override { DeletePassword(target_); }
+
+    SessionSecurity Security(SecurityMode mode, std::string password = Password) {
+        return SessionSecurity{mode, User, std::move(password)};
+    }
+    std::string Expected() {
+        struct Plain : MessageOutput {
+            std::string bytes;
+            void WriteLine(std::string_view piece) override { bytes += piece; }
+            void WriteBlock(std::string_view text) override {
+                bytes += text;
+                bytes += "\r\n";
+            }
+        } output;
+        const std::atomic<bool> never{false};
+        WriteMessage(messages_[0], output, never);
+        // The server keeps the line end before the end-of-data line.
+        return output.bytes + "\r\n";
+    }
+
+    static HCERTSTORE store_;
+    static PCCERT_CONTEXT ca_;
+    std::map<std::string, std::string> info_;
+    std::string sender_;
+    std::string target_;
+    MessageList messages_;
+};
+HCERTSTORE TlsDelivery::store_ = nullptr;
+PCCERT_CONTEXT TlsDelivery::ca_ = nullptr;
+
+TEST_F(TlsDelivery, StartTlsAndImplicitTlsDeliverTheMessageByteForByte) {
+    // The password goes through Credential Manager as the program keeps it.
+    ASSERT_EQ(StorePassword(target_, Password), "");
+    for (const auto& [server, mode] :
+         {std::pair{"starttls", SecurityMode::StartTls}, std::pair{"implicit", SecurityMode::Implicit}}) {
+        SCOPED_TRACE(server);
+        messages_[0].Sender = std::string(server) + "-" + sender_;
+        SecureSend send(messages_);
+        std::optional<std::string> password = ReadPassword(target_);
+        ASSERT_TRUE(password.has_value());
+        SessionSecurity security = Security(mode, *password);
+        WipeSecret(*password);
+        EXPECT_EQ(send.Run("localhost", info_[server], std::move(security)), "OK!");
+        EXPECT_TRUE(send.Tls().Encrypted());
+        EXPECT_EQ(StoredFrom(messages_[0].Sender), Expected());
+    }
+}
+
+TEST_F(TlsDelivery, AttachmentOfManyBuffersGoesAsFourRecordsToASendAndArrivesByteForByte) {
+    test::TempFolder folder;
+    std::string bytes(300 * 1024, '\0');
+    unsigned state = 2463534242u;
+    for (char& c : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        c = static_cast<char>(state >> 24);
+    }
+    ASSERT_TRUE(test::TempFolder::PutFile("noise.bin", bytes));
+    messages_[0].Attachments = {"noise.bin"};
+    messages_[0].XAttachments = "noise.bin";
+    SecureSend send(messages_);
+    EXPECT_EQ(send.Run("localhost", info_["starttls"], Security(SecurityMode::StartTls)), "OK!");
+    EXPECT_EQ(StoredFrom(sender_), Expected());
+    // Each of the writer's full buffers is encrypted as four records that go out together; only the
+    // last, partly filled one may have fewer. One record or one line to a send would be far more batches.
+    const std::uint64_t batches = send.Tls().TextBatches();
+    const std::uint64_t records = send.Tls().TextRecords();
+    const std::uint64_t buffers = (Expected().size() + SocketWriter::Capacity - 1) / SocketWriter::Capacity;
+    EXPECT_GE(batches, buffers);
+    EXPECT_LE(batches, buffers + 1);
+    EXPECT_GT(records, 4 * (batches - 1)) << batches << " batches";
+    EXPECT_LE(records, 4 * batches);
+}
+
+TEST_F(TlsDelivery, RefusalsShowTheirReasonAndStoreNothing) {
+    const struct {
+        const char* server;
+        SecurityMode mode;
+        std::string password;
+        std::string status;
+    } cases[] = {
+        {"starttls", SecurityMode::StartTls, "wrong", "535 5.7.8 Authentication credentials invalid\r\n"},
+        {"plain", SecurityMode::StartTls, Password, std::string(NoStartTlsText)},
+        {"plain", SecurityMode::Implicit, Password, ""}, // a plain greeting is no TLS handshake
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.server + std::string(" ") + std::to_string(static_cast<int>(c.mode)));
+        SecureSend send(messages_);
+        const std::string status = send.Run("localhost", info_[c.server], Security(c.mode, c.password));
+        if (c.status.empty())
+            EXPECT_TRUE(status.starts_with("The encrypted connection could not be set up")) << status;
+        else
+            EXPECT_EQ(status, c.status);
+        EXPECT_EQ(StoredFrom(sender_), "");
+    }
+}
+
+TEST_F(TlsDelivery, CertificatesThatFailTheCheckAreAskedAboutAndTrustedByFingerprint) {
+    std::map<std::string, std::string> trusted; // what zembrix.ini's [Trusted] would hold
+    int asked = 0;
+    bool answer = false;
+    CertificateReport lastReport;
+    auto send = [&](const std::string& server) {
+        SecureSend s(messages_);
+        s.Tls().AskTrust = [&](const std::string& name, const CertificateReport& report) {
+            if (trusted.count(name) && trusted[name] == report.sha256) return true;
+            ++asked;
+            lastReport = report;
+            if (answer) trusted[name] = report.sha256;
+            return answer;
+        };
+        return s.Run("localhost", info_[server], Security(SecurityMode::StartTls));
+    };
+
+    // Unknown authority: cancelled, nothing sent.
+    std::string status = send("unknown");
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(status.starts_with("The server's certificate was not accepted: The certificate")) << status;
+    EXPECT_EQ(lastReport.sha256, info_["unknown-sha256"]);
+    EXPECT_NE(lastReport.subject.find("localhost"), std::string::npos) << lastReport.subject;
+    EXPECT_NE(lastReport.issuer.find("untrusted-ca"), std::string::npos) << lastReport.issuer;
+    EXPECT_FALSE(lastReport.validFrom.empty());
+    EXPECT_EQ(StoredFrom(sender_), "");
+
+    // Trusted: sent; the second send is not asked about.
+    answer = true;
+    EXPECT_EQ(send("unknown"), "OK!");
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(send("unknown"), "OK!");
+    EXPECT_EQ(asked, 2);
+
+    // Another certificate for the same name is asked about again.
+    answer = false;
+    status = send("changed");
+    EXPECT_EQ(asked, 3);
+    EXPECT_EQ(lastReport.sha256, info_["changed-sha256"]);
+
+    // A trusted authority but another name: asked, refused.
+    status = send("wrong");
+    EXPECT_EQ(asked, 4);
+    EXPECT_EQ(status,
+              "The server's certificate was not accepted: The certificate does not belong to the server "
+              "name localhost.");
+}
+
+TEST_F(TlsDelivery, GreetingThatArrivesWhileTheCertificateIsAskedAboutIsRead) {
+    // With TLS from the first byte the server greets once its side of the handshake is done: here while
+    // this side still asks about the certificate, so the greeting's data event comes before the
+    // handshake has ended.
+    SecureSend send(messages_);
+    int asked = 0;
+    bool greeted = false;
+    send.Tls().AskTrust = [&](const std::string&, const CertificateReport&) {
+        ++asked;
+        const SOCKET handle = static_cast<SOCKET>(send.Tls().SocketHandle());
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        char first = 0;
+        while (!greeted && std::chrono::steady_clock::now() < end) {
+            greeted = recv(handle, &first, 1, MSG_PEEK) == 1;
+            if (!greeted) Sleep(10);
+        }
+        Sleep(200); // the user reads the question meanwhile
+        return true;
+    };
+    EXPECT_EQ(send.Run("localhost", info_["late"], Security(SecurityMode::Implicit)), "OK!");
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(StoredFrom(sender_), Expected());
+}
+
+TEST_F(TlsDelivery, PasswordIsInNoFileOfThePrefixAfterASend) {
+    ASSERT_EQ(StorePassword(target_, Password), "");
+    std::optional<std::string> password = ReadPassword(target_);
+    ASSERT_EQ(password, Password);
+    SecureSend send(messages_);
+    EXPECT_EQ(send.Run("localhost", info_["starttls"], Security(SecurityMode::StartTls, *password)), "OK!");
+    WipeSecret(*password);
+    // Wine writes its registry files a moment after a change: wait for them to hold our entry's target.
+    const char* prefix = std::getenv("WINEPREFIX");
+    ASSERT_NE(prefix, nullptr);
+    std::string root = std::string("Z:") + prefix;
+    for (char& c : root)
+        if (c == '/') c = '\\';
+    const std::string files[] = {root + "\\user.reg", root + "\\system.reg", root + "\\userdef.reg"};
+    const std::string targetName = "tarvel-test-" + std::to_string(GetCurrentProcessId());
+    for (int i = 0; i < 100 && ReadWhole(files[0]).find(targetName) == std::string::npos; ++i)
+        Sleep(100);
+    for (const std::string& file : files)
+        EXPECT_EQ(ReadWhole(file).find(Password), std::string::npos) << file;
+}
+
+TEST(Credentials, StoredReadReplacedAndDeleted) {
+    const std::string target =
+        CredentialTarget("tarvel-test-" + std::to_string(GetCurrentProcessId()), "cred.example");
+    EXPECT_EQ(target,
+              "Tarvel Pro/smtp/tarvel-test-" + std::to_string(GetCurrentProcessId()) + "@cred.example");
+    struct Cleanup {
+        std::string t;
+        ~Cleanup() { DeletePassword(t); }
+    } cleanup{target};
+    EXPECT_EQ(ReadPassword(target), std::nullopt);
+    ASSERT_EQ(StorePassword(target, "first"), "");
+    EXPECT_EQ(ReadPassword(target), "first");
+    ASSERT_EQ(StorePassword(target, std::string("se\0cond", 7)), "");
+    EXPECT_EQ(ReadPassword(target), std::string("se\0cond", 7));
+    EXPECT_TRUE(DeletePassword(target));
+    EXPECT_EQ(ReadPassword(target), std::nullopt);
+    EXPECT_TRUE(DeletePassword(target)) << "deleting what is gone is no failure";
+}
+
+} // namespace
+} // namespace tarvel

@@ -1,0 +1,96 @@
+// The window base: posted work runs on the owner's thread, in order, and dies with the window; the
+// application's message boxes can be answered by a test.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "win/application.h"
+#include "win/message_box.h"
+#include "support/pump.h"
+#include "win/window.h"
+
+using tarvel::ui::Window;
+
+namespace {
+
+class Probe : public Window {
+public:
+    bool Open() { return CreateMessageOnly("TarvelTestProbe"); }
+};
+
+using tarvel::test::Drain;
+
+} // namespace
+
+TEST(WindowBase, PostedWorkRunsOnOwnerThreadInOrder) {
+    Probe probe;
+    ASSERT_TRUE(probe.Open());
+    std::vector<int> seen;
+    DWORD owner = GetCurrentThreadId();
+    DWORD ranOn = 0;
+    std::thread worker([&] {
+        for (int i = 0; i < 3; ++i)
+            probe.Post([&, i] {
+                seen.push_back(i);
+                ranOn = GetCurrentThreadId();
+            });
+    });
+    worker.join();
+    EXPECT_TRUE(seen.empty()); // nothing runs on the worker
+    Drain();
+    EXPECT_EQ(seen, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(ranOn, owner);
+}
+
+TEST(WindowBase, WorkPostedToADestroyedWindowIsDropped) {
+    bool ran = false;
+    {
+        Probe probe;
+        ASSERT_TRUE(probe.Open());
+        probe.Post([&] { ran = true; });
+        probe.Destroy();
+        EXPECT_EQ(probe.Handle(), nullptr);
+        EXPECT_FALSE(probe.Post([&] { ran = true; }));
+    }
+    Drain();
+    EXPECT_FALSE(ran);
+}
+
+TEST(WindowBase, AQuitPostedBeforeTheWindowGoesStillEndsTheLoop) {
+    Probe probe;
+    ASSERT_TRUE(probe.Open());
+    probe.Post([] {});
+    PostQuitMessage(3);
+    probe.Destroy(); // drops the posted work, and must leave the WM_QUIT alone
+    MSG msg;
+    bool quit = false;
+    for (int i = 0; i < 1000 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+        if (msg.message == WM_QUIT) {
+            quit = true;
+            EXPECT_EQ(msg.wParam, 3u);
+        }
+    }
+    EXPECT_TRUE(quit);
+}
+
+TEST(ApplicationObject, ItsMessageBoxesGoThroughTheReplaceableEntry) {
+    tarvel::ui::Application app;
+    std::vector<std::string> texts;
+    UINT seenFlags = 0;
+    std::vector<std::string> captions;
+    auto answered = tarvel::ui::MessageBoxHook.Replace(
+        [&](HWND, const std::string& text, const std::string& caption, UINT flags) {
+            texts.push_back(text);
+            captions.push_back(caption);
+            seenFlags = flags;
+            return IDCANCEL;
+        });
+    // Without the hook this would block on a box that nobody answers.
+    EXPECT_EQ(app.ShowMessageBox(nullptr, "Disk full", MB_OKCANCEL), IDCANCEL);
+    EXPECT_EQ(tarvel::ui::ShowMessage(nullptr, "Second"), IDCANCEL);
+    EXPECT_EQ(texts, (std::vector<std::string>{"Disk full", "Second"}));
+    EXPECT_EQ(captions, (std::vector<std::string>{app.Title(), app.Title()})) << "captioned with the title";
+    EXPECT_EQ(seenFlags, static_cast<UINT>(MB_OK));
+}

@@ -1,0 +1,52 @@
+// The question about a server certificate that failed the program's check, and the log-on details of a
+// send: the fingerprint the user trusts is kept per server in zembrix.ini, the password is read from
+// Credential Manager.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "core/config/settings.h"
+#include "core/smtp/session_security.h"
+#include "platform/certificate_check.h"
+#include "win/hook.h"
+#include "win/window.h"
+
+namespace tarvel::ui {
+
+inline constexpr const char* CertificateCaption = "Server certificate";
+inline constexpr const char* TrustButtonText = "Trust this certificate";
+
+// The dialog's fields, by control id.
+enum CertificateField : int {
+    CertificateProblem = 101,
+    CertificateServer,
+    CertificateSubject,
+    CertificateIssuer,
+    CertificateValidity,
+    CertificateFingerprint,
+    CertificateAdvice,
+};
+
+// Mode and user from the settings; the password from Credential Manager (empty when none is stored).
+SessionSecurity SecurityForSend(const SecuritySettings& security, const std::string& server);
+
+// The SHA-256 fingerprint as people compare it with what their provider publishes: upper-case byte
+// pairs joined by colons, sixteen to a line.
+std::string FingerprintForDisplay(const std::string& sha256);
+
+// The modal dialog that shows why the check failed, the server, subject, issuer, validity and
+// fingerprint, with "Trust this certificate" and "Cancel" (the default); true for trust. Tests answer
+// it through the hook.
+using CertificateQuestionCall =
+    Hook<bool(HWND owner, const std::string& server, const CertificateReport& report)>;
+extern CertificateQuestionCall CertificateQuestionHook;
+
+// On the handshake's worker: a fingerprint trusted before for this server is accepted at once;
+// otherwise the user is asked on the window's thread (the worker waits), and a trusted one is saved
+// to `securityPath`. False when the window is gone.
+bool AskCertificateTrust(const Window& window, SecuritySettings& security, const std::string& securityPath,
+                         const std::string& server, const CertificateReport& report);
+
+} // namespace tarvel::ui

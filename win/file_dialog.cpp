@@ -1,0 +1,50 @@
+// Multi-select file-open dialog (explorer style, so names may hold blanks).
+#include "win/file_dialog.h"
+
+#include <cstring>
+#include <utility>
+
+namespace tarvel::ui {
+
+Hook<BOOL(OPENFILENAMEA* ofn)> OpenFileHook{&GetOpenFileNameA};
+
+namespace {
+
+// Room for many long names picked at once.
+constexpr DWORD PickBufferSize = 64 * 1024;
+
+} // namespace
+
+std::vector<std::string> SplitPickedFiles(const char* buffer) {
+    std::vector<std::string> parts;
+    for (const char* p = buffer; *p; p += std::strlen(p) + 1)
+        parts.emplace_back(p);
+    if (parts.size() <= 1) return parts;
+    // A folder and the names chosen in it.
+    std::string folder = parts.front();
+    if (!folder.empty() && folder.back() != '\\') folder += '\\';
+    std::vector<std::string> paths;
+    for (std::size_t i = 1; i < parts.size(); ++i)
+        paths.push_back(folder + parts[i]);
+    return paths;
+}
+
+std::vector<std::string> PickFiles(HWND owner, const char* title) {
+    std::vector<char> buffer(PickBufferSize, '\0');
+    OPENFILENAMEA ofn{};
+    // The Windows 95 size: accepted by every version of the dialog.
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = "All files (*.*)\0*.*\0";
+    ofn.lpstrFile = buffer.data();
+    ofn.nMaxFile = PickBufferSize;
+    ofn.lpstrTitle = title;
+    ofn.Flags = OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    BOOL picked = OpenFileHook(&ofn);
+    if (!picked) return {};
+    buffer.back() = '\0';
+    buffer[buffer.size() - 2] = '\0';
+    return SplitPickedFiles(buffer.data());
+}
+
+} // namespace tarvel::ui
