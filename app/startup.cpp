@@ -8,6 +8,7 @@
 
 #include "core/config/config.h"
 #include "core/link/mailto.h"
+#include "app/system_services.h"
 #include "platform/registry.h"
 #include "core/config/security_config.h"
 #include "win/message_box.h"
@@ -19,10 +20,6 @@ Program::Program(StartupOptions options) : options_(std::move(options)) {}
 
 Program::~Program() = default;
 
-ui::SettingsServices Program::Services() const {
-    return options_.services ? *options_.services : ui::SettingsServices::System(state_.exePath);
-}
-
 bool Program::Start() {
     // The shared objects, with the settings' defaults: the name list's lists and the one message record.
     state_ = ui::SharedState{};
@@ -30,6 +27,7 @@ bool Program::Start() {
     // The program's folder, from the module's real path rather than what the command line says.
     state_.exePath = options_.exePath.empty() ? ProgramFilePath() : options_.exePath;
     const std::string exeFolder = ExeFolderOf(state_.exePath);
+    services_ = options_.services ? *options_.services : SystemServices(state_.exePath);
     state_.configPath = ConfigPath(options_.configFolder.empty() ? exeFolder : options_.configFolder);
     // The common controls and the title of message boxes, before the first window or box.
     application_ = std::make_unique<ui::Application>();
@@ -37,7 +35,7 @@ bool Program::Start() {
         LoadConfiguration(state_.settings, state_.configPath);
         LoadSecuritySettings(state_.settings.Security, SecurityConfigPath(ExeFolderOf(state_.configPath)));
     } catch (const ConfigError& error) {
-        ui::ShowMessage(nullptr, error.what(), MB_OK | MB_ICONERROR);
+        ui::ShowMessage(services_.messageBox, nullptr, error.what(), MB_OK | MB_ICONERROR);
         return false;
     }
     mailToMode_ = IsMailToMode(options_.args);
@@ -53,13 +51,15 @@ bool Program::Start() {
         mainOptions.mailToBody = fields.body;
         mainOptions.mailToStatus = MailToStatus(fields);
     }
-    mainWindow_ = std::make_unique<ui::MainWindow>(state_.settings, messages_, std::move(mainOptions));
+    mainWindow_ =
+        std::make_unique<ui::MainWindow>(state_.settings, messages_, services_, std::move(mainOptions));
     ui::MainWindow& main = *mainWindow_;
     ui::InstallNameList(main, state_);
     main.Commands.properties = [this] { ShowSettings(mainWindow_->Handle()); };
     main.Commands.about = [this] { ShowAbout(); };
     if (!main.Create()) {
-        ui::ShowMessage(nullptr, "The main window cannot be created.", MB_OK | MB_ICONERROR);
+        ui::ShowMessage(services_.messageBox, nullptr, "The main window cannot be created.",
+                        MB_OK | MB_ICONERROR);
         return false;
     }
     if (mailToMode_) main.Show();
@@ -73,11 +73,11 @@ int Program::Run() {
 }
 
 void Program::ShowSettings(HWND owner) {
-    ui::OpenSettings(settingsDialog_, state_, owner, Services());
+    ui::OpenSettings(settingsDialog_, state_, owner, services_);
 }
 
 void Program::ShowAbout() {
-    ui::OpenAbout(aboutBox_, state_, mainWindow_ ? mainWindow_->Handle() : nullptr, options_.openHomePage);
+    ui::OpenAbout(aboutBox_, state_, mainWindow_ ? mainWindow_->Handle() : nullptr, services_);
 }
 
 int RunProgram(std::vector<std::string> args) {

@@ -20,10 +20,9 @@ struct StartupOptions {
     std::vector<std::string> args; // the command line after the program path
     std::string exePath;           // empty: the running program's file
     std::string configFolder;      // empty: the program's folder (with its trailing separator)
-    // Tests replace the registry and the phone book, the shell's opening of the home page, and the
-    // main window's timings; empty: the real ones.
-    std::optional<ui::SettingsServices> services;
-    std::function<void()> openHomePage;
+    // What the program asks of the system (tests hand in their fake), and the main window's timings;
+    // no services: the real ones, SystemServices().
+    std::optional<Services> services;
     ui::MainOptions mainOptions;
 };
 
@@ -52,9 +51,8 @@ public:
     void ShowAbout();
 
 private:
-    ui::SettingsServices Services() const;
-
     StartupOptions options_;
+    Services services_;
     std::unique_ptr<ui::Application> application_;
     ui::SharedState state_;
     MessageList messages_;

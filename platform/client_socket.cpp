@@ -19,8 +19,6 @@ namespace tarvel {
 
 static_assert(sizeof(ClientSocket::AddressRecord) == sizeof(sockaddr_in), "connect takes a 16-byte record");
 
-ui::Hook<void()> ClientSocket::BeforeAddressLookup;
-
 namespace {
 
 constexpr WORD WinSock11 = 257;
@@ -72,7 +70,8 @@ const char* EventName(int code) {
 
 } // namespace
 
-ClientSocket::ClientSocket() {
+ClientSocket::ClientSocket(const Services& services)
+    : messageBox_(services.messageBox), beforeAddressLookup_(services.beforeAddressLookup) {
     CreateMessageOnly("TarvelSockets");
     WSADATA data;
     // A failed start-up gives its error as the result: WSAGetLastError needs WinSock running.
@@ -103,7 +102,7 @@ void ClientSocket::Connect() {
     else
         remote_.port = htons(static_cast<u_short>(ToPortNumber(port_)));
 
-    BeforeAddressLookup();
+    if (beforeAddressLookup_) beforeAddressLookup_();
     char hostText[257];
     CopyToBuffer(ipAddr_, hostText);
     remote_.address = inet_addr(hostText);
@@ -284,7 +283,7 @@ void ClientSocket::Report(const char* function, int socket, int error) {
         return;
     }
     const std::string box = "Error " + std::to_string(error) + " in function " + function + "\r\n" + text;
-    ui::MessageBoxHook(nullptr, box, "WINSOCK ERROR", MB_OKCANCEL);
+    messageBox_(nullptr, box, "WINSOCK ERROR", MB_OKCANCEL);
     std::exit(0);
 }
 
@@ -292,15 +291,14 @@ void ClientSocket::ReportInvalid(const char* text) {
     if (OnErrorOccurred)
         OnErrorOccurred(*this, socketHandle_, WSAEADDRNOTAVAIL, text);
     else
-        ui::MessageBoxHook(nullptr, text, "WINSOCK ERROR", MB_OKCANCEL);
+        messageBox_(nullptr, text, "WINSOCK ERROR", MB_OKCANCEL);
 }
 
 void ClientSocket::ReportTimeout() {
     if (OnErrorOccurred)
         OnErrorOccurred(*this, socketHandle_, WSAETIMEDOUT, "Blocking call timed out");
     else
-        ui::MessageBoxHook(nullptr, "Error 10060\r\nBlocking call timed out", "WINSOCK CALL CANCELED",
-                           MB_OKCANCEL);
+        messageBox_(nullptr, "Error 10060\r\nBlocking call timed out", "WINSOCK CALL CANCELED", MB_OKCANCEL);
 }
 
 } // namespace tarvel

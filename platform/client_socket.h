@@ -12,7 +12,7 @@
 #include "core/smtp/send_socket.h"
 #include "core/smtp/smtp_connection.h"
 #include "platform/blocking_call.h"
-#include "win/hook.h"
+#include "platform/services.h"
 #include "win/window.h"
 
 namespace tarvel {
@@ -42,12 +42,10 @@ public:
     static constexpr int TimerId = 10;
     static constexpr long NotifyMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
 
-    // Runs in Connect, on its thread, just before the server's address is resolved: a lookup may take
-    // seconds, and tests stand in for such a slow name server with it. Does nothing of its own.
-    static ui::Hook<void()> BeforeAddressLookup;
-
     // Creates the component's hidden window on the calling thread, which then handles its notifications.
-    ClientSocket();
+    // Its message boxes (when no error handler is bound) and the pause before an address lookup are the
+    // services'.
+    explicit ClientSocket(const Services& services);
     ~ClientSocket() override;
 
     int MaximumReceiveLength() const { return maximumReceiveLength_; }
@@ -115,6 +113,8 @@ private:
     int nonBlocking_ = 1;
     int timeout_ = 30;
     int maximumReceiveLength_ = 8192;
+    ui::MessageBoxCall messageBox_;
+    std::function<void()> beforeAddressLookup_;
     std::atomic<bool> inBlockingCall_{false};
     std::atomic<bool> cancelRequested_{false};
 };

@@ -48,9 +48,7 @@ template <std::size_t N> void CopyInto(CHAR (&field)[N], std::string_view text) 
 
 RasPlatform RasPlatform::System() {
     RasPlatform platform;
-    platform.messageBox = [](HWND owner, const std::string& text, const std::string& caption, UINT flags) {
-        return ui::MessageBoxHook(owner, text, caption, flags);
-    };
+    platform.messageBox = &ui::SystemMessageBox;
     platform.pause = [](DWORD milliseconds) { Sleep(milliseconds); };
     platform.isWindowsNT = [] { return IsWindowsNT(); };
     return platform;

@@ -29,7 +29,7 @@ struct RasEntryList {
 // The platform services the manager uses besides the library itself, replaceable so that tests can answer
 // the question box, skip the pause and point the NT check at a key of their own.
 struct RasPlatform {
-    ui::MessageBoxCall::Function messageBox; // returns IDYES, IDNO...; the program's one message-box call
+    ui::MessageBoxCall messageBox; // returns IDYES, IDNO...; the program's one message-box call
     std::function<void(DWORD milliseconds)> pause;
     std::function<bool()> isWindowsNT;
     std::string rasKey = "Software\\Microsoft\\RAS"; // under HKEY_LOCAL_MACHINE

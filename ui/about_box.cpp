@@ -52,20 +52,9 @@ int OuterWidth(HWND hwnd) {
     return r.right - r.left;
 }
 
-// The shortcut beside the program, named with its folder: a program started from a link or a shortcut
-// has another working folder, where a bare file name would not be found.
-void OpenShortcut(const std::string& exeFolder) {
-    const std::string shortcut = exeFolder + "zembrix.url";
-    ShellExecuteA(nullptr, "open", shortcut.c_str(), " ", exeFolder.empty() ? " " : exeFolder.c_str(),
-                  SW_SHOWNORMAL);
-}
-
 } // namespace
 
-AboutBox::AboutBox(SharedState& state, std::function<void()> openHomePage)
-    : state_(state), openHomePage_(std::move(openHomePage)) {
-    if (!openHomePage_) openHomePage_ = [folder = ExeFolderOf(state_.exePath)] { OpenShortcut(folder); };
-}
+AboutBox::AboutBox(SharedState& state, Services services) : state_(state), services_(std::move(services)) {}
 
 AboutBox::~AboutBox() {
     Destroy();
@@ -115,7 +104,7 @@ void AboutBox::HomePageLineChanged() {
 }
 
 void AboutBox::HomePageLineClick() {
-    openHomePage_();
+    services_.openHomePage();
 }
 
 void AboutBox::CloseClick() {
@@ -161,10 +150,9 @@ LRESULT CALLBACK AboutBox::AddressLineProc(HWND hwnd, UINT message, WPARAM wPara
     return DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
-AboutBox* OpenAbout(std::unique_ptr<AboutBox>& form, SharedState& state, HWND owner,
-                    std::function<void()> openHomePage) {
+AboutBox* OpenAbout(std::unique_ptr<AboutBox>& form, SharedState& state, HWND owner, Services services) {
     AboutBox* box = OpenOnce(form, state.AboutOpen, owner,
-                             [&] { return std::make_unique<AboutBox>(state, std::move(openHomePage)); });
+                             [&] { return std::make_unique<AboutBox>(state, std::move(services)); });
     if (box) box->Show();
     return box;
 }

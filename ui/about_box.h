@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/services.h"
 #include "win/form.h"
 #include "ui/shared_state.h"
 
@@ -27,8 +28,8 @@ public:
         closeButton
     };
 
-    // `openHomePage` replaces the shell request in tests; empty: the real one.
-    explicit AboutBox(SharedState& state, std::function<void()> openHomePage = {});
+    // The home page opens through `services`.
+    AboutBox(SharedState& state, Services services);
     ~AboutBox() override;
 
     // Creates the box hidden, owned by `owner` (FormCreate included); false when it cannot be made.
@@ -49,12 +50,11 @@ private:
                                             UINT_PTR id, DWORD_PTR self);
 
     SharedState& state_;
-    std::function<void()> openHomePage_;
+    Services services_;
 };
 
 // The tray menu's About: makes the box when none exists (AboutOpen clear), else reuses the open one, and
 // shows it. Returns the box, nullptr when it could not be made.
-AboutBox* OpenAbout(std::unique_ptr<AboutBox>& form, SharedState& state, HWND owner,
-                    std::function<void()> openHomePage = {});
+AboutBox* OpenAbout(std::unique_ptr<AboutBox>& form, SharedState& state, HWND owner, Services services);
 
 } // namespace tarvel::ui

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/credentials.h"
 #include "core/config/security_config.h"
+#include "platform/credentials.h"
 #include "win/message_box.h"
 
 namespace tarvel::ui {
@@ -138,13 +138,12 @@ INT_PTR CALLBACK QuestionProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 
 } // namespace
 
-CertificateQuestionCall CertificateQuestionHook{
-    [](HWND owner, const std::string& server, const CertificateReport& report) {
-        const DialogTemplate dialog = QuestionTemplate();
-        const Question question{server, report};
-        return DialogBoxIndirectParamA(GetModuleHandleA(nullptr), dialog.Get(), owner, QuestionProc,
-                                       reinterpret_cast<LPARAM>(&question)) == IDOK;
-    }};
+bool AskAboutCertificate(HWND owner, const std::string& server, const CertificateReport& report) {
+    const DialogTemplate dialog = QuestionTemplate();
+    const Question question{server, report};
+    return DialogBoxIndirectParamA(GetModuleHandleA(nullptr), dialog.Get(), owner, QuestionProc,
+                                   reinterpret_cast<LPARAM>(&question)) == IDOK;
+}
 
 std::string FingerprintForDisplay(const std::string& sha256) {
     std::string shown;
@@ -156,12 +155,14 @@ std::string FingerprintForDisplay(const std::string& sha256) {
     return shown;
 }
 
-SessionSecurity SecurityForSend(const SecuritySettings& security, const std::string& server) {
+SessionSecurity SecurityForSend(const Services& services, const SecuritySettings& security,
+                                const std::string& server) {
     // A user name kept from an earlier choice means nothing without encryption: no log-on then.
     if (security.Mode == SecurityMode::None) return SessionSecurity{};
     SessionSecurity session{security.Mode, security.User, {}};
     if (!security.User.empty()) {
-        if (std::optional<std::string> password = ReadPassword(CredentialTarget(security.User, server))) {
+        if (std::optional<std::string> password =
+                services.readPassword(CredentialTarget(security.User, server))) {
             session.password = std::move(*password);
             WipeSecret(*password);
         }
@@ -169,15 +170,16 @@ SessionSecurity SecurityForSend(const SecuritySettings& security, const std::str
     return session;
 }
 
-bool AskCertificateTrust(const Window& window, SecuritySettings& security, const std::string& securityPath,
-                         const std::string& server, const CertificateReport& report) {
+bool AskCertificateTrust(const Services& services, const Window& window, SecuritySettings& security,
+                         const std::string& securityPath, const std::string& server,
+                         const CertificateReport& report) {
     auto answer = std::make_shared<std::promise<bool>>();
     std::future<bool> answered = answer->get_future();
-    const bool posted = window.Post([&window, &security, securityPath, server, report, answer] {
+    const bool posted = window.Post([&services, &window, &security, securityPath, server, report, answer] {
         // The settings belong to this thread: the check and the save happen here.
         if (!report.sha256.empty() && TrustedFingerprint(security, server) == report.sha256)
             return answer->set_value(true);
-        if (report.sha256.empty() || !CertificateQuestionHook(window.Handle(), server, report))
+        if (report.sha256.empty() || !services.certificateQuestion(window.Handle(), server, report))
             return answer->set_value(false);
         SecuritySettings changed = security;
         TrustFingerprint(changed, server, report.sha256);
@@ -186,7 +188,7 @@ bool AskCertificateTrust(const Window& window, SecuritySettings& security, const
             security = std::move(changed);
         } catch (const ConfigError& error) {
             // Trusted for this send; the next one asks again.
-            ShowMessage(window.Handle(), error.what(), MB_OK | MB_ICONERROR);
+            ShowMessage(services.messageBox, window.Handle(), error.what(), MB_OK | MB_ICONERROR);
         }
         answer->set_value(true);
     });

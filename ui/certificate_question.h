@@ -10,7 +10,7 @@
 #include "core/config/settings.h"
 #include "core/smtp/session_security.h"
 #include "platform/certificate_check.h"
-#include "win/hook.h"
+#include "platform/services.h"
 #include "win/window.h"
 
 namespace tarvel::ui {
@@ -30,23 +30,23 @@ enum CertificateField : int {
 };
 
 // Mode and user from the settings; the password from Credential Manager (empty when none is stored).
-SessionSecurity SecurityForSend(const SecuritySettings& security, const std::string& server);
+SessionSecurity SecurityForSend(const Services& services, const SecuritySettings& security,
+                                const std::string& server);
 
 // The SHA-256 fingerprint as people compare it with what their provider publishes: upper-case byte
 // pairs joined by colons, sixteen to a line.
 std::string FingerprintForDisplay(const std::string& sha256);
 
 // The modal dialog that shows why the check failed, the server, subject, issuer, validity and
-// fingerprint, with "Trust this certificate" and "Cancel" (the default); true for trust. Tests answer
-// it through the hook.
-using CertificateQuestionCall =
-    Hook<bool(HWND owner, const std::string& server, const CertificateReport& report)>;
-extern CertificateQuestionCall CertificateQuestionHook;
+// fingerprint, with "Trust this certificate" and "Cancel" (the default); true for trust. The real
+// Services::certificateQuestion.
+bool AskAboutCertificate(HWND owner, const std::string& server, const CertificateReport& report);
 
 // On the handshake's worker: a fingerprint trusted before for this server is accepted at once;
 // otherwise the user is asked on the window's thread (the worker waits), and a trusted one is saved
-// to `securityPath`. False when the window is gone.
-bool AskCertificateTrust(const Window& window, SecuritySettings& security, const std::string& securityPath,
-                         const std::string& server, const CertificateReport& report);
+// to `securityPath`. False when the window is gone. `services` and `window` outlive the question.
+bool AskCertificateTrust(const Services& services, const Window& window, SecuritySettings& security,
+                         const std::string& securityPath, const std::string& server,
+                         const CertificateReport& report);
 
 } // namespace tarvel::ui

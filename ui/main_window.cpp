@@ -71,30 +71,26 @@ constexpr UINT_PTR ProgressTimerId = 2;
 
 } // namespace
 
-Hook<void(HMENU menu, int x, int y, HWND owner)> PopupMenuHook{[](HMENU menu, int x, int y, HWND owner) {
-    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, x, y, 0, owner, nullptr);
-    // The shell's known quirk: the menu needs a message after it to go away for good.
-    PostMessageA(owner, WM_NULL, 0, 0);
-}};
-
 void TrimWorkingSet() {
     SetProcessWorkingSetSize(GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
 }
 
-MainWindow::MainWindow(Settings& settings, MessageList& messages, MainOptions options, Dialler dialler)
-    : settings_(settings), messages_(messages), options_(std::move(options)),
-      session_(tls_, messages_, send_),
+MainWindow::MainWindow(Settings& settings, MessageList& messages, tarvel::Services services,
+                       MainOptions options)
+    : settings_(settings), messages_(messages), services_(std::move(services)), options_(std::move(options)),
+      socket_(services_), session_(tls_, messages_, send_), tray_(services_.shellNotify),
       idleTimer_(*this, IdleTimerId, options_.idleInterval, [this] { flow_.OnTick(); }),
       progressTimer_(*this, ProgressTimerId, options_.progressInterval, [this] { flow_.OnProgressTick(); }),
-      flow_(*this, tls_, session_, send_, messages_, settings_, std::move(dialler),
+      flow_(*this, tls_, session_, send_, messages_, settings_, services_.dialler,
             [this](std::function<void()> work) { Post(std::move(work)); }) {
     flow_.SetTimeoutTicks(options_.timeoutTicks);
     flow_.SecurityFor = [this](const std::string& server) {
-        return SecurityForSend(settings_.Security, server);
+        return SecurityForSend(services_, settings_.Security, server);
     };
     tls_.AskTrust = [this](const std::string& server, const CertificateReport& report) {
         return flow_.AskUser([&] {
-            return AskCertificateTrust(*this, settings_.Security, options_.securityPath, server, report);
+            return AskCertificateTrust(services_, *this, settings_.Security, options_.securityPath, server,
+                                       report);
         });
     };
     socket_.SetMaximumReceiveLength(8192);
@@ -163,7 +159,7 @@ void MainWindow::EmailChanged() {
 }
 
 void MainWindow::BrowseClick() {
-    std::vector<std::string> files = PickFiles(Handle(), AttachDialogTitle);
+    std::vector<std::string> files = PickFiles(services_.openFileDialog, Handle(), AttachDialogTitle);
     if (files.empty()) return;
     std::string joined;
     for (const std::string& file : files) {
@@ -194,7 +190,7 @@ void MainWindow::TrayClick() {
 void MainWindow::TrayRightClick(int x, int y) {
     // Without the foreground the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(Handle());
-    PopupMenuHook(trayMenu_.Handle(), x, y, Handle());
+    services_.popupMenu(trayMenu_.Handle(), x, y, Handle());
 }
 
 void MainWindow::CloseItemClick() {

@@ -15,9 +15,9 @@
 #include "core/smtp/send_state.h"
 #include "core/smtp/smtp_session.h"
 #include "platform/client_socket.h"
+#include "platform/services.h"
 #include "platform/tls_connection.h"
 #include "win/form.h"
-#include "win/hook.h"
 #include "ui/tray_icon.h"
 #include "win/timer.h"
 
@@ -25,10 +25,6 @@ namespace tarvel::ui {
 
 // Asks the system to trim the process's working set: the program mostly waits in the tray.
 void TrimWorkingSet();
-
-// Pops up the tray menu for its owner window; tests replace it, since the real menu runs a modal loop of
-// its own.
-extern Hook<void(HMENU menu, int x, int y, HWND owner)> PopupMenuHook;
 
 // How the window starts and, for tests, how fast its time-out runs.
 struct MainOptions {
@@ -81,8 +77,8 @@ public:
         propertiesItem,
         closeItem,
     };
-    MainWindow(Settings& settings, MessageList& messages, MainOptions options = {},
-               Dialler dialler = Dialler::System());
+    // Everything the window asks of the system goes through `services`.
+    MainWindow(Settings& settings, MessageList& messages, Services services, MainOptions options = {});
     ~MainWindow() override;
 
     // Creates the window hidden, with its controls, tray icon and menu (FormCreate); false when the
@@ -119,6 +115,7 @@ public:
     Timer& IdleTimer() { return idleTimer_; }
     Timer& ProgressTimer() { return progressTimer_; }
     SendFlow& Flow() { return flow_; }
+    const tarvel::Services& Services() const { return services_; }
 
 protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -135,6 +132,7 @@ private:
 
     Settings& settings_;
     MessageList& messages_;
+    tarvel::Services services_;
     MainOptions options_;
     SendSignals send_;
     ClientSocket socket_;

@@ -15,7 +15,7 @@ void Save(MainWindow& form, const SharedState& state) {
     try {
         SaveConfiguration(state.settings, state.configPath);
     } catch (const ConfigError& error) {
-        ShowMessage(form.Handle(), error.what(), MB_OK | MB_ICONERROR);
+        ShowMessage(form.Services().messageBox, form.Handle(), error.what(), MB_OK | MB_ICONERROR);
     }
 }
 
@@ -48,7 +48,7 @@ bool AddClick(MainWindow& form, SharedState& state) {
         field = MainWindow::emailEdit;
     }
     if (problem) {
-        ShowMessage(form.Handle(), problem->message, MB_OK | MB_ICONWARNING);
+        ShowMessage(form.Services().messageBox, form.Handle(), problem->message, MB_OK | MB_ICONWARNING);
         form.FocusControl(field);
         return false;
     }

@@ -10,8 +10,8 @@
 
 #include "core/config/config.h"
 #include "platform/credentials.h"
-#include "platform/registry.h"
 #include "core/config/security_config.h"
+#include "platform/registry.h"
 #include "res/resource.h"
 #include "win/message_box.h"
 
@@ -110,28 +110,7 @@ int PageOf(int id) {
 
 } // namespace
 
-SettingsServices SettingsServices::System(const std::string& exePath) {
-    SettingsServices s;
-    s.recordProgramLocation = [exePath] { RecordProgramLocation(exePath); };
-    s.importMailerDefaults = [](Settings& settings) { ImportMailerDefaults(settings); };
-    s.registerMailtoHandler = [exePath] {
-        if (!RegisterMailtoHandler(exePath)) return false;
-        OpenDefaultAppsPage();
-        return true;
-    };
-    s.fillRasEntries = [](RasEntryList& list, std::optional<std::string_view> wanted) {
-        FillRasEntries(list, wanted);
-    };
-    s.readPassword = [](const std::string& target) { return ReadPassword(target); };
-    s.storePassword = [](const std::string& target, const std::string& password) {
-        if (!password.empty()) return StorePassword(target, password);
-        DeletePassword(target);
-        return std::string();
-    };
-    return s;
-}
-
-SettingsDialog::SettingsDialog(SharedState& state, SettingsServices services)
+SettingsDialog::SettingsDialog(SharedState& state, Services services)
     : state_(state), services_(std::move(services)) {}
 
 SettingsDialog::~SettingsDialog() {
@@ -279,7 +258,7 @@ void SettingsDialog::OkClick() {
     };
     for (const Field& field : fields) {
         if (auto problem = CheckStorableText(field.name, field.value, field.allowColon)) {
-            ShowMessage(Handle(), problem->message, MB_OK | MB_ICONWARNING);
+            ShowMessage(services_.messageBox, Handle(), problem->message, MB_OK | MB_ICONWARNING);
             SetActivePage(PageOf(field.control));
             FocusControl(field.control);
             return;
@@ -290,7 +269,7 @@ void SettingsDialog::OkClick() {
     security.Mode = ChosenSecurity();
     security.User = Text(userEdit);
     if (auto problem = CheckStorable(security)) {
-        ShowMessage(Handle(), problem->message, MB_OK | MB_ICONWARNING);
+        ShowMessage(services_.messageBox, Handle(), problem->message, MB_OK | MB_ICONWARNING);
         SetActivePage(PageOf(userEdit));
         FocusControl(userEdit);
         return;
@@ -309,7 +288,7 @@ void SettingsDialog::OkClick() {
     try {
         SaveConfiguration(s, state_.configPath);
     } catch (const ConfigError& error) {
-        ShowMessage(owner, error.what(), MB_OK | MB_ICONERROR);
+        ShowMessage(services_.messageBox, owner, error.what(), MB_OK | MB_ICONERROR);
     }
     s.Security = std::move(security);
     // Without anything to keep the program stays as it always was: no new file beside it.
@@ -320,7 +299,7 @@ void SettingsDialog::OkClick() {
         try {
             SaveSecuritySettings(s.Security, securityPath);
         } catch (const ConfigError& error) {
-            ShowMessage(owner, error.what(), MB_OK | MB_ICONERROR);
+            ShowMessage(services_.messageBox, owner, error.what(), MB_OK | MB_ICONERROR);
         }
     }
     // The password goes to Credential Manager only, and only for a log-on that can use it.
@@ -328,7 +307,7 @@ void SettingsDialog::OkClick() {
     if (!s.Security.User.empty() && s.Security.Mode != SecurityMode::None && services_.storePassword) {
         const std::string failure =
             services_.storePassword(CredentialTarget(s.Security.User, s.SMTPServer), password);
-        if (!failure.empty()) ShowMessage(owner, failure, MB_OK | MB_ICONERROR);
+        if (!failure.empty()) ShowMessage(services_.messageBox, owner, failure, MB_OK | MB_ICONERROR);
     }
     WipeSecret(password);
 }
@@ -339,7 +318,8 @@ void SettingsDialog::CancelClick() {
 }
 
 void SettingsDialog::MailToClick() {
-    if (!services_.registerMailtoHandler()) ShowMessage(Handle(), MailtoRegistrationFailedText, MB_OK);
+    if (!services_.registerMailtoHandler())
+        ShowMessage(services_.messageBox, Handle(), MailtoRegistrationFailedText, MB_OK);
 }
 
 void SettingsDialog::PageChanged() {
@@ -366,7 +346,7 @@ LRESULT SettingsDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
 }
 
 SettingsDialog* OpenSettings(std::unique_ptr<SettingsDialog>& form, SharedState& state, HWND owner,
-                             SettingsServices services) {
+                             Services services) {
     SettingsDialog* dialog = OpenOnce(form, state.SettingsOpen, owner, [&] {
         return std::make_unique<SettingsDialog>(state, std::move(services));
     });

@@ -11,26 +11,11 @@
 #include <string>
 #include <string_view>
 
-#include "platform/dialup.h"
+#include "platform/services.h"
 #include "win/form.h"
 #include "ui/shared_state.h"
 
 namespace tarvel::ui {
-
-// What the dialog asks of the registry and the dial-up manager; tests replace them.
-struct SettingsServices {
-    std::function<void()> recordProgramLocation;
-    std::function<void(Settings&)> importMailerDefaults;
-    std::function<bool()> registerMailtoHandler; // false: the registration failed
-    std::function<void(RasEntryList&, std::optional<std::string_view> wantedName)> fillRasEntries;
-    // The log-on password, kept in Credential Manager under a target per user and server.
-    std::function<std::optional<std::string>(const std::string& target)> readPassword;
-    // Empty on success, else why not; an empty password removes the entry.
-    std::function<std::string(const std::string& target, const std::string& password)> storePassword;
-
-    // The real ones, for the program file at `exePath`.
-    static SettingsServices System(const std::string& exePath);
-};
 
 // The longest phone-book entry name; a longer stored entry is cut to it before the entries are read.
 inline constexpr std::size_t MaxDialEntryName = 256;
@@ -70,7 +55,7 @@ public:
         passwordEdit,
     };
 
-    SettingsDialog(SharedState& state, SettingsServices services);
+    SettingsDialog(SharedState& state, Services services);
     ~SettingsDialog() override;
 
     // Creates the dialog hidden, with `owner` (nullptr: none) as its owner, and runs FormCreate; false
@@ -98,13 +83,13 @@ private:
     void EnableLogOnFields();
 
     SharedState& state_;
-    SettingsServices services_;
+    Services services_;
 };
 
 // The tray menu's Properties and the first run: makes the dialog when none exists (SettingsOpen clear), else
 // reuses the open one; restores a minimised owner and shows the dialog in front. Returns the dialog,
 // nullptr when it could not be made.
 SettingsDialog* OpenSettings(std::unique_ptr<SettingsDialog>& form, SharedState& state, HWND owner,
-                             SettingsServices services);
+                             Services services);
 
 } // namespace tarvel::ui

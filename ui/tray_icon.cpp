@@ -10,17 +10,11 @@
 
 namespace tarvel::ui {
 
-Hook<BOOL(DWORD message, NOTIFYICONDATAA* data)> ShellNotifyHook{&Shell_NotifyIconA};
-
-namespace {
-
-BOOL ShellNotify(DWORD message, NotifyIconRecord& record) {
+BOOL TrayIcon::ShellNotify(DWORD message, NotifyIconRecord& record) const {
     // The shell reads cbSize and never touches what lies beyond the 88 bytes it names.
     auto* data = reinterpret_cast<NOTIFYICONDATAA*>(&record);
-    return ShellNotifyHook(message, data);
+    return shell_(message, data);
 }
-
-} // namespace
 
 TrayIcon::~TrayIcon() {
     if (shown_) SetEnabled(false);

@@ -10,7 +10,6 @@
 #include <functional>
 #include <string>
 
-#include "win/hook.h"
 #include "win/icon.h"
 
 namespace tarvel::ui {
@@ -32,12 +31,13 @@ static_assert(offsetof(NotifyIconRecord, szTip) == offsetof(NOTIFYICONDATAA, szT
 
 inline constexpr UINT TrayIconFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP; // 7
 
-// The shell entry all requests go through; tests replace it to watch or refuse them.
-extern Hook<BOOL(DWORD message, NOTIFYICONDATAA* data)> ShellNotifyHook;
+// The shell entry all requests go through (Shell_NotifyIconA); tests hand in one that watches or refuses
+// them.
+using ShellNotifyCall = std::function<BOOL(DWORD message, NOTIFYICONDATAA* data)>;
 
 class TrayIcon {
 public:
-    TrayIcon() = default;
+    explicit TrayIcon(ShellNotifyCall shell) : shell_(std::move(shell)) {}
     TrayIcon(const TrayIcon&) = delete;
     TrayIcon& operator=(const TrayIcon&) = delete;
     // A shown icon is removed, as SetEnabled(false) does.
@@ -68,8 +68,10 @@ public:
 
 private:
     NotifyIconRecord Fill() const;
+    BOOL ShellNotify(DWORD message, NotifyIconRecord& record) const;
     void Modify();
 
+    ShellNotifyCall shell_;
     NotifyIconRecord record_{}; // the record of the last add; the delete reuses it
     bool shown_ = false;
     IconImage icon_;

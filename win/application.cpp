@@ -35,11 +35,6 @@ Application* Application::Current() {
     return current;
 }
 
-int Application::ShowMessageBox(HWND owner, const std::string& text, UINT flags) const {
-    // Through the one replaceable entry, so that a test answers the box instead of blocking on it.
-    return ShowMessage(owner, text, flags);
-}
-
 void Application::AddModeless(HWND form) {
     auto& forms = ModelessForms();
     if (std::find(forms.begin(), forms.end(), form) == forms.end()) forms.push_back(form);

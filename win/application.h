@@ -23,8 +23,6 @@ public:
     static Application* Current();
 
     const std::string& Title() const { return title_; }
-    // A message box captioned with the title; goes through ShowMessage, whose hook tests install.
-    int ShowMessageBox(HWND owner, const std::string& text, UINT flags = MB_OK) const;
 
     // Runs until the main form closes; returns the exit code.
     int Run();

@@ -6,8 +6,6 @@
 
 namespace tarvel::ui {
 
-Hook<BOOL(OPENFILENAMEA* ofn)> OpenFileHook{&GetOpenFileNameA};
-
 namespace {
 
 // Room for many long names picked at once.
@@ -29,7 +27,7 @@ std::vector<std::string> SplitPickedFiles(const char* buffer) {
     return paths;
 }
 
-std::vector<std::string> PickFiles(HWND owner, const char* title) {
+std::vector<std::string> PickFiles(const OpenFileCall& dialog, HWND owner, const char* title) {
     std::vector<char> buffer(PickBufferSize, '\0');
     OPENFILENAMEA ofn{};
     // The Windows 95 size: accepted by every version of the dialog.
@@ -40,7 +38,7 @@ std::vector<std::string> PickFiles(HWND owner, const char* title) {
     ofn.nMaxFile = PickBufferSize;
     ofn.lpstrTitle = title;
     ofn.Flags = OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    BOOL picked = OpenFileHook(&ofn);
+    BOOL picked = dialog(&ofn);
     if (!picked) return {};
     buffer.back() = '\0';
     buffer[buffer.size() - 2] = '\0';

@@ -5,18 +5,17 @@
 
 #include <commdlg.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "win/hook.h"
-
 namespace tarvel::ui {
 
-// The dialog entry (GetOpenFileNameA); tests replace it to answer as the dialog would, without showing it.
-extern Hook<BOOL(OPENFILENAMEA* ofn)> OpenFileHook;
+// The dialog itself: GetOpenFileNameA, or a test's answer in its place.
+using OpenFileCall = std::function<BOOL(OPENFILENAMEA* ofn)>;
 
 // Full paths of the chosen files, in the dialog's order; empty when the user cancels.
-std::vector<std::string> PickFiles(HWND owner, const char* title);
+std::vector<std::string> PickFiles(const OpenFileCall& dialog, HWND owner, const char* title);
 
 // The dialog's answer buffer: one full path, or a folder followed by file names, each ended by a
 // NUL and the whole by a second NUL.

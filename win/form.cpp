@@ -54,6 +54,12 @@ HFONT BoldFont() {
 
 } // namespace
 
+void TrackMenu(HMENU menu, int x, int y, HWND owner) {
+    TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, x, y, 0, owner, nullptr);
+    // The shell's known quirk: the menu needs a message after it to go away for good.
+    PostMessageA(owner, WM_NULL, 0, 0);
+}
+
 bool PopupMenu::Create(std::span<const std::pair<int, const char*>> items, int defaultId) {
     menu_.Reset(CreatePopupMenu());
     if (!menu_) return false;

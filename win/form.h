@@ -35,6 +35,9 @@ struct FormLayout {
     HICON classIcon = nullptr;     // icon of the window class (task switcher, caption)
 };
 
+// Pops up `menu` at x, y for its owner window and returns once it has closed (TrackPopupMenu).
+void TrackMenu(HMENU menu, int x, int y, HWND owner);
+
 // A pop-up menu owned by its form.
 class PopupMenu {
 public:

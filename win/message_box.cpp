@@ -1,18 +1,17 @@
-// Message boxes captioned with the application's title, or answered by a test's hook.
+// Message boxes captioned with the application's title.
 #include "win/message_box.h"
 
 #include "win/application.h"
 
 namespace tarvel::ui {
 
-MessageBoxCall MessageBoxHook{
-    [](HWND owner, const std::string& text, const std::string& caption, UINT flags) {
-        return MessageBoxA(owner, text.c_str(), caption.c_str(), flags);
-    }};
+int SystemMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT flags) {
+    return MessageBoxA(owner, text.c_str(), caption.c_str(), flags);
+}
 
-int ShowMessage(HWND owner, const std::string& text, UINT flags) {
+int ShowMessage(const MessageBoxCall& box, HWND owner, const std::string& text, UINT flags) {
     const Application* app = Application::Current();
-    return MessageBoxHook(owner, text, app ? app->Title() : std::string(ProgramTitle), flags);
+    return box(owner, text, app ? app->Title() : std::string(ProgramTitle), flags);
 }
 
 } // namespace tarvel::ui

@@ -1,20 +1,22 @@
-// The program's message boxes go through one replaceable function, so that tests can answer them
-// instead of blocking on a box nobody sees.
+// Message boxes captioned with the program's title. Every box goes through a MessageBoxCall handed in by
+// whoever shows it, so that tests answer it instead of blocking on a box nobody sees.
 #pragma once
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
-
-#include "win/hook.h"
 
 namespace tarvel::ui {
 
-// Every message box of the program, whatever shows it; returns the button pressed (IDOK...).
-using MessageBoxCall = Hook<int(HWND owner, const std::string& text, const std::string& caption, UINT flags)>;
-extern MessageBoxCall MessageBoxHook;
+// Shows a box and returns the button pressed (IDOK...).
+using MessageBoxCall =
+    std::function<int(HWND owner, const std::string& text, const std::string& caption, UINT flags)>;
 
-// A message box captioned with the application's title; returns the button pressed (IDOK...).
-int ShowMessage(HWND owner, const std::string& text, UINT flags = MB_OK);
+// The system's own box (MessageBoxA).
+int SystemMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT flags);
+
+// A box captioned with the application's title; returns the button pressed.
+int ShowMessage(const MessageBoxCall& box, HWND owner, const std::string& text, UINT flags = MB_OK);
 
 } // namespace tarvel::ui

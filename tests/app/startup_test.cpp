@@ -13,9 +13,7 @@ using tarvel::Program;
 using tarvel::StartupOptions;
 using tarvel::test::Click;
 using tarvel::test::Drain;
-using tarvel::test::FakeServices;
-using tarvel::test::MessageBoxes;
-using tarvel::test::QuietTray;
+using tarvel::test::FakeSystem;
 using tarvel::test::ScratchFolder;
 using tarvel::ui::MainWindow;
 using tarvel::ui::SettingsDialog;
@@ -33,7 +31,6 @@ protected:
         options.args = std::move(args);
         options.exePath = folder.Folder() + "tarvel.exe";
         options.services = fake.Make();
-        options.openHomePage = [] {};
         program = std::make_unique<Program>(std::move(options));
         EXPECT_EQ(program->Start(), expectStarted);
         Drain();
@@ -41,10 +38,8 @@ protected:
     }
     MainWindow& Main() { return *program->MainForm(); }
 
-    QuietTray tray;
-    MessageBoxes boxes;
     ScratchFolder folder;
-    FakeServices fake;
+    FakeSystem fake;
     std::unique_ptr<Program> program;
 };
 
@@ -127,7 +122,7 @@ TEST_F(Startup, NoConfigurationOpensTheSettingsDialogAndACancelledFirstRunWrites
     EXPECT_FALSE(folder.HasConfig());
     program.reset(); // the end of the run saves nothing either
     EXPECT_FALSE(folder.HasConfig());
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(fake.boxes.empty());
 }
 
 TEST_F(Startup, AConfirmedFirstRunWritesTheFile) {
@@ -140,8 +135,8 @@ TEST_F(Startup, AConfirmedFirstRunWritesTheFile) {
 TEST_F(Startup, AConfigurationThatCannotBeReadStopsTheStart) {
     std::filesystem::create_directories(folder.Path() / "zembrix.cfg"); // exists, but is no file
     Program& p = Start({}, false);
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_NE(boxes.shown[0].text.find("zembrix.cfg"), std::string::npos) << boxes.shown[0].text;
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_NE(fake.boxes[0].text.find("zembrix.cfg"), std::string::npos) << fake.boxes[0].text;
     EXPECT_EQ(p.MainForm(), nullptr);
 }
 

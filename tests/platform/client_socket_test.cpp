@@ -17,7 +17,7 @@
 #include "core/errors/convert_error.h"
 #include "platform/loopback.h"
 #include "support/pump.h"
-#include "win/message_box.h"
+#include "support/fake_services.h"
 #include "platform/client_socket.h"
 
 using tarvel::ClientSocket;
@@ -129,15 +129,17 @@ protected:
         return {"error", sockets.SocketHandle(), error, msg};
     }
 
+    std::vector<Box> Boxes() const {
+        std::vector<Box> seen;
+        for (const auto& box : fake.boxes)
+            seen.push_back({box.text, box.caption, box.flags});
+        return seen;
+    }
+
+    tarvel::test::FakeSystem fake;
     tarvel::test::WinSockSession winsock;
-    ClientSocket sockets;
+    ClientSocket sockets{fake.Make()};
     std::vector<Event> events;
-    std::vector<Box> boxes;
-    tarvel::ui::MessageBoxCall::Override answered = tarvel::ui::MessageBoxHook.Replace(
-        [this](HWND, const std::string& text, const std::string& caption, UINT type) {
-            boxes.push_back({text, caption, type});
-            return IDOK;
-        });
 };
 
 } // namespace
@@ -391,25 +393,26 @@ TEST_F(SocketsTest, RejectedSettingsWithoutHandlerShowABoxAndGoOn) {
     sockets.Connect();
     sockets.SetPort("25");
     sockets.Connect();
-    EXPECT_EQ(boxes, (std::vector<Box>{{"No Port Specified", "WINSOCK ERROR", MB_OKCANCEL},
-                                       {"No IP Address Specified", "WINSOCK ERROR", MB_OKCANCEL}}));
+    EXPECT_EQ(Boxes(), (std::vector<Box>{{"No Port Specified", "WINSOCK ERROR", MB_OKCANCEL},
+                                         {"No IP Address Specified", "WINSOCK ERROR", MB_OKCANCEL}}));
 }
 
 // Without a handler a failed call shows its box and ends the program with exit code 0: checked in a
 // child process, which writes each box to stderr as "[caption] text" with CR LF shown as "\r\n".
 namespace {
 
-// For the rest of a death test's child process: it ends there.
-void BoxesToStderr() {
-    static tarvel::ui::MessageBoxCall::Override toStderr = tarvel::ui::MessageBoxHook.Replace(
-        [](HWND, const std::string& text, const std::string& caption, UINT type) {
-            std::string shown(text);
-            for (std::size_t at; (at = shown.find("\r\n")) != std::string::npos;)
-                shown.replace(at, 2, "\\r\\n");
-            std::fprintf(stderr, "[%s|%u] %s\n", caption.c_str(), type, shown.c_str());
-            std::fflush(stderr);
-            return IDCANCEL; // the choice is ignored
-        });
+// Services whose boxes go to stderr, for a death test's child process.
+tarvel::Services BoxesToStderr() {
+    tarvel::Services services;
+    services.messageBox = [](HWND, const std::string& text, const std::string& caption, UINT type) {
+        std::string shown(text);
+        for (std::size_t at; (at = shown.find("\r\n")) != std::string::npos;)
+            shown.replace(at, 2, "\\r\\n");
+        std::fprintf(stderr, "[%s|%u] %s\n", caption.c_str(), type, shown.c_str());
+        std::fflush(stderr);
+        return IDCANCEL; // the choice is ignored
+    };
+    return services;
 }
 
 } // namespace
@@ -417,10 +420,9 @@ void BoxesToStderr() {
 TEST(SocketsDeathTest, FailedCloseShowsTheBoxAndEndsTheProgram) {
     EXPECT_EXIT(
         {
-            BoxesToStderr();
             tarvel::test::WinSockSession winsock;
             Listener listener;
-            ClientSocket sockets;
+            ClientSocket sockets{BoxesToStderr()};
             sockets.SetAddress("127.0.0.1");
             sockets.SetPort(listener.Port());
             sockets.Connect();
@@ -436,8 +438,7 @@ TEST(SocketsDeathTest, FailedCloseShowsTheBoxAndEndsTheProgram) {
 TEST(SocketsDeathTest, RefusedConnectWithoutHandlerNamesTheNotification) {
     EXPECT_EXIT(
         {
-            BoxesToStderr();
-            ClientSocket sockets;
+            ClientSocket sockets{BoxesToStderr()};
             sockets.SetAddress("127.0.0.1");
             sockets.SetPort(RefusingPort());
             sockets.Connect();
@@ -451,10 +452,9 @@ TEST(SocketsDeathTest, RefusedConnectWithoutHandlerNamesTheNotification) {
 TEST(SocketsDeathTest, BlockingTimeOutShowsBothBoxesInOrder) {
     EXPECT_EXIT(
         {
-            BoxesToStderr();
             tarvel::test::WinSockSession winsock;
             Listener listener;
-            ClientSocket sockets;
+            ClientSocket sockets{BoxesToStderr()};
             sockets.SetNonBlocking(false);
             sockets.SetTimeout(1);
             sockets.SetAddress("127.0.0.1");

@@ -14,7 +14,8 @@ constexpr std::chrono::seconds CancelGrace{10};
 } // namespace
 
 SendDriver::SendDriver(MessageList& messages)
-    : messages_(messages), session_(tls_, messages, send_),
+    // Every socket event has a handler here, so no service of the socket's is ever asked for.
+    : messages_(messages), sockets_(Services{}), session_(tls_, messages, send_),
       flow_(*this, tls_, session_, send_, messages, settings_, Dialler{},
             [this](std::function<void()> work) { sockets_.Post(std::move(work)); }) {
     sockets_.SetMaximumReceiveLength(8192);

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "dialog_support.h"
+#include "support/fake_services.h"
 #include "ui/about_box.h"
 
 using tarvel::test::Click;
@@ -20,16 +21,16 @@ namespace {
 class AboutBoxTest : public ::testing::Test {
 protected:
     AboutBox& Open() {
-        AboutBox* box = OpenAbout(about_, state, nullptr, [this] { ++opened; });
+        AboutBox* box = OpenAbout(about_, state, nullptr, fake.Make());
         EXPECT_NE(box, nullptr);
         Drain();
         return *box;
     }
 
+    tarvel::test::FakeSystem fake;
     tarvel::ui::Application app;
     SharedState state;
     std::unique_ptr<AboutBox> about_;
-    int opened = 0;
 };
 
 RECT Outer(HWND hwnd) {
@@ -89,7 +90,7 @@ TEST_F(AboutBoxTest, TheAddressLineSnapsBack) {
     EXPECT_EQ(box.Text(A::homePageLine), HomePageLine);
     SendMessageA(line, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
     EXPECT_EQ(box.Text(A::homePageLine), HomePageLine);
-    EXPECT_EQ(opened, 0);
+    EXPECT_EQ(fake.homePageOpened, 0);
 }
 
 TEST_F(AboutBoxTest, AClickOnTheAddressLineOpensTheShortcut) {
@@ -97,7 +98,7 @@ TEST_F(AboutBoxTest, AClickOnTheAddressLineOpensTheShortcut) {
     HWND line = box.Control(A::homePageLine);
     SendMessageA(line, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 5));
     SendMessageA(line, WM_LBUTTONUP, 0, MAKELPARAM(10, 5));
-    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(fake.homePageOpened, 1);
     EXPECT_EQ(box.Text(A::homePageLine), HomePageLine);
 }
 

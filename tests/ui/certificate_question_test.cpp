@@ -111,7 +111,7 @@ TEST(CertificateDialog, ShowsTheCertificateAndOnlyTheTrustButtonTrusts) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
         auto seen = std::async(std::launch::async, AnswerDialog, c.leave);
-        const bool trusted = ui::CertificateQuestionHook(nullptr, "mail.example.org", report);
+        const bool trusted = ui::AskAboutCertificate(nullptr, "mail.example.org", report);
         const Seen s = seen.get();
         ASSERT_TRUE(s.found) << "no dialog appeared";
         EXPECT_EQ(trusted, c.trusted);
@@ -143,26 +143,28 @@ protected:
     // The handshake's worker asks while this thread pumps, as the window's thread does in a send.
     bool Ask(const CertificateReport& report) {
         auto answer = std::async(std::launch::async, [&] {
-            return ui::AskCertificateTrust(window, security, path, "Mail.Example.org", report);
+            return ui::AskCertificateTrust(services, window, security, path, "Mail.Example.org", report);
         });
         EXPECT_TRUE(PumpUntil([&] { return answer.wait_for(0s) == std::future_status::ready; }));
         return answer.get();
     }
 
+    tarvel::test::FakeSystem fake;
     ui::Application app;
     ScratchFolder folder;
-    MessageBoxes boxes;
     Probe window;
     SecuritySettings security{SecurityMode::StartTls, "ann", {}, {}};
     std::string path = folder.File("zembrix.ini");
     int asked = 0;
     bool answer = false;
-    ui::CertificateQuestionCall::Override question = ui::CertificateQuestionHook.Replace(
-        [this](HWND, const std::string& server, const CertificateReport&) {
+    Services services = [this] {
+        fake.certificateQuestion = [this](HWND, const std::string& server, const CertificateReport&) {
             EXPECT_EQ(server, "Mail.Example.org");
             ++asked;
             return answer;
-        });
+        };
+        return fake.Make();
+    }();
 };
 
 TEST_F(TrustRound, CancelTrustsNothingAndWritesNothing) {
@@ -196,8 +198,8 @@ TEST_F(TrustRound, ASaveThatFailsTrustsForThisSendAndSaysWhy) {
     std::filesystem::create_directories(path + ".tmp");
     answer = true;
     EXPECT_TRUE(Ask(UnknownAuthority()));
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_NE(boxes.shown[0].text.find("zembrix.ini.tmp"), std::string::npos) << boxes.shown[0].text;
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_NE(fake.boxes[0].text.find("zembrix.ini.tmp"), std::string::npos) << fake.boxes[0].text;
     EXPECT_TRUE(security.Trusted.empty()) << "what could not be saved is asked about again";
     EXPECT_TRUE(Ask(UnknownAuthority()));
     EXPECT_EQ(asked, 2);
@@ -219,7 +221,8 @@ TEST_F(TrustRound, AQuestionDroppedWithItsWindowTrustsNothing) {
     // it: the question is dropped unasked, and the worker must still get its answer.
     answer = true;
     auto asking = std::async(std::launch::async, [&] {
-        return ui::AskCertificateTrust(window, security, path, "Mail.Example.org", UnknownAuthority());
+        return ui::AskCertificateTrust(services, window, security, path, "Mail.Example.org",
+                                       UnknownAuthority());
     });
     MSG queued{};
     for (int i = 0; i < 1000 && !PeekMessageA(&queued, window.Handle(), ui::WM_TARVEL_RUN, ui::WM_TARVEL_RUN,

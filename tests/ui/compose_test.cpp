@@ -172,7 +172,7 @@ TEST_F(ComposeTest, BrowsingTwiceAppendsAndCancellingChangesNothing) {
     std::vector<std::string> answers;
     std::vector<std::string> titles;
     DWORD flags = 0;
-    auto answered = tarvel::ui::OpenFileHook.Replace([&](OPENFILENAMEA* ofn) {
+    system.fileDialog = [&](OPENFILENAMEA* ofn) {
         titles.push_back(ofn->lpstrTitle ? ofn->lpstrTitle : "");
         flags = ofn->Flags;
         if (answers.empty()) return FALSE;
@@ -183,7 +183,7 @@ TEST_F(ComposeTest, BrowsingTwiceAppendsAndCancellingChangesNothing) {
         ofn->lpstrFile[answer.size()] = '\0';
         ofn->lpstrFile[answer.size() + 1] = '\0';
         return TRUE;
-    });
+    };
     Open();
     answers.push_back("C:\\docs\\one file.txt");
     answers.push_back(std::string("C:\\pics\0a.png\0b.png", 19));

@@ -1,6 +1,5 @@
-// What the tests of the dialogs, the name list and start-up share: a scratch folder for zembrix.cfg,
-// message boxes and tray requests answered without a screen prompt, stand-ins for the registry and the
-// phone book.
+// What the tests of the dialogs, the name list and start-up share: a scratch folder for zembrix.cfg and
+// the system's stand-in (support/fake_services.h).
 #pragma once
 
 #include <windows.h>
@@ -13,13 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/dialup.h"
 #include "support/pump.h"
+#include "support/fake_services.h"
 #include "support/temp_folder.h"
 #include "win/application.h"
-#include "win/message_box.h"
-#include "ui/settings_dialog.h"
-#include "ui/tray_icon.h"
 
 namespace tarvel::test {
 
@@ -32,70 +28,6 @@ public:
     void WriteConfig(const std::string& bytes) const { PutFile(Config(), bytes); }
     // Saving goes through this temporary name; a folder in its place makes every save fail.
     void BlockSaving() const { std::filesystem::create_directories(Path() / "zembrix.cfg.tmp"); }
-};
-
-// Answers every message box with OK and keeps what it said.
-class MessageBoxes {
-public:
-    struct Box {
-        HWND owner;
-        std::string text;
-        UINT flags;
-    };
-    std::vector<Box> shown;
-
-private:
-    ui::MessageBoxCall::Override override_ = ui::MessageBoxHook.Replace(
-        [this](HWND owner, const std::string& text, const std::string&, UINT flags) {
-            shown.push_back({owner, text, flags});
-            return IDOK;
-        });
-};
-
-// The shell accepts every tray request, so no test depends on a notification area.
-class QuietTray {
-private:
-    decltype(ui::ShellNotifyHook)::Override override_ =
-        ui::ShellNotifyHook.Replace([](DWORD, NOTIFYICONDATAA*) { return TRUE; });
-};
-
-// Stand-ins for the registry operations and the phone book, counting their calls.
-struct FakeServices {
-    int recorded = 0;
-    int imported = 0;
-    int registered = 0;
-    bool registerSucceeds = true;
-    std::string serverSeenByImport;
-    std::string importedServer = "smtp.imported.example";
-    std::string importedEmail = "me@imported.example";
-    RasEntryList phoneBook; // selection found by name
-    std::vector<std::string> wantedNames;
-
-    ui::SettingsServices Make() {
-        ui::SettingsServices s;
-        s.recordProgramLocation = [this] { ++recorded; };
-        s.importMailerDefaults = [this](Settings& settings) {
-            ++imported;
-            serverSeenByImport = settings.SMTPServer;
-            settings.SMTPServer = importedServer;
-            settings.EmailAddress = importedEmail;
-            settings.DialEntry.clear();
-            settings.DialPassword.clear();
-            settings.UseDialup = false;
-        };
-        s.registerMailtoHandler = [this] {
-            ++registered;
-            return registerSucceeds;
-        };
-        s.fillRasEntries = [this](RasEntryList& list, std::optional<std::string_view> wanted) {
-            wantedNames.emplace_back(wanted.value_or("<none>"));
-            list = phoneBook;
-            list.selected = -1;
-            for (std::size_t i = 0; wanted && i < list.items.size(); ++i)
-                if (list.items[i] == *wanted) list.selected = static_cast<int>(i);
-        };
-        return s;
-    }
 };
 
 inline std::vector<std::string> Lines(const std::string& text) {

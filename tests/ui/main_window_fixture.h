@@ -1,5 +1,5 @@
-// A main window under test: the real MainWindow with its tray requests recorded instead of shown, its
-// menu recorded instead of popped up, and fast timers.
+// A main window under test: the real MainWindow over the system's stand-in (its tray requests, menu,
+// boxes and dialogs recorded and answered instead of shown), with fast timers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,21 +13,15 @@
 #include "win/messages.h"
 #include "ui/tray_icon.h"
 #include "ui/main_window.h"
-#include "ui_support.h"
+#include "support/fake_services.h"
+#include "ui/ui_support.h"
 
 namespace tarvel::test {
 
 using tarvel::ui::MainWindow;
 
-struct ShellRequest {
-    DWORD message;
-    tarvel::ui::NotifyIconRecord record;
-};
-
-struct Popup {
-    HMENU menu;
-    int x, y;
-};
+using ShellRequest = FakeSystem::ShellRequest;
+using Popup = FakeSystem::Popup;
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -44,7 +38,7 @@ protected:
 
     // Creates the window (hidden, as in tray mode) and shows it as start-up would in mail-to mode.
     void Open(bool show = true) {
-        frm = std::make_unique<MainWindow>(settings, messages, options);
+        frm = std::make_unique<MainWindow>(settings, messages, system.Make(), options);
         ASSERT_TRUE(frm->Create()) << "needs a display (Xvfb)";
         frm->Flow().OnStep = [this](tarvel::SendStep from, tarvel::SendStep to) {
             steps.push_back(std::string(tarvel::SendStepName(from)) + " -> " + tarvel::SendStepName(to));
@@ -76,26 +70,16 @@ protected:
         return PumpUntil([this] { return !frm->Flow().Busy(); }, limitMs);
     }
 
-    // First, so that it goes last: the window's tray requests are recorded until the window has gone.
-    decltype(tarvel::ui::ShellNotifyHook)::Override shellOverride =
-        tarvel::ui::ShellNotifyHook.Replace([this](DWORD message, NOTIFYICONDATAA* data) {
-            ShellRequest r{message, {}};
-            std::memcpy(&r.record, data, sizeof r.record);
-            shell.push_back(r);
-            return TRUE;
-        });
+    // First, so that it goes last: the window's requests are recorded until the window has gone.
+    FakeSystem system;
     tarvel::ui::Application app;
     tarvel::Settings settings;
     tarvel::MessageList messages{1};
     tarvel::ui::MainOptions options;
-    std::vector<ShellRequest> shell;
-    std::vector<Popup> popups;
+    std::vector<ShellRequest>& shell = system.shell;
+    std::vector<Popup>& popups = system.popups;
     std::vector<std::string> steps; // the send flow's steps, "from -> to"
     std::unique_ptr<MainWindow> frm;
-    decltype(tarvel::ui::PopupMenuHook)::Override popupOverride =
-        tarvel::ui::PopupMenuHook.Replace([this](HMENU menu, int x, int y, HWND) {
-            popups.push_back({menu, x, y});
-        });
 };
 
 } // namespace tarvel::test

@@ -9,8 +9,6 @@
 using tarvel::test::Click;
 using tarvel::test::Drain;
 using tarvel::test::Lines;
-using tarvel::test::MessageBoxes;
-using tarvel::test::QuietTray;
 using tarvel::test::ScratchFolder;
 using tarvel::ui::MainWindow;
 using tarvel::ui::SharedState;
@@ -26,7 +24,7 @@ protected:
         if (!main) {
             tarvel::ui::MainOptions options;
             options.exeFolder = folder.Folder();
-            main = std::make_unique<MainWindow>(state.settings, messages, options);
+            main = std::make_unique<MainWindow>(state.settings, messages, fake.Make(), options);
             tarvel::ui::InstallNameList(*main, state);
             EXPECT_TRUE(main->Create());
             main->Show();
@@ -55,9 +53,8 @@ protected:
         EXPECT_EQ(Main().Text(M::attachEdit), "C:\\report.txt");
     }
 
+    tarvel::test::FakeSystem fake; // first, so that it goes last
     tarvel::ui::Application app;
-    QuietTray tray;
-    MessageBoxes boxes;
     ScratchFolder folder;
     SharedState state;
     tarvel::MessageList messages;
@@ -82,7 +79,7 @@ TEST_F(NameList, AddAppendsSavesAndKeepsWhatWasTyped) {
     EXPECT_FALSE(Main().IsEnabled(M::deleteButton));
     EXPECT_EQ(folder.ReadConfig(),
               "localhost:25\r\n\r\n:\r\nFALSE\r\nAnn\r\nann@example.com;bob@example.com\r\n");
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(fake.boxes.empty());
 }
 
 TEST_F(NameList, DuplicateAndEmptyNamesAreKeptEachWithItsAddress) {
@@ -159,8 +156,8 @@ TEST_F(NameList, AddRefusesWhatTheFileCannotCarry) {
     Main();
     TypeCompose();
     Add("Ann\r\nEvil", "a@x");
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_NE(boxes.shown[0].text.find("name"), std::string::npos) << boxes.shown[0].text;
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_NE(fake.boxes[0].text.find("name"), std::string::npos) << fake.boxes[0].text;
     // A combo box hands the focus on to its edit field.
     EXPECT_TRUE(IsChild(Main().Control(M::nameCombo), GetFocus())) << GetFocus();
     EXPECT_TRUE(state.settings.NameList.empty());
@@ -170,8 +167,8 @@ TEST_F(NameList, AddRefusesWhatTheFileCannotCarry) {
     EXPECT_FALSE(folder.HasConfig());
 
     Add("Ann", std::string("a@x\x1A", 4));
-    ASSERT_EQ(boxes.shown.size(), 2u);
-    EXPECT_NE(boxes.shown[1].text.find("address"), std::string::npos) << boxes.shown[1].text;
+    ASSERT_EQ(fake.boxes.size(), 2u);
+    EXPECT_NE(fake.boxes[1].text.find("address"), std::string::npos) << fake.boxes[1].text;
     EXPECT_EQ(GetFocus(), Main().Control(M::emailEdit));
     EXPECT_TRUE(state.settings.NameList.empty());
     EXPECT_FALSE(folder.HasConfig());
@@ -181,8 +178,8 @@ TEST_F(NameList, AFailedSaveIsShownKeepsTheChangeInMemoryAndTheFileWhole) {
     folder.WriteConfig("old:25\r\n\r\n:\r\nFALSE\r\n");
     folder.BlockSaving();
     Add("Ann", "a@x");
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_NE(boxes.shown[0].text.find("zembrix.cfg"), std::string::npos) << boxes.shown[0].text;
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_NE(fake.boxes[0].text.find("zembrix.cfg"), std::string::npos) << fake.boxes[0].text;
     EXPECT_EQ(folder.ReadConfig(), "old:25\r\n\r\n:\r\nFALSE\r\n");
     EXPECT_EQ(state.settings.NameList, (std::vector<std::string>{"Ann"}));
 }

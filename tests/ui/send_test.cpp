@@ -420,19 +420,18 @@ protected:
         SlowLookup::entered = false;
         SlowLookup::released = false;
         SlowLookup::ranOut = false;
+        system.beforeAddressLookup = [] { SlowLookup::Wait(); };
     }
     ~SlowLookupTest() override {
         SlowLookup::released = true;
-        frm.reset(); // joins the send worker before the hook goes
+        frm.reset(); // joins the send worker before the lookup's stand-in goes
     }
-    tarvel::ui::Hook<void()>::Override slowLookup =
-        tarvel::ClientSocket::BeforeAddressLookup.Replace([] { SlowLookup::Wait(); });
     // Sending, with the send worker inside the lookup.
     bool WaitLookup() {
         return PumpUntil([] { return SlowLookup::entered.load(); }, 20000) &&
                PumpUntil([this] { return frm->Text(MainWindow::sendButton) == "&Cancel"; }, 20000);
     }
-    // Lets Timer1 tick `count` more times, or stops early when the send has ended.
+    // Lets the idle timer tick `count` more times, or stops early when the send has ended.
     void Ticks(int count) {
         const int until = frm->Signals().IdleTicks.load() + count;
         PumpUntil([&] { return !frm->Flow().Busy() || frm->Signals().IdleTicks.load() >= until; }, 20000);

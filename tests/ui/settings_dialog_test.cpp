@@ -9,9 +9,8 @@
 
 using tarvel::test::Click;
 using tarvel::test::Drain;
-using tarvel::test::FakeServices;
+using tarvel::test::FakeSystem;
 using tarvel::test::Lines;
-using tarvel::test::MessageBoxes;
 using tarvel::test::ScratchFolder;
 using tarvel::ui::OpenSettings;
 using tarvel::ui::SettingsDialog;
@@ -51,8 +50,7 @@ protected:
 
     tarvel::ui::Application app;
     ScratchFolder folder;
-    MessageBoxes boxes;
-    FakeServices fake;
+    FakeSystem fake;
     SharedState state;
     std::unique_ptr<SettingsDialog> settings_;
 };
@@ -258,7 +256,7 @@ TEST_F(SettingsDialogTest, UnmatchedEntryTurnsDialUpOffAtOnceAndCancelKeepsItOff
     EXPECT_FALSE(state.settings.UseDialup);
     EXPECT_EQ(state.settings.DialEntry, "Office"); // Cancel copies nothing
     EXPECT_FALSE(folder.HasConfig());
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(fake.boxes.empty());
 }
 
 TEST_F(SettingsDialogTest, PickingAnEntryEnablesTheCheckBox) {
@@ -287,7 +285,7 @@ TEST_F(SettingsDialogTest, OkCopiesTheFieldsClosesAndSaves) {
     d.SetText(S::dialPasswordEdit, "pw:with colon");
     Click(d.Control(S::okButton));
 
-    EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    EXPECT_TRUE(fake.boxes.empty()) << fake.boxes.front().text;
     EXPECT_FALSE(state.SettingsOpen);
     EXPECT_EQ(state.settings.SMTPServer, "smtp.new.example");
     EXPECT_EQ(state.settings.SMTPPort, "smtp-port");
@@ -320,8 +318,8 @@ TEST_F(SettingsDialogTest, OkRefusesAServerWithAColonAndChangesNothing) {
     d.SetText(S::serverEdit, "host:25");
     Click(d.Control(S::okButton));
 
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_NE(boxes.shown[0].text.find("SMTP server"), std::string::npos) << boxes.shown[0].text;
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_NE(fake.boxes[0].text.find("SMTP server"), std::string::npos) << fake.boxes[0].text;
     EXPECT_EQ(GetFocus(), d.Control(S::serverEdit));
     EXPECT_TRUE(state.SettingsOpen);
     EXPECT_TRUE(d.IsVisible());
@@ -336,8 +334,8 @@ TEST_F(SettingsDialogTest, OkRefusesALineBreakInThePasswordOnItsPage) {
     SettingsDialog& d = Open();
     d.SetText(S::dialPasswordEdit, "a\r\nb");
     Click(d.Control(S::okButton));
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_NE(boxes.shown[0].text.find("dial-up password"), std::string::npos) << boxes.shown[0].text;
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_NE(fake.boxes[0].text.find("dial-up password"), std::string::npos) << fake.boxes[0].text;
     EXPECT_EQ(d.ActivePage(), 1);
     EXPECT_EQ(GetFocus(), d.Control(S::dialPasswordEdit));
     EXPECT_FALSE(folder.HasConfig());
@@ -350,8 +348,8 @@ TEST_F(SettingsDialogTest, AFailedSaveIsShownAndLeavesTheFileWhole) {
     SettingsDialog& d = Open();
     d.SetText(S::serverEdit, "new.example");
     Click(d.Control(S::okButton));
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_NE(boxes.shown[0].text.find("zembrix.cfg"), std::string::npos) << boxes.shown[0].text;
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_NE(fake.boxes[0].text.find("zembrix.cfg"), std::string::npos) << fake.boxes[0].text;
     EXPECT_EQ(folder.ReadConfig(), "old:25\r\n\r\n:\r\nFALSE\r\n");
     EXPECT_EQ(state.settings.SMTPServer, "new.example"); // the memory keeps what was confirmed
 }
@@ -375,13 +373,13 @@ TEST_F(SettingsDialogTest, MailToReportsAFailedRegistrationAndStaysOpen) {
     SettingsDialog& d = Open();
     Click(d.Control(S::mailToButton));
     EXPECT_EQ(fake.registered, 1);
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(fake.boxes.empty());
 
     fake.registerSucceeds = false;
     Click(d.Control(S::mailToButton));
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].text, "Unable to set Tarvel to default program.");
-    EXPECT_EQ(boxes.shown[0].flags, static_cast<UINT>(MB_OK));
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_EQ(fake.boxes[0].text, "Unable to set Tarvel to default program.");
+    EXPECT_EQ(fake.boxes[0].flags, static_cast<UINT>(MB_OK));
     Drain();
     EXPECT_TRUE(d.IsVisible());
     EXPECT_TRUE(state.SettingsOpen);
@@ -448,7 +446,7 @@ TEST_F(SettingsDialogTest, SecurityPageOffersTheModesAndTheUsualPortsAndLogOnOnl
 TEST_F(SettingsDialogTest, OkSavesTheSecurityFileAndPutsThePasswordOnlyInItsStore) {
     std::vector<std::pair<std::string, std::string>> stored;
     state.settings.Security.User = "ann";
-    tarvel::ui::SettingsServices services = fake.Make();
+    tarvel::Services services = fake.Make();
     services.readPassword = [](const std::string& target) -> std::optional<std::string> {
         if (target == "Tarvel Pro/smtp/ann@mail.example") return "old secret";
         return std::nullopt;
@@ -465,7 +463,7 @@ TEST_F(SettingsDialogTest, OkSavesTheSecurityFileAndPutsThePasswordOnlyInItsStor
     d.SetText(S::passwordEdit, "new secret");
     Click(d.Control(S::okButton));
 
-    EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+    EXPECT_TRUE(fake.boxes.empty()) << fake.boxes.front().text;
     EXPECT_EQ(state.settings.Security.Mode, tarvel::SecurityMode::StartTls);
     EXPECT_EQ(state.settings.Security.User, "bob");
     EXPECT_EQ(state.settings.SMTPPort, "587");
@@ -491,8 +489,8 @@ TEST_F(SettingsDialogTest, OkRefusesAUserNameWithALineBreakAndChangesNothing) {
     d.SecurityPicked();
     d.SetText(S::userEdit, "ann\r\nMode=None");
     Click(d.Control(S::okButton));
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].text, "The user name must not contain a line break.");
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_EQ(fake.boxes[0].text, "The user name must not contain a line break.");
     EXPECT_EQ(d.ActivePage(), 2);
     EXPECT_TRUE(state.SettingsOpen);
     EXPECT_EQ(state.settings.Security.User, "");

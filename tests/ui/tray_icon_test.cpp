@@ -6,35 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "support/fake_services.h"
 #include "ui/tray_icon.h"
 
+using tarvel::test::FakeSystem;
 using tarvel::ui::IconImage;
 using tarvel::ui::NotifyIconRecord;
-using tarvel::ui::ShellNotifyHook;
 using tarvel::ui::TrayIcon;
 
 namespace {
 
-struct Request {
-    DWORD message;
-    NotifyIconRecord record;
-};
-
-// Records every request and answers with `answer`.
-class ShellRecorder {
-public:
-    std::vector<Request> requests;
-    BOOL answer = TRUE;
-
-private:
-    decltype(ShellNotifyHook)::Override override_ =
-        ShellNotifyHook.Replace([this](DWORD message, NOTIFYICONDATAA* data) {
-            Request r{message, {}};
-            std::memcpy(&r.record, data, sizeof r.record);
-            requests.push_back(r);
-            return answer;
-        });
-};
+using Request = tarvel::test::FakeSystem::ShellRequest;
 
 HWND FakeWindow() {
     return reinterpret_cast<HWND>(static_cast<UINT_PTR>(0x1234));
@@ -43,9 +25,9 @@ HWND FakeWindow() {
 } // namespace
 
 TEST(TaskIcon, StartsHiddenAndAddsOnceWithTheFullRecord) {
-    ShellRecorder shell;
+    FakeSystem fake;
     {
-        TrayIcon icon;
+        TrayIcon icon{fake.Make().shellNotify};
         EXPECT_FALSE(icon.Enabled());
         EXPECT_EQ(icon.Handle(), nullptr);
         EXPECT_EQ(icon.IconId(), 0);
@@ -55,9 +37,9 @@ TEST(TaskIcon, StartsHiddenAndAddsOnceWithTheFullRecord) {
         icon.SetEnabled(true);
         icon.SetEnabled(true);
         EXPECT_TRUE(icon.Enabled());
-        ASSERT_EQ(shell.requests.size(), 1u);
-        const NotifyIconRecord& r = shell.requests[0].record;
-        EXPECT_EQ(shell.requests[0].message, static_cast<DWORD>(NIM_ADD));
+        ASSERT_EQ(fake.shell.size(), 1u);
+        const NotifyIconRecord& r = fake.shell[0].record;
+        EXPECT_EQ(fake.shell[0].message, static_cast<DWORD>(NIM_ADD));
         EXPECT_EQ(r.cbSize, 88u);
         EXPECT_EQ(r.hWnd, FakeWindow());
         EXPECT_EQ(r.uID, 0u);
@@ -67,112 +49,112 @@ TEST(TaskIcon, StartsHiddenAndAddsOnceWithTheFullRecord) {
         EXPECT_STREQ(r.szTip, "Tarvel Pro");
     }
     // Destroyed while shown: removed with the record it was added with.
-    ASSERT_EQ(shell.requests.size(), 2u);
-    EXPECT_EQ(shell.requests[1].message, static_cast<DWORD>(NIM_DELETE));
-    EXPECT_EQ(shell.requests[1].record.hWnd, FakeWindow());
+    ASSERT_EQ(fake.shell.size(), 2u);
+    EXPECT_EQ(fake.shell[1].message, static_cast<DWORD>(NIM_DELETE));
+    EXPECT_EQ(fake.shell[1].record.hWnd, FakeWindow());
 }
 
 TEST(TaskIcon, ARefusedAddLeavesItHiddenAndCanBeTriedAgain) {
-    ShellRecorder shell;
-    TrayIcon icon;
-    shell.answer = FALSE;
+    FakeSystem fake;
+    TrayIcon icon{fake.Make().shellNotify};
+    fake.shellAnswer = FALSE;
     icon.SetEnabled(true);
     EXPECT_FALSE(icon.Enabled());
-    shell.answer = TRUE;
+    fake.shellAnswer = TRUE;
     icon.SetEnabled(true);
     EXPECT_TRUE(icon.Enabled());
-    ASSERT_EQ(shell.requests.size(), 2u);
-    EXPECT_EQ(shell.requests[0].message, static_cast<DWORD>(NIM_ADD));
-    EXPECT_EQ(shell.requests[1].message, static_cast<DWORD>(NIM_ADD));
+    ASSERT_EQ(fake.shell.size(), 2u);
+    EXPECT_EQ(fake.shell[0].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(fake.shell[1].message, static_cast<DWORD>(NIM_ADD));
 
     // A refused delete leaves it shown; asking again removes it.
-    shell.answer = FALSE;
+    fake.shellAnswer = FALSE;
     icon.SetEnabled(false);
     EXPECT_TRUE(icon.Enabled());
-    shell.answer = TRUE;
+    fake.shellAnswer = TRUE;
     icon.SetEnabled(false);
     EXPECT_FALSE(icon.Enabled());
-    EXPECT_EQ(shell.requests.size(), 4u);
+    EXPECT_EQ(fake.shell.size(), 4u);
     icon.SetEnabled(false); // already hidden: nothing asked
-    EXPECT_EQ(shell.requests.size(), 4u);
+    EXPECT_EQ(fake.shell.size(), 4u);
 }
 
 TEST(TaskIcon, WhileHiddenChangesAreOnlyStoredUntilTheNextAdd) {
-    ShellRecorder shell;
-    TrayIcon icon;
+    FakeSystem fake;
+    TrayIcon icon{fake.Make().shellNotify};
     IconImage picture;
     ASSERT_TRUE(picture.LoadFromResource(1));
     icon.SetIconId(7);
     icon.SetIcon(picture);
     icon.SetHandle(FakeWindow());
-    EXPECT_TRUE(shell.requests.empty());
+    EXPECT_TRUE(fake.shell.empty());
     icon.SetEnabled(true);
-    ASSERT_EQ(shell.requests.size(), 1u);
-    EXPECT_EQ(shell.requests[0].record.uID, 7u);
-    EXPECT_EQ(shell.requests[0].record.hWnd, FakeWindow());
+    ASSERT_EQ(fake.shell.size(), 1u);
+    EXPECT_EQ(fake.shell[0].record.uID, 7u);
+    EXPECT_EQ(fake.shell[0].record.hWnd, FakeWindow());
 }
 
 TEST(TaskIcon, ANewIdWhileShownModifiesAndTheDeleteStillUsesTheAddedId) {
-    ShellRecorder shell;
-    TrayIcon icon;
+    FakeSystem fake;
+    TrayIcon icon{fake.Make().shellNotify};
     icon.SetHandle(FakeWindow());
     icon.SetEnabled(true);
     icon.SetIconId(0); // same value: nothing
-    EXPECT_EQ(shell.requests.size(), 1u);
-    shell.answer = FALSE; // a modify's answer changes nothing
+    EXPECT_EQ(fake.shell.size(), 1u);
+    fake.shellAnswer = FALSE; // a modify's answer changes nothing
     icon.SetIconId(5);
-    shell.answer = TRUE;
-    ASSERT_EQ(shell.requests.size(), 2u);
-    EXPECT_EQ(shell.requests[1].message, static_cast<DWORD>(NIM_MODIFY));
-    EXPECT_EQ(shell.requests[1].record.uID, 5u);
-    EXPECT_EQ(shell.requests[1].record.uFlags, 7u);
+    fake.shellAnswer = TRUE;
+    ASSERT_EQ(fake.shell.size(), 2u);
+    EXPECT_EQ(fake.shell[1].message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(fake.shell[1].record.uID, 5u);
+    EXPECT_EQ(fake.shell[1].record.uFlags, 7u);
     EXPECT_TRUE(icon.Enabled());
     icon.SetEnabled(false);
-    ASSERT_EQ(shell.requests.size(), 3u);
-    EXPECT_EQ(shell.requests[2].message, static_cast<DWORD>(NIM_DELETE));
-    EXPECT_EQ(shell.requests[2].record.uID, 0u);
+    ASSERT_EQ(fake.shell.size(), 3u);
+    EXPECT_EQ(fake.shell[2].message, static_cast<DWORD>(NIM_DELETE));
+    EXPECT_EQ(fake.shell[2].record.uID, 0u);
 }
 
 TEST(TaskIcon, HandleAndHintChangesWaitForTheNextModify) {
-    ShellRecorder shell;
-    TrayIcon icon;
+    FakeSystem fake;
+    TrayIcon icon{fake.Make().shellNotify};
     icon.SetHandle(FakeWindow());
     icon.SetHint("first");
     icon.SetEnabled(true);
     HWND other = reinterpret_cast<HWND>(static_cast<UINT_PTR>(0x5678));
     icon.SetHandle(other);
     icon.SetHint("second");
-    EXPECT_EQ(shell.requests.size(), 1u);
+    EXPECT_EQ(fake.shell.size(), 1u);
     IconImage picture;
     icon.SetIcon(picture);
-    ASSERT_EQ(shell.requests.size(), 2u);
-    EXPECT_EQ(shell.requests[1].message, static_cast<DWORD>(NIM_MODIFY));
-    EXPECT_EQ(shell.requests[1].record.hWnd, other);
-    EXPECT_STREQ(shell.requests[1].record.szTip, "second");
+    ASSERT_EQ(fake.shell.size(), 2u);
+    EXPECT_EQ(fake.shell[1].message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(fake.shell[1].record.hWnd, other);
+    EXPECT_STREQ(fake.shell[1].record.szTip, "second");
     // Its own icon object changes nothing and asks nothing.
     icon.SetIcon(icon.Icon());
-    EXPECT_EQ(shell.requests.size(), 2u);
+    EXPECT_EQ(fake.shell.size(), 2u);
     // The delete names the window the icon was added under.
     icon.SetEnabled(false);
-    EXPECT_EQ(shell.requests.back().record.hWnd, FakeWindow());
+    EXPECT_EQ(fake.shell.back().record.hWnd, FakeWindow());
 }
 
 TEST(TaskIcon, ALongHintIsCutTo63Characters) {
-    ShellRecorder shell;
-    TrayIcon icon;
+    FakeSystem fake;
+    TrayIcon icon{fake.Make().shellNotify};
     std::string hint(70, 'x');
     hint[62] = 'E';
     icon.SetHint(hint);
     icon.SetEnabled(true);
-    ASSERT_EQ(shell.requests.size(), 1u);
-    EXPECT_EQ(std::string(shell.requests[0].record.szTip), hint.substr(0, 63));
-    EXPECT_EQ(shell.requests[0].record.szTip[63], '\0');
+    ASSERT_EQ(fake.shell.size(), 1u);
+    EXPECT_EQ(std::string(fake.shell[0].record.szTip), hint.substr(0, 63));
+    EXPECT_EQ(fake.shell[0].record.szTip[63], '\0');
     EXPECT_EQ(icon.Hint(), hint); // the component keeps the whole text
 }
 
 TEST(TaskIcon, TheIconIsCopiedNotShared) {
-    ShellRecorder shell;
-    TrayIcon icon;
+    FakeSystem fake;
+    TrayIcon icon{fake.Make().shellNotify};
     IconImage picture;
     ASSERT_TRUE(picture.LoadFromResource(1)) << "the test program carries the program's icon";
     icon.SetIcon(picture);
@@ -180,8 +162,8 @@ TEST(TaskIcon, TheIconIsCopiedNotShared) {
     EXPECT_NE(icon.Icon().Handle(), picture.Handle());
     picture.Clear();
     icon.SetEnabled(true);
-    ASSERT_EQ(shell.requests.size(), 1u);
-    EXPECT_EQ(shell.requests[0].record.hIcon, icon.Icon().Handle());
+    ASSERT_EQ(fake.shell.size(), 1u);
+    EXPECT_EQ(fake.shell[0].record.hIcon, icon.Icon().Handle());
     ICONINFO info{};
     ASSERT_TRUE(GetIconInfo(icon.Icon().Handle(), &info)) << "the copy outlives the original";
     DeleteObject(info.hbmColor);
@@ -189,13 +171,13 @@ TEST(TaskIcon, TheIconIsCopiedNotShared) {
 }
 
 TEST(TaskIcon, ShellRestartAddsTheIconAgain) {
-    ShellRecorder shell;
-    TrayIcon icon;
+    FakeSystem fake;
+    TrayIcon icon{fake.Make().shellNotify};
     icon.SetEnabled(true);
     icon.ShellRestarted();
     EXPECT_TRUE(icon.Enabled());
-    ASSERT_EQ(shell.requests.size(), 2u);
-    EXPECT_EQ(shell.requests[1].message, static_cast<DWORD>(NIM_ADD));
+    ASSERT_EQ(fake.shell.size(), 2u);
+    EXPECT_EQ(fake.shell[1].message, static_cast<DWORD>(NIM_ADD));
 }
 
 // Wine's notification area under the virtual display.
@@ -211,7 +193,7 @@ TEST(TaskIconShell, AddModifyAndDeleteSucceedAndTheIconGoesWithTheComponent) {
     IconImage picture;
     ASSERT_TRUE(picture.LoadFromResource(1));
     {
-        TrayIcon icon;
+        TrayIcon icon{&Shell_NotifyIconA};
         icon.SetHandle(owner);
         icon.SetHint("Tarvel Pro");
         icon.SetIcon(picture);

@@ -75,22 +75,16 @@ TEST(WindowBase, AQuitPostedBeforeTheWindowGoesStillEndsTheLoop) {
     EXPECT_TRUE(quit);
 }
 
-TEST(ApplicationObject, ItsMessageBoxesGoThroughTheReplaceableEntry) {
+TEST(ApplicationObject, MessageBoxesAreCaptionedWithItsTitle) {
     tarvel::ui::Application app;
-    std::vector<std::string> texts;
-    UINT seenFlags = 0;
-    std::vector<std::string> captions;
-    auto answered = tarvel::ui::MessageBoxHook.Replace(
-        [&](HWND, const std::string& text, const std::string& caption, UINT flags) {
-            texts.push_back(text);
-            captions.push_back(caption);
-            seenFlags = flags;
-            return IDCANCEL;
-        });
-    // Without the hook this would block on a box that nobody answers.
-    EXPECT_EQ(app.ShowMessageBox(nullptr, "Disk full", MB_OKCANCEL), IDCANCEL);
-    EXPECT_EQ(tarvel::ui::ShowMessage(nullptr, "Second"), IDCANCEL);
-    EXPECT_EQ(texts, (std::vector<std::string>{"Disk full", "Second"}));
-    EXPECT_EQ(captions, (std::vector<std::string>{app.Title(), app.Title()})) << "captioned with the title";
-    EXPECT_EQ(seenFlags, static_cast<UINT>(MB_OK));
+    std::vector<std::string> seen;
+    const tarvel::ui::MessageBoxCall box = [&](HWND, const std::string& text, const std::string& caption,
+                                               UINT flags) {
+        seen.push_back(caption + "|" + text + "|" + std::to_string(flags));
+        return IDCANCEL;
+    };
+    EXPECT_EQ(tarvel::ui::ShowMessage(box, nullptr, "Disk full", MB_OKCANCEL), IDCANCEL);
+    EXPECT_EQ(tarvel::ui::ShowMessage(box, nullptr, "Second"), IDCANCEL);
+    EXPECT_EQ(seen, (std::vector<std::string>{app.Title() + "|Disk full|" + std::to_string(MB_OKCANCEL),
+                                              app.Title() + "|Second|" + std::to_string(MB_OK)}));
 }

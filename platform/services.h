@@ -1,0 +1,56 @@
+// What the program asks of Windows wherever a test must answer in its place: boxes, dialogs and menus
+// that wait for a person, the shell, the address lookup, the registry, the phone book and Credential
+// Manager. The program fills it with SystemServices() (app/system_services.h) and hands it to what it
+// makes; the tests hand in one fake (tests/support/fake_services.h).
+#pragma once
+
+#include <windows.h>
+
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/config/settings.h"
+#include "core/send/dialler.h"
+#include "platform/certificate_check.h"
+#include "platform/dialup.h"
+#include "win/file_dialog.h"
+#include "win/message_box.h"
+
+namespace tarvel {
+
+struct Services {
+    // The desktop.
+    ui::MessageBoxCall messageBox;   // every message box; returns the button pressed (IDOK...)
+    ui::OpenFileCall openFileDialog; // the file-open dialog (GetOpenFileNameA)
+    // Pops up a menu for its owner window; the real one runs a modal loop of its own.
+    std::function<void(HMENU menu, int x, int y, HWND owner)> popupMenu;
+    std::function<BOOL(DWORD message, NOTIFYICONDATAA* data)> shellNotify; // Shell_NotifyIconA
+    std::function<void()> openHomePage;
+
+    // Sending.
+    // On the connect's thread, just before the server's name is looked up: a lookup may take seconds, and
+    // tests stand in for such a slow name server here.
+    std::function<void()> beforeAddressLookup;
+    // Whether to trust a server certificate that failed the check, asked on the window's thread with the
+    // modal dialog of ui/certificate_question.h; true for trust.
+    std::function<bool(HWND owner, const std::string& server, const CertificateReport& report)>
+        certificateQuestion;
+    Dialler dialler;
+
+    // The registry, the phone book and Credential Manager.
+    std::function<void()> recordProgramLocation;
+    std::function<void(Settings&)> importMailerDefaults;
+    std::function<bool()> registerMailtoHandler; // false: the registration failed
+    std::function<void(RasEntryList&, std::optional<std::string_view> wantedName)> fillRasEntries;
+    // The log-on password, kept in Credential Manager under a target per user and server.
+    std::function<std::optional<std::string>(const std::string& target)> readPassword;
+    // Empty on success, else why not; an empty password removes the entry.
+    std::function<std::string(const std::string& target, const std::string& password)> storePassword;
+};
+
+} // namespace tarvel
