@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
+#include <optional>
 #include <string>
 
 #include "core/config/security_config.h"
@@ -38,28 +40,47 @@ protected:
 TEST(SecurityModes, TextsRoundTripAndOtherTextsAreRefused) {
     for (SecurityMode mode : {SecurityMode::None, SecurityMode::StartTls, SecurityMode::Implicit})
         EXPECT_EQ(ParseSecurityMode(SecurityModeText(mode)), mode) << SecurityModeText(mode);
-    EXPECT_EQ(ParseSecurityMode("starttls"), SecurityMode::StartTls);
-    EXPECT_EQ(ParseSecurityMode(" ssl/tls "), SecurityMode::Implicit);
-    EXPECT_EQ(ParseSecurityMode("TLS"), std::nullopt);
-    EXPECT_EQ(ParseSecurityMode(""), std::nullopt);
+    const struct {
+        const char* text;
+        std::optional<SecurityMode> mode;
+    } cases[] = {
+        {"starttls", SecurityMode::StartTls},
+        {" ssl/tls ", SecurityMode::Implicit},
+        {"TLS", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseSecurityMode(c.text), c.mode) << '"' << c.text << '"';
     EXPECT_EQ(SecurityConfigPath("C:\\Tarvel\\"), "C:\\Tarvel\\zembrix.ini");
 }
 
 TEST(SecurityFingerprints, NormalizedToLowerCaseHexOrRefused) {
-    EXPECT_EQ(NormalizeFingerprint(std::string(64, 'A')), FingerprintA);
     std::string pairs;
     for (int i = 0; i < 32; ++i)
         pairs += std::string(i ? ":" : "") + "AA";
-    EXPECT_EQ(NormalizeFingerprint(pairs), FingerprintA);
-    EXPECT_EQ(NormalizeFingerprint(std::string(63, 'a')), std::nullopt);
-    EXPECT_EQ(NormalizeFingerprint(std::string(65, 'a')), std::nullopt);
-    EXPECT_EQ(NormalizeFingerprint(std::string(63, 'a') + "g"), std::nullopt);
+    const struct {
+        std::string text;
+        std::optional<std::string> normalized;
+    } cases[] = {
+        {std::string(64, 'A'), FingerprintA},       {pairs, FingerprintA},
+        {std::string(63, 'a'), std::nullopt},       {std::string(65, 'a'), std::nullopt},
+        {std::string(63, 'a') + "g", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(NormalizeFingerprint(c.text), c.normalized) << '"' << c.text << '"';
 
     SecuritySettings s;
     TrustFingerprint(s, "Mail.Example.ORG", std::string(64, 'A'));
-    EXPECT_EQ(TrustedFingerprint(s, "mail.example.org"), FingerprintA);
-    EXPECT_EQ(TrustedFingerprint(s, "MAIL.example.org"), FingerprintA);
-    EXPECT_EQ(TrustedFingerprint(s, "other.example.org"), std::nullopt);
+    const struct {
+        const char* server;
+        std::optional<std::string> trusted;
+    } lookups[] = {
+        {"mail.example.org", FingerprintA},
+        {"MAIL.example.org", FingerprintA},
+        {"other.example.org", std::nullopt},
+    };
+    for (const auto& c : lookups)
+        EXPECT_EQ(TrustedFingerprint(s, c.server), c.trusted) << c.server;
 }
 
 TEST_F(SecurityFile, MissingFileMeansNoSecurityAndChangesNothing) {
@@ -129,21 +150,22 @@ TEST_F(SecurityFile, BadContentNamesTheLineAndChangesNothing) {
          "line 3 names the server x a second time."},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.bytes));
         WriteBytes(path_, c.bytes);
         SecuritySettings s;
         s.Mode = SecurityMode::StartTls;
         s.User = "before";
         try {
             LoadSecuritySettings(s, path_);
-            ADD_FAILURE() << "loaded: " << c.bytes;
+            ADD_FAILURE() << "loaded";
         } catch (const ConfigError& error) {
             const std::string text = error.what();
             EXPECT_NE(text.find(path_), std::string::npos) << text;
             EXPECT_NE(text.find(c.says), std::string::npos) << text;
             EXPECT_NE(text.find("Nothing was changed."), std::string::npos) << text;
         }
-        EXPECT_EQ(s.Mode, SecurityMode::StartTls) << c.bytes;
-        EXPECT_EQ(s.User, "before") << c.bytes;
+        EXPECT_EQ(s.Mode, SecurityMode::StartTls);
+        EXPECT_EQ(s.User, "before");
         EXPECT_EQ(ReadBytes(path_), c.bytes) << "the file is left as it was";
     }
 }
@@ -165,7 +187,10 @@ TEST_F(SecurityFile, ValuesTheFormatCannotCarryAreRefusedAndTheOldFileStays) {
         {{SecurityMode::None, "", {{"", FingerprintA}}, {}}, FieldTrustedServer},
         {{SecurityMode::None, "", {{"host", "12"}}, {}}, FieldFingerprint},
     };
-    for (const auto& c : cases) {
+    for (size_t row = 0; row < std::size(cases); ++row) {
+        const auto& c = cases[row];
+        SCOPED_TRACE("row " + std::to_string(row) + ", user " + ::testing::PrintToString(c.settings.User) +
+                     ", trusted " + ::testing::PrintToString(c.settings.Trusted));
         const auto problem = CheckStorable(c.settings);
         ASSERT_TRUE(problem.has_value()) << c.field;
         EXPECT_EQ(problem->field, c.field);
