@@ -1,5 +1,6 @@
 // zembrix.cfg: exact bytes written, how odd files are read, what a failed save leaves behind, and the
 // check that refuses values the line format cannot carry.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -22,6 +23,16 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 
 std::string ReadBytes(const std::string& path) {
     return fs::exists(path) ? test::TempFolder::ReadFile(path) : "<missing>";
+}
+
+// The text of the ConfigError that action throws, or a note that it threw none.
+template <typename Action> std::string ConfigErrorOf(Action action) {
+    try {
+        action();
+    } catch (const ConfigError& error) {
+        return error.what();
+    }
+    return "<no ConfigError>";
 }
 
 bool SameSettings(const Settings& a, const Settings& b) {
@@ -221,14 +232,9 @@ TEST_F(ConfigFile, FileLargerThanOneMegabyteIsRefused) {
     big.resize(MaxConfigFileBytes + 1, 'x');
     WriteBytes(path_, big);
     Settings s = Sample();
-    try {
-        LoadConfiguration(s, path_);
-        FAIL() << "a file of " << big.size() << " bytes was read";
-    } catch (const ConfigError& error) {
-        EXPECT_EQ(std::string(error.what()), "The configuration file \"" + path_ +
-                                                 "\" is larger than 1 MB and was not read; it is not a file "
-                                                 "this program wrote.");
-    }
+    EXPECT_EQ(ConfigErrorOf([&] { LoadConfiguration(s, path_); }),
+              "The configuration file \"" + path_ +
+                  "\" is larger than 1 MB and was not read; it is not a file this program wrote.");
     EXPECT_TRUE(SameSettings(s, Sample()));
     EXPECT_EQ(ReadBytes(path_), big);
 
@@ -240,12 +246,7 @@ TEST_F(ConfigFile, UnreadableFileThrowsAndChangesNothing) {
     fs::create_directory(path_); // exists, but is no file
     Settings s = Sample();
     const Settings before = s;
-    try {
-        LoadConfiguration(s, path_);
-        FAIL() << "no ConfigError";
-    } catch (const ConfigError& e) {
-        EXPECT_NE(std::string(e.what()).find(path_), std::string::npos) << e.what();
-    }
+    EXPECT_THAT(ConfigErrorOf([&] { LoadConfiguration(s, path_); }), ::testing::HasSubstr(path_));
     EXPECT_TRUE(SameSettings(s, before));
 }
 
@@ -257,12 +258,7 @@ TEST_F(ConfigFile, FailedSaveKeepsTheOldFileWhole) {
     s.NameList.push_back("New");
     s.AddressList.push_back("new@x");
     const Settings before = s;
-    try {
-        SaveConfiguration(s, path_);
-        FAIL() << "no ConfigError";
-    } catch (const ConfigError& e) {
-        EXPECT_NE(std::string(e.what()).find("zembrix.cfg"), std::string::npos) << e.what();
-    }
+    EXPECT_THAT(ConfigErrorOf([&] { SaveConfiguration(s, path_); }), ::testing::HasSubstr("zembrix.cfg"));
     EXPECT_EQ(ReadBytes(path_), SampleBytes);
     EXPECT_TRUE(SameSettings(s, before));
     EXPECT_TRUE(fs::is_directory(path_ + ".tmp"));
@@ -276,12 +272,7 @@ TEST_F(ConfigFile, FailedReplaceRemovesTheTemporaryFile) {
     EXPECT_TRUE(fs::is_directory(fs::path(path_) / "inside"));
 
     const std::string nowhere = (dir_ / "missing" / "zembrix.cfg").string();
-    try {
-        SaveConfiguration(Sample(), nowhere);
-        FAIL() << "no ConfigError";
-    } catch (const ConfigError& e) {
-        EXPECT_NE(std::string(e.what()).find(nowhere), std::string::npos) << e.what();
-    }
+    EXPECT_THAT(ConfigErrorOf([&] { SaveConfiguration(Sample(), nowhere); }), ::testing::HasSubstr(nowhere));
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
 }
 
@@ -324,12 +315,7 @@ TEST_F(ConfigFile, CheckAndSaveNameTheOffendingField) {
         EXPECT_EQ(problem->message, c.message);
 
         WriteBytes(path_, SampleBytes);
-        try {
-            SaveConfiguration(s, path_);
-            ADD_FAILURE() << "no ConfigError";
-        } catch (const ConfigError& e) {
-            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
-        }
+        EXPECT_THAT(ConfigErrorOf([&] { SaveConfiguration(s, path_); }), ::testing::HasSubstr(c.message));
         EXPECT_EQ(ReadBytes(path_), SampleBytes);
         EXPECT_FALSE(fs::exists(path_ + ".tmp"));
     }

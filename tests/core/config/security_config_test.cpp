@@ -1,5 +1,6 @@
 // zembrix.ini: the exact bytes saved, what each kind of line loads as, the errors that name the line
 // and leave the settings as they were, and lines of other programs carried through a save.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -25,6 +26,16 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 
 std::string ReadBytes(const std::string& path) {
     return fs::exists(path) ? test::TempFolder::ReadFile(path) : "<missing>";
+}
+
+// The text of the ConfigError that action throws, or a note that it threw none.
+template <typename Action> std::string ConfigErrorOf(Action action) {
+    try {
+        action();
+    } catch (const ConfigError& error) {
+        return error.what();
+    }
+    return "<no ConfigError>";
 }
 
 class SecurityFile : public ::testing::Test {
@@ -155,15 +166,9 @@ TEST_F(SecurityFile, BadContentNamesTheLineAndChangesNothing) {
         SecuritySettings s;
         s.Mode = SecurityMode::StartTls;
         s.User = "before";
-        try {
-            LoadSecuritySettings(s, path_);
-            ADD_FAILURE() << "loaded";
-        } catch (const ConfigError& error) {
-            const std::string text = error.what();
-            EXPECT_NE(text.find(path_), std::string::npos) << text;
-            EXPECT_NE(text.find(c.says), std::string::npos) << text;
-            EXPECT_NE(text.find("Nothing was changed."), std::string::npos) << text;
-        }
+        using ::testing::HasSubstr;
+        EXPECT_THAT(ConfigErrorOf([&] { LoadSecuritySettings(s, path_); }),
+                    ::testing::AllOf(HasSubstr(path_), HasSubstr(c.says), HasSubstr("Nothing was changed.")));
         EXPECT_EQ(s.Mode, SecurityMode::StartTls);
         EXPECT_EQ(s.User, "before");
         EXPECT_EQ(ReadBytes(path_), c.bytes) << "the file is left as it was";
@@ -206,11 +211,7 @@ TEST_F(SecurityFile, FailedReplaceLeavesTheOldFileWhole) {
     SaveSecuritySettings(s, path_);
     fs::create_directory(path_ + ".tmp"); // the temporary copy cannot be created
     s.User = "bob";
-    try {
-        SaveSecuritySettings(s, path_);
-        ADD_FAILURE() << "saved";
-    } catch (const ConfigError& error) {
-        EXPECT_NE(std::string(error.what()).find("cannot be created"), std::string::npos) << error.what();
-    }
+    EXPECT_THAT(ConfigErrorOf([&] { SaveSecuritySettings(s, path_); }),
+                ::testing::HasSubstr("cannot be created"));
     EXPECT_EQ(ReadBytes(path_), "[Security]\r\nMode=None\r\nUser=ann\r\n");
 }
