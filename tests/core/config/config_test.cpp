@@ -1,9 +1,11 @@
 // zembrix.cfg: exact bytes written, how odd files are read, what a failed save leaves behind, and the
 // check that refuses values the line format cannot carry.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,16 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 
 std::string ReadBytes(const std::string& path) {
     return fs::exists(path) ? test::TempFolder::ReadFile(path) : "<missing>";
+}
+
+// The text of the ConfigError that action throws, or a note that it threw none.
+template <typename Action> std::string ConfigErrorOf(Action action) {
+    try {
+        action();
+    } catch (const ConfigError& error) {
+        return error.what();
+    }
+    return "<no ConfigError>";
 }
 
 bool SameSettings(const Settings& a, const Settings& b) {
@@ -64,11 +76,18 @@ const std::string SampleBytes =
 } // namespace
 
 TEST(ConfigPaths, ExeFolderEndsAtTheLastBackslashOrColon) {
-    EXPECT_EQ(ExeFolderOf("C:\\Program Files\\Tarvel\\tarvel.exe"), "C:\\Program Files\\Tarvel\\");
-    EXPECT_EQ(ExeFolderOf("C:tarvel.exe"), "C:");
-    EXPECT_EQ(ExeFolderOf("D:\\a:b\\x"), "D:\\a:b\\");
-    EXPECT_EQ(ExeFolderOf("tarvel.exe"), "");
-    EXPECT_EQ(ExeFolderOf("/opt/tarvel/tarvel.exe"), "");
+    const struct {
+        const char* exe;
+        const char* folder;
+    } cases[] = {
+        {"C:\\Program Files\\Tarvel\\tarvel.exe", "C:\\Program Files\\Tarvel\\"},
+        {"C:tarvel.exe", "C:"},
+        {"D:\\a:b\\x", "D:\\a:b\\"},
+        {"tarvel.exe", ""},
+        {"/opt/tarvel/tarvel.exe", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ExeFolderOf(c.exe), c.folder) << "program path " << c.exe;
     EXPECT_EQ(ConfigPath("C:\\Tarvel\\"), "C:\\Tarvel\\zembrix.cfg");
 }
 
@@ -123,68 +142,88 @@ TEST_F(ConfigFile, MissingFileOnlySetsFirstRun) {
     EXPECT_TRUE(s.FirstRun);
 }
 
-TEST_F(ConfigFile, FirstColonSplitsLinesOneAndThree) {
-    const Settings s = LoadBytes("host:25:26\r\nme\r\nentry:pa:ss\r\nFALSE\r\n");
-    EXPECT_EQ(s.SMTPServer, "host");
-    EXPECT_EQ(s.SMTPPort, "25:26");
-    EXPECT_EQ(s.DialEntry, "entry");
-    EXPECT_EQ(s.DialPassword, "pa:ss");
-}
-
-TEST_F(ConfigFile, LinesWithoutColonKeepThePortAndLeaveNoPassword) {
-    WriteBytes(path_, "justhost\r\nme\r\nentry\r\nFALSE\r\n");
-    Settings s;
-    s.SMTPPort = "587";
-    s.DialPassword = "old";
-    LoadConfiguration(s, path_);
-    EXPECT_EQ(s.SMTPServer, "justhost");
-    EXPECT_EQ(s.SMTPPort, "587");
-    EXPECT_EQ(s.DialEntry, "entry");
-    EXPECT_EQ(s.DialPassword, "");
-}
-
-TEST_F(ConfigFile, OnlyExactTrueTurnsDialUpOn) {
-    EXPECT_TRUE(LoadBytes("h:1\r\n\r\n:\r\nTRUE\r\n").UseDialup);
-    EXPECT_FALSE(LoadBytes("h:1\r\n\r\n:\r\nTRUE \r\n").UseDialup);
-    EXPECT_FALSE(LoadBytes("h:1\r\n\r\n:\r\ntrue\r\n").UseDialup);
-    EXPECT_FALSE(LoadBytes("h:1\r\n\r\n:\r\n TRUE\r\n").UseDialup);
-    EXPECT_TRUE(LoadBytes("h:1\r\n\r\n:\r\nTRUE").UseDialup);
-}
-
-// A file edited by a Unix editor, or with mixed line ends: every kind of line end ends a line, and the
-// names that follow can be saved again (the values hold no line break any more).
-TEST_F(ConfigFile, LfAndLoneCrEndLinesLikeCrLf) {
+// What each file reads as, every field compared, from the settings the program held before. Whatever a
+// file holds, the settings read from it can be saved again.
+TEST_F(ConfigFile, EachFileReadsAs) {
+    using Lines = std::vector<std::string>;
+    const Settings untouched;
+    Settings portAndPassword;
+    portAndPassword.SMTPPort = "587";
+    portAndPassword.DialPassword = "old";
     const struct {
-        const char* bytes;
-        std::vector<std::string> names;
+        const char* name;
+        std::string bytes;
+        const Settings& before;
+        std::string server, port, email, entry, password;
+        bool dialUp;
+        Lines names, addresses;
     } cases[] = {
-        {"smtp.x:25\nme@x\nentry:pw\nTRUE\nBob\nbob@x\n", {"Bob"}},
-        {"smtp.x:25\r\nme@x\nentry:pw\rTRUE\r\nBob\nbob@x", {"Bob"}},
-        {"smtp.x:25\nme@x\nentry:pw\nTRUE\nBob\nbob@x\n\nnobody@x\nAnn\n", {"Bob", "", "Ann"}},
+        // clang-format off
+        //  row name, file bytes, settings before,
+        //  server, port, e-mail address, dial-up entry, dial-up password, dial-up on, names, addresses
+
+        // The first colon splits lines one and three.
+        {"first colon", "host:25:26\r\nme\r\nentry:pa:ss\r\nFALSE\r\n", untouched,
+         "host", "25:26", "me", "entry", "pa:ss", false, {}, {}},
+        // Without a colon the port is kept and there is no password.
+        {"no colon", "justhost\r\nme\r\nentry\r\nFALSE\r\n", portAndPassword,
+         "justhost", "587", "me", "entry", "", false, {}, {}},
+        // Only an exact TRUE turns dial-up on.
+        {"TRUE", "h:1\r\n\r\n:\r\nTRUE\r\n", untouched,
+         "h", "1", "", "", "", true, {}, {}},
+        {"TRUE and a blank", "h:1\r\n\r\n:\r\nTRUE \r\n", untouched,
+         "h", "1", "", "", "", false, {}, {}},
+        {"lower-case true", "h:1\r\n\r\n:\r\ntrue\r\n", untouched,
+         "h", "1", "", "", "", false, {}, {}},
+        {"blank and TRUE", "h:1\r\n\r\n:\r\n TRUE\r\n", untouched,
+         "h", "1", "", "", "", false, {}, {}},
+        {"TRUE at the end", "h:1\r\n\r\n:\r\nTRUE", untouched,
+         "h", "1", "", "", "", true, {}, {}},
+        // A file edited by a Unix editor, or with mixed line ends: every kind of line end ends a line.
+        {"LF", "smtp.x:25\nme@x\nentry:pw\nTRUE\nBob\nbob@x\n", untouched,
+         "smtp.x", "25", "me@x", "entry", "pw", true, {"Bob"}, {"bob@x"}},
+        {"mixed line ends", "smtp.x:25\r\nme@x\nentry:pw\rTRUE\r\nBob\nbob@x", untouched,
+         "smtp.x", "25", "me@x", "entry", "pw", true, {"Bob"}, {"bob@x"}},
+        {"LF, empty name", "smtp.x:25\nme@x\nentry:pw\nTRUE\nBob\nbob@x\n\nnobody@x\nAnn\n", untouched,
+         "smtp.x", "25", "me@x", "entry", "pw", true, {"Bob", "", "Ann"}, {"bob@x", "nobody@x", ""}},
+        // Blank lines between lone LFs are empty values.
+        {"blank lines", "h:1\r\nme\nyou\r\n\r\n\n\r\nName\r\nAddr", untouched,
+         "h", "1", "me", "you", "", false, {"", "Name"}, {"", "Addr"}},
+        // Ctrl-Z ends the line and the file.
+        {"Ctrl-Z after line four", "h:1\r\nme\r\n:\r\nTRUE\r\n\x1A" "Bob\r\nbob@x\r\n", untouched,
+         "h", "1", "me", "", "", true, {}, {}},
+        {"Ctrl-Z in an address", "h:1\r\nme\r\n:\r\nTRUE\r\nAnna\r\nanna@x\r\nBob\r\nbob\x1A@x\r\nCarl\r\ncarl@x\r\n",
+         untouched,
+         "h", "1", "me", "", "", true, {"Anna", "Bob"}, {"anna@x", "bob"}},
+        {"Ctrl-Z in line two", "h:1\r\nme\x1A@x\r\ne:p\r\nTRUE\r\n", untouched,
+         "h", "1", "me", "", "", false, {}, {}},
+        // Short files read missing lines as empty.
+        {"name without address", "h:1\r\nme\r\n:\r\nFALSE\r\nBob\r\n", untouched,
+         "h", "1", "me", "", "", false, {"Bob"}, {""}},
+        {"empty file", "", untouched,
+         "", "25", "", "", "", false, {}, {}},
+        {"two lines", "h:1\r\nme", untouched,
+         "h", "1", "me", "", "", false, {}, {}},
+        // clang-format on
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.bytes);
-        const Settings s = LoadBytes(c.bytes);
-        EXPECT_EQ(s.SMTPServer, "smtp.x");
-        EXPECT_EQ(s.SMTPPort, "25");
-        EXPECT_EQ(s.EmailAddress, "me@x");
-        EXPECT_EQ(s.DialEntry, "entry");
-        EXPECT_EQ(s.DialPassword, "pw");
-        EXPECT_TRUE(s.UseDialup);
+        SCOPED_TRACE(std::string(c.name) + ": " + ::testing::PrintToString(c.bytes));
+        WriteBytes(path_, c.bytes);
+        Settings s = c.before;
+        s.FirstRun = true; // a file that is there is no first run
+        LoadConfiguration(s, path_);
+        EXPECT_EQ(s.SMTPServer, c.server);
+        EXPECT_EQ(s.SMTPPort, c.port);
+        EXPECT_EQ(s.EmailAddress, c.email);
+        EXPECT_EQ(s.DialEntry, c.entry);
+        EXPECT_EQ(s.DialPassword, c.password);
+        EXPECT_EQ(s.UseDialup, c.dialUp);
+        EXPECT_FALSE(s.FirstRun);
         EXPECT_EQ(s.NameList, c.names);
-        ASSERT_EQ(s.AddressList.size(), c.names.size());
-        EXPECT_EQ(s.AddressList[0], "bob@x");
-        EXPECT_FALSE(CheckStorable(s).has_value());
+        EXPECT_EQ(s.AddressList, c.addresses);
+        const auto problem = CheckStorable(s);
+        EXPECT_FALSE(problem.has_value()) << problem->message;
     }
-}
-
-TEST_F(ConfigFile, BlankLinesBetweenLoneLfsAreEmptyValues) {
-    const Settings s = LoadBytes("h:1\r\nme\nyou\r\n\r\n\n\r\nName\r\nAddr");
-    EXPECT_EQ(s.EmailAddress, "me");
-    EXPECT_EQ(s.DialEntry, "you");
-    EXPECT_FALSE(s.UseDialup);
-    EXPECT_EQ(s.NameList, (std::vector<std::string>{"", "Name"}));
-    EXPECT_EQ(s.AddressList, (std::vector<std::string>{"", "Addr"}));
 }
 
 // Whatever made the file that large, it is not read: a clear error, the settings and the file untouched.
@@ -193,14 +232,9 @@ TEST_F(ConfigFile, FileLargerThanOneMegabyteIsRefused) {
     big.resize(MaxConfigFileBytes + 1, 'x');
     WriteBytes(path_, big);
     Settings s = Sample();
-    try {
-        LoadConfiguration(s, path_);
-        FAIL() << "a file of " << big.size() << " bytes was read";
-    } catch (const ConfigError& error) {
-        EXPECT_EQ(std::string(error.what()), "The configuration file \"" + path_ +
-                                                 "\" is larger than 1 MB and was not read; it is not a file "
-                                                 "this program wrote.");
-    }
+    EXPECT_EQ(ConfigErrorOf([&] { LoadConfiguration(s, path_); }),
+              "The configuration file \"" + path_ +
+                  "\" is larger than 1 MB and was not read; it is not a file this program wrote.");
     EXPECT_TRUE(SameSettings(s, Sample()));
     EXPECT_EQ(ReadBytes(path_), big);
 
@@ -208,50 +242,11 @@ TEST_F(ConfigFile, FileLargerThanOneMegabyteIsRefused) {
     EXPECT_NO_THROW(LoadBytes(big));
 }
 
-TEST_F(ConfigFile, CtrlZEndsTheLineAndTheFile) {
-    Settings s = LoadBytes("h:1\r\nme\r\n:\r\nTRUE\r\n\x1A"
-                           "Bob\r\nbob@x\r\n");
-    EXPECT_TRUE(s.UseDialup);
-    EXPECT_TRUE(s.NameList.empty());
-
-    s = LoadBytes("h:1\r\nme\r\n:\r\nTRUE\r\nAnna\r\nanna@x\r\nBob\r\nbob\x1A@x\r\nCarl\r\ncarl@x\r\n");
-    EXPECT_EQ(s.NameList, (std::vector<std::string>{"Anna", "Bob"}));
-    EXPECT_EQ(s.AddressList, (std::vector<std::string>{"anna@x", "bob"}));
-
-    s = LoadBytes("h:1\r\nme\x1A@x\r\ne:p\r\nTRUE\r\n");
-    EXPECT_EQ(s.EmailAddress, "me");
-    EXPECT_EQ(s.DialEntry, "");
-    EXPECT_FALSE(s.UseDialup);
-}
-
-TEST_F(ConfigFile, ShortFilesReadMissingLinesAsEmpty) {
-    Settings s = LoadBytes("h:1\r\nme\r\n:\r\nFALSE\r\nBob\r\n");
-    EXPECT_EQ(s.NameList, std::vector<std::string>{"Bob"});
-    EXPECT_EQ(s.AddressList, std::vector<std::string>{""});
-
-    s = LoadBytes("");
-    EXPECT_EQ(s.SMTPServer, "");
-    EXPECT_EQ(s.SMTPPort, "25");
-    EXPECT_EQ(s.EmailAddress, "");
-    EXPECT_FALSE(s.UseDialup);
-    EXPECT_FALSE(s.FirstRun);
-    EXPECT_TRUE(s.NameList.empty());
-
-    s = LoadBytes("h:1\r\nme");
-    EXPECT_EQ(s.EmailAddress, "me");
-    EXPECT_EQ(s.DialEntry, "");
-}
-
 TEST_F(ConfigFile, UnreadableFileThrowsAndChangesNothing) {
     fs::create_directory(path_); // exists, but is no file
     Settings s = Sample();
     const Settings before = s;
-    try {
-        LoadConfiguration(s, path_);
-        FAIL() << "no ConfigError";
-    } catch (const ConfigError& e) {
-        EXPECT_NE(std::string(e.what()).find(path_), std::string::npos) << e.what();
-    }
+    EXPECT_THAT(ConfigErrorOf([&] { LoadConfiguration(s, path_); }), ::testing::HasSubstr(path_));
     EXPECT_TRUE(SameSettings(s, before));
 }
 
@@ -263,12 +258,7 @@ TEST_F(ConfigFile, FailedSaveKeepsTheOldFileWhole) {
     s.NameList.push_back("New");
     s.AddressList.push_back("new@x");
     const Settings before = s;
-    try {
-        SaveConfiguration(s, path_);
-        FAIL() << "no ConfigError";
-    } catch (const ConfigError& e) {
-        EXPECT_NE(std::string(e.what()).find("zembrix.cfg"), std::string::npos) << e.what();
-    }
+    EXPECT_THAT(ConfigErrorOf([&] { SaveConfiguration(s, path_); }), ::testing::HasSubstr("zembrix.cfg"));
     EXPECT_EQ(ReadBytes(path_), SampleBytes);
     EXPECT_TRUE(SameSettings(s, before));
     EXPECT_TRUE(fs::is_directory(path_ + ".tmp"));
@@ -282,32 +272,13 @@ TEST_F(ConfigFile, FailedReplaceRemovesTheTemporaryFile) {
     EXPECT_TRUE(fs::is_directory(fs::path(path_) / "inside"));
 
     const std::string nowhere = (dir_ / "missing" / "zembrix.cfg").string();
-    try {
-        SaveConfiguration(Sample(), nowhere);
-        FAIL() << "no ConfigError";
-    } catch (const ConfigError& e) {
-        EXPECT_NE(std::string(e.what()).find(nowhere), std::string::npos) << e.what();
-    }
+    EXPECT_THAT(ConfigErrorOf([&] { SaveConfiguration(Sample(), nowhere); }), ::testing::HasSubstr(nowhere));
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
 }
 
-TEST_F(ConfigFile, SaveRefusesValuesTheFormatCannotCarry) {
-    WriteBytes(path_, SampleBytes);
-    Settings s = Sample();
-    s.DialEntry = "Office:2";
-    try {
-        SaveConfiguration(s, path_);
-        FAIL() << "no ConfigError";
-    } catch (const ConfigError& e) {
-        EXPECT_NE(std::string(e.what()).find("The dial-up entry must not contain a colon."),
-                  std::string::npos)
-            << e.what();
-    }
-    EXPECT_EQ(ReadBytes(path_), SampleBytes);
-    EXPECT_FALSE(fs::exists(path_ + ".tmp"));
-}
-
-TEST(CheckStorable, NamesTheOffendingField) {
+// A value the line format cannot carry is named with its field, and a save refuses it before it touches
+// the old file.
+TEST_F(ConfigFile, CheckAndSaveNameTheOffendingField) {
     struct Case {
         void (*change)(Settings&);
         const char* field;
@@ -324,6 +295,8 @@ TEST(CheckStorable, NamesTheOffendingField) {
          "The e-mail address must not contain the character Ctrl-Z."},
         {[](Settings& s) { s.DialEntry = "a:b"; }, FieldDialEntry,
          "The dial-up entry must not contain a colon."},
+        {[](Settings& s) { s.DialEntry = "Office:2"; }, FieldDialEntry,
+         "The dial-up entry must not contain a colon."},
         {[](Settings& s) { s.DialPassword = "p\r\nw"; }, FieldDialPassword,
          "The dial-up password must not contain a line break."},
         {[](Settings& s) { s.NameList[1] = "Bo\nb"; }, FieldName,
@@ -331,13 +304,20 @@ TEST(CheckStorable, NamesTheOffendingField) {
         {[](Settings& s) { s.AddressList[2] = "x\x1A"; }, FieldAddress,
          "The address of entry 3 in the name list must not contain the character Ctrl-Z."},
     };
-    for (const Case& c : cases) {
+    for (size_t row = 0; row < std::size(cases); ++row) {
+        const Case& c = cases[row];
+        SCOPED_TRACE("row " + std::to_string(row) + ": " + c.message);
         Settings s = Sample();
         c.change(s);
         const auto problem = CheckStorable(s);
-        ASSERT_TRUE(problem.has_value()) << c.message;
+        ASSERT_TRUE(problem.has_value());
         EXPECT_EQ(problem->field, c.field);
         EXPECT_EQ(problem->message, c.message);
+
+        WriteBytes(path_, SampleBytes);
+        EXPECT_THAT(ConfigErrorOf([&] { SaveConfiguration(s, path_); }), ::testing::HasSubstr(c.message));
+        EXPECT_EQ(ReadBytes(path_), SampleBytes);
+        EXPECT_FALSE(fs::exists(path_ + ".tmp"));
     }
 }
 

@@ -2,6 +2,8 @@
 // and no line break from a link ever reaching an address or the subject.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,30 +27,60 @@ bool HasControl(const std::string& text) {
     return false;
 }
 
+// One field of what a link, or the program's arguments, gave.
+struct Field {
+    std::string MailToFields::*member;
+    const char* name;
+};
+const Field Email{&MailToFields::email, "email"};
+const Field Subject{&MailToFields::subject, "subject"};
+const Field Body{&MailToFields::body, "body"};
+
+struct LinkCase {
+    std::string link;
+    Field field;
+    std::string expected;
+};
+
+void ExpectLinkFields(std::initializer_list<LinkCase> cases) {
+    for (const LinkCase& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.link) + ", " + c.field.name);
+        EXPECT_EQ(Parse(c.link).*c.field.member, c.expected);
+    }
+}
+
 } // namespace
 
 TEST(MailToMode, OnlyAnExactFirstSlashU) {
-    EXPECT_TRUE(IsMailToMode({"/u"}));
-    EXPECT_TRUE(IsMailToMode({"/u", "mailto:a@x"}));
-    EXPECT_FALSE(IsMailToMode({}));
-    EXPECT_FALSE(IsMailToMode({"/U", "mailto:a@x"}));
-    EXPECT_FALSE(IsMailToMode({"mailto:a@x"}));
-    EXPECT_FALSE(IsMailToMode({"/u ", "mailto:a@x"}));
-    EXPECT_FALSE(IsMailToMode({"-u"}));
+    const struct {
+        std::vector<std::string> args;
+        bool mailTo;
+    } cases[] = {
+        {{"/u"}, true},
+        {{"/u", "mailto:a@x"}, true},
+        {{}, false},
+        {{"/U", "mailto:a@x"}, false},
+        {{"mailto:a@x"}, false},
+        {{"/u ", "mailto:a@x"}, false},
+        {{"-u"}, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsMailToMode(c.args), c.mailTo) << ::testing::PrintToString(c.args);
 }
 
 TEST(MailToLink, AddressesBeforeTheQuestionMark) {
-    EXPECT_EQ(Parse("mailto:a+b@example.org").email, "a+b@example.org");
-    EXPECT_EQ(Parse("mailto:a@x.org,b@y.org").email, "a@x.org;b@y.org");
-    EXPECT_EQ(Parse("mailto:a@x.org,%20b@y.org").email, "a@x.org;b@y.org");
-    EXPECT_EQ(Parse("mailto:a@x.org;b@y.org").email, "a@x.org;b@y.org");
-    EXPECT_EQ(Parse("mailto:%22J%20Doe%22@x.org").email, "\"J Doe\"@x.org");
-    EXPECT_EQ(Parse("MAILTO:a@x.org").email, "a@x.org");
-    EXPECT_EQ(Parse("mailto:a@x.org?to=b@y.org,c@z.org").email, "a@x.org;b@y.org;c@z.org");
-    EXPECT_EQ(Parse("mailto:?to=b@y.org").email, "b@y.org");
-    const MailToFields only = Parse("mailto:a@x.org");
-    EXPECT_EQ(only.subject, "");
-    EXPECT_EQ(only.body, "");
+    ExpectLinkFields({
+        {"mailto:a+b@example.org", Email, "a+b@example.org"},
+        {"mailto:a@x.org,b@y.org", Email, "a@x.org;b@y.org"},
+        {"mailto:a@x.org,%20b@y.org", Email, "a@x.org;b@y.org"},
+        {"mailto:a@x.org;b@y.org", Email, "a@x.org;b@y.org"},
+        {"mailto:%22J%20Doe%22@x.org", Email, "\"J Doe\"@x.org"},
+        {"MAILTO:a@x.org", Email, "a@x.org"},
+        {"mailto:a@x.org?to=b@y.org,c@z.org", Email, "a@x.org;b@y.org;c@z.org"},
+        {"mailto:?to=b@y.org", Email, "b@y.org"},
+        {"mailto:a@x.org", Subject, ""},
+        {"mailto:a@x.org", Body, ""},
+    });
 }
 
 TEST(MailToLink, AQuotedAddressIsNeverSplit) {
@@ -69,22 +101,24 @@ TEST(MailToLink, AQuotedAddressIsNeverSplit) {
         {"\"a;b\"@x.org", "", leftOut + "\"a;b\"@x.org"}, // no scheme: taken as it stands
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.link));
         const MailToFields fields = Parse(c.link);
-        EXPECT_EQ(fields.email, c.email) << c.link;
-        EXPECT_EQ(fields.notice, c.notice) << c.link;
+        EXPECT_EQ(fields.email, c.email);
+        EXPECT_EQ(fields.notice, c.notice);
     }
 }
 
 TEST(MailToLink, SubjectFieldInAnySpelling) {
-    EXPECT_EQ(Parse("mailto:a@x.org?subject=Hello%20World").subject, "Hello World");
-    const MailToFields exact = Parse("mailto:a@x.org?Subject=Hi");
-    EXPECT_EQ(exact.email, "a@x.org");
-    EXPECT_EQ(exact.subject, "Hi");
-    EXPECT_EQ(Parse("mailto:a@x.org?SUBJECT=Hi").subject, "Hi");
-    EXPECT_EQ(Parse("mailto:a@x.org?%73ubject=Hi").subject, "Hi");
-    EXPECT_EQ(Parse("mailto:a@x.org?subject=1+1%3D2").subject, "1+1=2");
-    EXPECT_EQ(Parse("mailto:a@x.org?subject=first&subject=second").subject, "first");
-    EXPECT_EQ(Parse("mailto:a@x.org?subject=").subject, "");
+    ExpectLinkFields({
+        {"mailto:a@x.org?subject=Hello%20World", Subject, "Hello World"},
+        {"mailto:a@x.org?Subject=Hi", Email, "a@x.org"},
+        {"mailto:a@x.org?Subject=Hi", Subject, "Hi"},
+        {"mailto:a@x.org?SUBJECT=Hi", Subject, "Hi"},
+        {"mailto:a@x.org?%73ubject=Hi", Subject, "Hi"},
+        {"mailto:a@x.org?subject=1+1%3D2", Subject, "1+1=2"},
+        {"mailto:a@x.org?subject=first&subject=second", Subject, "first"},
+        {"mailto:a@x.org?subject=", Subject, ""},
+    });
 }
 
 TEST(MailToLink, SubjectIsCutAtOneThousandCharacters) {
@@ -100,10 +134,11 @@ TEST(MailToLink, SubjectIsCutAtOneThousandCharacters) {
 }
 
 TEST(MailToLink, BodyBecomesCrLfLines) {
-    EXPECT_EQ(Parse("mailto:a@x.org?body=Line%201%0D%0ALine%202%0ALine%203%0D").body,
-              "Line 1\r\nLine 2\r\nLine 3\r\n");
-    EXPECT_EQ(Parse("mailto:a@x.org?BODY=tab%09kept%00nul%7Fdel").body, "tab\tkept nul del");
-    EXPECT_EQ(Parse("mailto:a@x.org?body=%0D%0A%0D%0A.").body, "\r\n\r\n.");
+    ExpectLinkFields({
+        {"mailto:a@x.org?body=Line%201%0D%0ALine%202%0ALine%203%0D", Body, "Line 1\r\nLine 2\r\nLine 3\r\n"},
+        {"mailto:a@x.org?BODY=tab%09kept%00nul%7Fdel", Body, "tab\tkept nul del"},
+        {"mailto:a@x.org?body=%0D%0A%0D%0A.", Body, "\r\n\r\n."},
+    });
 }
 
 TEST(MailToLink, NoLineBreakReachesAddressOrSubject) {
@@ -119,13 +154,15 @@ TEST(MailToLink, NoLineBreakReachesAddressOrSubject) {
 }
 
 TEST(MailToLink, UnknownFieldsAreIgnored) {
-    const MailToFields fields =
-        Parse("mailto:a@x.org?x-mailer=evil&in-reply-to=%3C1@x%3E&subject=S&noequals");
-    EXPECT_EQ(fields.email, "a@x.org");
-    EXPECT_EQ(fields.subject, "S");
-    EXPECT_EQ(fields.body, "");
-    EXPECT_EQ(fields.leftOutBcc, "");
-    EXPECT_EQ(LeftOutBccStatus(fields), "");
+    const std::string link = "mailto:a@x.org?x-mailer=evil&in-reply-to=%3C1@x%3E&subject=S&noequals";
+    const Field LeftOutBcc{&MailToFields::leftOutBcc, "leftOutBcc"};
+    ExpectLinkFields({
+        {link, Email, "a@x.org"},
+        {link, Subject, "S"},
+        {link, Body, ""},
+        {link, LeftOutBcc, ""},
+    });
+    EXPECT_EQ(LeftOutBccStatus(Parse(link)), "");
 }
 
 // Copies join the recipients in link order; blind copies reach neither the recipients nor any other
@@ -157,17 +194,21 @@ TEST(MailToLink, CopiesJoinTheRecipientsBlindCopiesAreLeftOut) {
 }
 
 TEST(MailToLink, MalformedEscapesStayLiteral) {
-    EXPECT_EQ(Parse("mailto:a@x.org?subject=100%").subject, "100%");
-    EXPECT_EQ(Parse("mailto:a@x.org?subject=%zz%4").subject, "%zz%4");
-    EXPECT_EQ(Parse("mailto:a@x.org?subject=%4g%%41").subject, "%4g%A");
-    EXPECT_EQ(Parse("mailto:a%@x.org").email, "a%@x.org");
+    ExpectLinkFields({
+        {"mailto:a@x.org?subject=100%", Subject, "100%"},
+        {"mailto:a@x.org?subject=%zz%4", Subject, "%zz%4"},
+        {"mailto:a@x.org?subject=%4g%%41", Subject, "%4g%A"},
+        {"mailto:a%@x.org", Email, "a%@x.org"},
+    });
 }
 
 TEST(MailToLink, Utf8BecomesTheAnsiCodePage) {
-    EXPECT_EQ(Parse("mailto:a@x.org?subject=%C3%A9t%C3%A9").subject, "\xE9t\xE9");
-    EXPECT_EQ(Parse("mailto:a@x.org?subject=%E2%82%AC5").subject, "?5");
-    // Not UTF-8: most likely ANSI already, so the bytes stay.
-    EXPECT_EQ(Parse("mailto:a@x.org?subject=%E9t%E9").subject, "\xE9t\xE9");
+    ExpectLinkFields({
+        {"mailto:a@x.org?subject=%C3%A9t%C3%A9", Subject, "\xE9t\xE9"},
+        {"mailto:a@x.org?subject=%E2%82%AC5", Subject, "?5"},
+        // Not UTF-8: most likely ANSI already, so the bytes stay.
+        {"mailto:a@x.org?subject=%E9t%E9", Subject, "\xE9t\xE9"},
+    });
 
     int calls = 0;
     const AnsiConverter fake = [&calls](std::string_view utf8) -> std::optional<std::string> {
@@ -183,20 +224,35 @@ TEST(MailToLink, Utf8BecomesTheAnsiCodePage) {
 }
 
 TEST(MailToLink, Latin1ConversionRejectsBrokenUtf8) {
-    EXPECT_EQ(Utf8ToLatin1("abc"), "abc");
-    EXPECT_EQ(Utf8ToLatin1("\xC3\xBC\xC2\xA0"), "\xFC\xA0");
-    EXPECT_EQ(Utf8ToLatin1("\xF0\x9F\x98\x80"), "?");
-    EXPECT_FALSE(Utf8ToLatin1("\xC3").has_value());         // cut off
-    EXPECT_FALSE(Utf8ToLatin1("\xC0\xAF").has_value());     // overlong
-    EXPECT_FALSE(Utf8ToLatin1("\xED\xA0\x80").has_value()); // surrogate
-    EXPECT_FALSE(Utf8ToLatin1("\xF4\x90\x80\x80").has_value());
-    EXPECT_FALSE(Utf8ToLatin1("\xFF").has_value());
+    const struct {
+        const char* why;
+        std::string utf8;
+        std::optional<std::string> latin1;
+    } cases[] = {
+        {"ASCII", "abc", "abc"},
+        {"two-byte", "\xC3\xBC\xC2\xA0", "\xFC\xA0"},
+        {"beyond Latin-1", "\xF0\x9F\x98\x80", "?"},
+        {"cut off", "\xC3", std::nullopt},
+        {"overlong", "\xC0\xAF", std::nullopt},
+        {"surrogate", "\xED\xA0\x80", std::nullopt},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80", std::nullopt},
+        {"no UTF-8 byte", "\xFF", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Utf8ToLatin1(c.utf8), c.latin1) << c.why << ": " << ::testing::PrintToString(c.utf8);
 }
 
 TEST(MailToLink, PlatformConversion) {
-    EXPECT_EQ(Utf8ToAnsi(""), "");
-    EXPECT_EQ(Utf8ToAnsi("plain"), "plain");
-    EXPECT_FALSE(Utf8ToAnsi("\xE9t\xE9").has_value());
+    const struct {
+        std::string utf8;
+        std::optional<std::string> ansi;
+    } cases[] = {
+        {"", ""},
+        {"plain", "plain"},
+        {"\xE9t\xE9", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Utf8ToAnsi(c.utf8), c.ansi) << ::testing::PrintToString(c.utf8);
 #ifdef _WIN32
     if (GetACP() == 1252) {
         EXPECT_EQ(Utf8ToAnsi("\xE2\x82\xAC\xC3\xA9"), "\x80\xE9");
@@ -215,13 +271,19 @@ TEST(MailToArguments, SplitLinkIsJoinedWithBlanks) {
 }
 
 TEST(MailToArguments, MissingOrPlainSecondArgument) {
-    const MailToFields none = ParseMailToArguments({"/u"}, Utf8ToLatin1);
-    EXPECT_EQ(none.email, "");
-    EXPECT_EQ(none.subject, "");
-    EXPECT_EQ(ParseMailToArguments({"/u", ""}, Utf8ToLatin1).email, "");
-
-    const MailToFields plain = ParseMailToArguments({"/u", "someone@example.org"}, Utf8ToLatin1);
-    EXPECT_EQ(plain.email, "someone@example.org");
-    EXPECT_EQ(plain.subject, "");
-    EXPECT_EQ(ParseMailToArguments({"/u", "x%20y?Subject=a"}, Utf8ToLatin1).email, "x%20y?Subject=a");
+    const struct {
+        std::vector<std::string> args;
+        Field field;
+        std::string expected;
+    } cases[] = {
+        {{"/u"}, Email, ""},
+        {{"/u"}, Subject, ""},
+        {{"/u", ""}, Email, ""},
+        {{"/u", "someone@example.org"}, Email, "someone@example.org"},
+        {{"/u", "someone@example.org"}, Subject, ""},
+        {{"/u", "x%20y?Subject=a"}, Email, "x%20y?Subject=a"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseMailToArguments(c.args, Utf8ToLatin1).*c.field.member, c.expected)
+            << ::testing::PrintToString(c.args) << ", " << c.field.name;
 }
