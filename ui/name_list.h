@@ -22,7 +22,7 @@ bool AddClick(MainWindow& form, SharedState& state);
 // Deletes the selected entry and saves; nothing happens when no item is selected. False then.
 bool DeleteClick(MainWindow& form, SharedState& state);
 
-// Binds the three handlers to the window's hooks; `state` must outlive the window.
+// Binds the three handlers to the window's commands; `state` must outlive the window.
 void InstallNameList(MainWindow& form, SharedState& state);
 
 } // namespace tarvel::ui

@@ -82,7 +82,8 @@ public:
         s.beforeAddressLookup = [this] {
             if (beforeAddressLookup) beforeAddressLookup();
         };
-        s.certificateQuestion = [this](HWND owner, const std::string& server, const CertificateReport& report) {
+        s.certificateQuestion = [this](HWND owner, const std::string& server,
+                                       const CertificateReport& report) {
             return certificateQuestion && certificateQuestion(owner, server, report);
         };
         s.dialler = dialler;

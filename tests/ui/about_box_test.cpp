@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "dialog_support.h"
+#include "layout_rules.h"
 #include "support/fake_services.h"
 #include "ui/about_box.h"
 
@@ -65,19 +66,18 @@ TEST_F(AboutBoxTest, LaidOutAndCentred) {
     EXPECT_EQ(box.Hint(A::closeButton), "Closes this about box.");
     EXPECT_FALSE(GetWindowLongA(box.Control(A::homePageLine), GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
 
-    // Every line centred against the outer width, each keeping its designed top.
-    const struct {
-        int id;
-        int top;
-    } lines[] = {{A::titleLabel, 7},     {A::versionLabel, 21},  {A::blurbLabel, 43},
-                 {A::helpLabel, 59},     {A::homePageLabel, 75}, {A::troubleshootingLabel, 91},
-                 {A::homePageLine, 115}, {A::closeButton, 136}};
-    for (const auto& line : lines) {
-        RECT r = Outer(box.Control(line.id));
+    // Every line centred against the outer width, one below the other in reading order.
+    const int lines[] = {A::titleLabel,    A::versionLabel,         A::blurbLabel,   A::helpLabel,
+                         A::homePageLabel, A::troubleshootingLabel, A::homePageLine, A::closeButton};
+    int below = 0;
+    for (int id : lines) {
+        RECT r = Outer(box.Control(id));
         MapWindowPoints(nullptr, box.Handle(), reinterpret_cast<POINT*>(&r), 2);
-        EXPECT_EQ(r.left, (width - (r.right - r.left)) / 2) << "control " << line.id;
-        EXPECT_EQ(r.top, line.top) << "control " << line.id;
+        EXPECT_EQ(r.left, (width - (r.right - r.left)) / 2) << "control " << id;
+        EXPECT_GE(r.top, below) << "control " << id;
+        below = r.bottom;
     }
+    tarvel::test::ExpectLaidOut(box.Handle());
     RECT version = Outer(box.Control(A::versionLabel));
     EXPECT_EQ(version.right - version.left, 113);
 }

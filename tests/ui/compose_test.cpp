@@ -34,9 +34,9 @@ TEST_F(ComposeTest, SendAddAndDeleteFollowTheEmailField) {
     EXPECT_FALSE(Enabled(MainWindow::addButton));
     EXPECT_FALSE(Enabled(MainWindow::deleteButton));
     // Changes made by the program count too.
-    frm->SetText(MainWindow::emailEdit, "b@example.com");
+    window->SetText(MainWindow::emailEdit, "b@example.com");
     EXPECT_TRUE(Enabled(MainWindow::sendButton));
-    tarvel::ui::RefreshNameList(*frm, settings);
+    tarvel::ui::RefreshNameList(*window, settings);
     EXPECT_FALSE(Enabled(MainWindow::sendButton));
 }
 
@@ -44,11 +44,11 @@ TEST_F(ComposeTest, CreationFillsTheNamesAndLeavesEveryFieldEmpty) {
     settings.NameList = {"Bob", "Carol"};
     settings.AddressList = {"bob@example.com", "carol@example.com"};
     Open();
-    EXPECT_EQ(frm->Items(MainWindow::nameCombo), (std::vector<std::string>{"Bob", "Carol"}));
-    EXPECT_EQ(frm->SelectedIndex(MainWindow::nameCombo), -1);
+    EXPECT_EQ(window->Items(MainWindow::nameCombo), (std::vector<std::string>{"Bob", "Carol"}));
+    EXPECT_EQ(window->SelectedIndex(MainWindow::nameCombo), -1);
     for (int id : {MainWindow::nameCombo, MainWindow::emailEdit, MainWindow::subjectEdit,
                    MainWindow::attachEdit, MainWindow::bodyEdit})
-        EXPECT_EQ(frm->Text(id), "") << id;
+        EXPECT_EQ(window->Text(id), "") << id;
     EXPECT_FALSE(Enabled(MainWindow::sendButton));
 
     // The same refill runs after Add and Delete: it takes the name and e-mail, never the message.
@@ -57,20 +57,20 @@ TEST_F(ComposeTest, CreationFillsTheNamesAndLeavesEveryFieldEmpty) {
     Type(MainWindow::bodyEdit, "m");
     Type(MainWindow::emailEdit, "e");
     settings.NameList.push_back("Dave");
-    tarvel::ui::RefreshNameList(*frm, settings);
-    EXPECT_EQ(frm->Items(MainWindow::nameCombo).size(), 3u);
-    EXPECT_EQ(frm->Text(MainWindow::nameCombo), "");
-    EXPECT_EQ(frm->Text(MainWindow::emailEdit), "");
-    EXPECT_EQ(frm->Text(MainWindow::subjectEdit), "s");
-    EXPECT_EQ(frm->Text(MainWindow::attachEdit), "a");
-    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "m");
+    tarvel::ui::RefreshNameList(*window, settings);
+    EXPECT_EQ(window->Items(MainWindow::nameCombo).size(), 3u);
+    EXPECT_EQ(window->Text(MainWindow::nameCombo), "");
+    EXPECT_EQ(window->Text(MainWindow::emailEdit), "");
+    EXPECT_EQ(window->Text(MainWindow::subjectEdit), "s");
+    EXPECT_EQ(window->Text(MainWindow::attachEdit), "a");
+    EXPECT_EQ(window->Text(MainWindow::bodyEdit), "m");
 }
 
 TEST_F(ComposeTest, SendFillsTheRecordFromTheFields) {
     settings.NameList = {"Bob Smith"};
     settings.AddressList = {"bob@example.com"};
     Open();
-    frm->SetSelectedIndex(MainWindow::nameCombo, 0);
+    window->SetSelectedIndex(MainWindow::nameCombo, 0);
     Type(MainWindow::emailEdit, "bob@example.com;; carol@example.com;");
     Type(MainWindow::subjectEdit, "Lunch");
     Type(MainWindow::bodyEdit, "First line\r\n.dot line\r\n\r\nlast\r\n");
@@ -122,17 +122,17 @@ TEST_F(ComposeTest, APortThatIsNoNumberEndsTheSendWithTheConversionError) {
     Open();
     Type(MainWindow::emailEdit, "x@example.com");
     Type(MainWindow::bodyEdit, "keep me");
-    frm->Signals().IdleTicks.store(29); // as an earlier send may leave it
+    window->Signals().IdleTicks.store(29); // as an earlier send may leave it
     Click(MainWindow::sendButton);
-    EXPECT_EQ(frm->Signals().IdleTicks.load(), 0) << "a new send starts counting from nothing";
+    EXPECT_EQ(window->Signals().IdleTicks.load(), 0) << "a new send starts counting from nothing";
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Status(), "'abc' is not a valid integer value");
-    EXPECT_EQ(frm->Text(MainWindow::sendButton), "&Send");
-    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "keep me");
-    EXPECT_FALSE(frm->IdleTimer().Enabled());
-    EXPECT_FALSE(frm->ProgressTimer().Enabled());
-    EXPECT_EQ(frm->Socket().SocketHandle(), -1);
-    EXPECT_FALSE(frm->Signals().SendAborted.load());
+    EXPECT_EQ(window->Text(MainWindow::sendButton), "&Send");
+    EXPECT_EQ(window->Text(MainWindow::bodyEdit), "keep me");
+    EXPECT_FALSE(window->IdleTimer().Enabled());
+    EXPECT_FALSE(window->ProgressTimer().Enabled());
+    EXPECT_EQ(window->Socket().SocketHandle(), -1);
+    EXPECT_FALSE(window->Signals().SendAborted.load());
 }
 
 TEST_F(ComposeTest, NoAddressStartsNothingAndSaysSo) {
@@ -141,11 +141,11 @@ TEST_F(ComposeTest, NoAddressStartsNothingAndSaysSo) {
     Type(MainWindow::bodyEdit, "body");
     Click(MainWindow::sendButton);
     EXPECT_EQ(Status(), std::string(tarvel::NoRecipientText));
-    EXPECT_EQ(frm->Flow().Step(), tarvel::SendStep::Idle);
-    EXPECT_FALSE(frm->IdleTimer().Enabled());
-    tarvel::test::PumpUntilPosted(*frm);
+    EXPECT_EQ(window->Flow().Step(), tarvel::SendStep::Idle);
+    EXPECT_FALSE(window->IdleTimer().Enabled());
+    tarvel::test::PumpUntilPosted(*window);
     EXPECT_EQ(Status(), std::string(tarvel::NoRecipientText)) << "nothing else ran";
-    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "body");
+    EXPECT_EQ(window->Text(MainWindow::bodyEdit), "body");
 }
 
 TEST_F(ComposeTest, AnAttachmentThatCannotBeReadStartsNothingAndNamesIt) {
@@ -158,14 +158,14 @@ TEST_F(ComposeTest, AnAttachmentThatCannotBeReadStartsNothingAndNamesIt) {
     Type(MainWindow::attachEdit, present + ";" + missing);
     Click(MainWindow::sendButton);
     EXPECT_EQ(Status(), "Cannot read the attachment " + missing);
-    EXPECT_EQ(frm->Flow().Step(), tarvel::SendStep::Idle);
-    EXPECT_EQ(frm->Text(MainWindow::attachEdit), present + ";" + missing);
+    EXPECT_EQ(window->Flow().Step(), tarvel::SendStep::Idle);
+    EXPECT_EQ(window->Text(MainWindow::attachEdit), present + ";" + missing);
 
     // A folder is no file to attach either.
     Type(MainWindow::attachEdit, folder.Path().string());
     Click(MainWindow::sendButton);
     EXPECT_EQ(Status(), "Cannot read the attachment " + folder.Path().string());
-    EXPECT_EQ(frm->Flow().Step(), tarvel::SendStep::Idle);
+    EXPECT_EQ(window->Flow().Step(), tarvel::SendStep::Idle);
 }
 
 TEST_F(ComposeTest, BrowsingTwiceAppendsAndCancellingChangesNothing) {
@@ -188,11 +188,11 @@ TEST_F(ComposeTest, BrowsingTwiceAppendsAndCancellingChangesNothing) {
     answers.push_back("C:\\docs\\one file.txt");
     answers.push_back(std::string("C:\\pics\0a.png\0b.png", 19));
     Click(MainWindow::browseButton);
-    EXPECT_EQ(frm->Text(MainWindow::attachEdit), "C:\\docs\\one file.txt");
+    EXPECT_EQ(window->Text(MainWindow::attachEdit), "C:\\docs\\one file.txt");
     Click(MainWindow::browseButton);
-    EXPECT_EQ(frm->Text(MainWindow::attachEdit), "C:\\docs\\one file.txt;C:\\pics\\a.png;C:\\pics\\b.png");
+    EXPECT_EQ(window->Text(MainWindow::attachEdit), "C:\\docs\\one file.txt;C:\\pics\\a.png;C:\\pics\\b.png");
     Click(MainWindow::browseButton); // cancelled
-    EXPECT_EQ(frm->Text(MainWindow::attachEdit), "C:\\docs\\one file.txt;C:\\pics\\a.png;C:\\pics\\b.png");
+    EXPECT_EQ(window->Text(MainWindow::attachEdit), "C:\\docs\\one file.txt;C:\\pics\\a.png;C:\\pics\\b.png");
     ASSERT_EQ(titles.size(), 3u);
     EXPECT_EQ(titles[0], "Select file to attach");
     EXPECT_TRUE(flags & OFN_ALLOWMULTISELECT);

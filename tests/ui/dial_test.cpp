@@ -32,20 +32,20 @@ TEST_F(DialTest, AFailedDialShowsItsTextAndConnectsNowhere) {
     fake.AddErrorText(678, "The remote computer did not respond.");
     settings.SMTPPort = std::to_string(tarvel::test::FreePort());
     Open();
-    frm->SetPosition(MainWindow::progressBar, 100); // as an earlier send left it
+    window->SetPosition(MainWindow::progressBar, 100); // as an earlier send left it
     Type(MainWindow::emailEdit, "bob@example.com");
     Type(MainWindow::bodyEdit, "kept");
     Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Status(), "RasDial failed: The remote computer did not respond.");
-    EXPECT_EQ(frm->Hint(MainWindow::statusLabel), Status());
-    EXPECT_EQ(frm->Text(MainWindow::sendButton), "&Send");
-    EXPECT_EQ(frm->Position(MainWindow::progressBar), 0);
-    EXPECT_FALSE(frm->IdleTimer().Enabled());
-    EXPECT_FALSE(frm->ProgressTimer().Enabled());
-    tarvel::test::PumpUntilPosted(*frm);
+    EXPECT_EQ(window->Hint(MainWindow::statusLabel), Status());
+    EXPECT_EQ(window->Text(MainWindow::sendButton), "&Send");
+    EXPECT_EQ(window->Position(MainWindow::progressBar), 0);
+    EXPECT_FALSE(window->IdleTimer().Enabled());
+    EXPECT_FALSE(window->ProgressTimer().Enabled());
+    tarvel::test::PumpUntilPosted(*window);
     EXPECT_EQ(Status(), "RasDial failed: The remote computer did not respond.") << "no connect followed";
-    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "kept");
+    EXPECT_EQ(window->Text(MainWindow::bodyEdit), "kept");
     EXPECT_EQ(std::string(fake.Script().dialEntryName), "Work");
     EXPECT_EQ(std::string(fake.Script().dialPassword), "secret");
     EXPECT_EQ(dialup_test::CountCalls(fake.Calls(), "RasDialA"), 1);

@@ -32,22 +32,22 @@ protected:
         options.progressInterval = 50;
     }
     ~MainWindowTest() override {
-        frm.reset();
+        window.reset();
         Drain();
     }
 
     // Creates the window (hidden, as in tray mode) and shows it as start-up would in mail-to mode.
     void Open(bool show = true) {
-        frm = std::make_unique<MainWindow>(settings, messages, system.Make(), options);
-        ASSERT_TRUE(frm->Create()) << "needs a display (Xvfb)";
-        frm->Flow().OnStep = [this](tarvel::SendStep from, tarvel::SendStep to) {
+        window = std::make_unique<MainWindow>(settings, messages, system.Make(), options);
+        ASSERT_TRUE(window->Create()) << "needs a display (Xvfb)";
+        window->Flow().OnStep = [this](tarvel::SendStep from, tarvel::SendStep to) {
             steps.push_back(std::string(tarvel::SendStepName(from)) + " -> " + tarvel::SendStepName(to));
         };
-        if (show) frm->Show();
+        if (show) window->Show();
         Drain();
     }
 
-    HWND Ctl(int id) { return frm->Control(id); }
+    HWND Ctl(int id) { return window->Control(id); }
     void Type(int id, const std::string& text) {
         SendMessageA(Ctl(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
         Drain();
@@ -57,17 +57,17 @@ protected:
         Drain();
     }
     void Menu(int id) {
-        PostMessageA(frm->Handle(), WM_COMMAND, static_cast<WPARAM>(id), 0);
+        PostMessageA(window->Handle(), WM_COMMAND, static_cast<WPARAM>(id), 0);
         Drain();
     }
     void Tray(WPARAM iconId, LPARAM mouse) {
-        PostMessageA(frm->Handle(), tarvel::ui::WM_TRAY_NOTIFY, iconId, mouse);
+        PostMessageA(window->Handle(), tarvel::ui::WM_TRAY_NOTIFY, iconId, mouse);
         Drain();
     }
-    std::string Status() { return frm->Text(MainWindow::statusLabel); }
+    std::string Status() { return window->Text(MainWindow::statusLabel); }
     // Waits for the send under way to end (a bounded wait, never a timing check).
     bool WaitIdle(DWORD limitMs = 20000) {
-        return PumpUntil([this] { return !frm->Flow().Busy(); }, limitMs);
+        return PumpUntil([this] { return !window->Flow().Busy(); }, limitMs);
     }
 
     // First, so that it goes last: the window's requests are recorded until the window has gone.
@@ -79,7 +79,7 @@ protected:
     std::vector<ShellRequest>& shell = system.shell;
     std::vector<Popup>& popups = system.popups;
     std::vector<std::string> steps; // the send flow's steps, "from -> to"
-    std::unique_ptr<MainWindow> frm;
+    std::unique_ptr<MainWindow> window;
 };
 
 } // namespace tarvel::test

@@ -1,5 +1,6 @@
 // The main window as built: the window, every control of its table, hints, fonts, the menu, the tray icon and
 // the tray notifications, driven with the messages the system would send.
+#include "layout_rules.h"
 #include "main_window_fixture.h"
 
 #include <commctrl.h>
@@ -15,29 +16,28 @@ namespace {
 struct Expected {
     int id;
     const char* cls;
-    int x, y, w, h; // h 0: not checked (labels size themselves, combo boxes follow the font)
     const char* caption;
     bool enabled;
 };
 
 // The table of the window as the user sees it.
 const Expected Controls[] = {
-    {MainWindow::nameLabel, "Static", 9, 8, 0, 0, "Name", true},
-    {MainWindow::emailLabel, "Static", 9, 32, 0, 0, "E-mail", true},
-    {MainWindow::subjectLabel, "Static", 9, 56, 0, 0, "Subject", true},
-    {MainWindow::attachLabel, "Static", 9, 80, 0, 0, "Attach file", true},
-    {MainWindow::nameCombo, "ComboBox", 60, 3, 288, 0, "", true},
-    {MainWindow::emailEdit, "Edit", 60, 27, 289, 21, "", true},
-    {MainWindow::subjectEdit, "Edit", 60, 51, 289, 21, "", true},
-    {MainWindow::attachEdit, "Edit", 60, 75, 213, 21, "", true},
-    {MainWindow::browseButton, "Button", 280, 76, 69, 21, "&Browse", true},
-    {MainWindow::bodyEdit, "Edit", 8, 100, 341, 201, "", true},
-    {MainWindow::statusLabel, "Static", 12, 308, 0, 0, "Waiting...", true},
-    {MainWindow::progressBar, "msctls_progress32", 176, 306, 173, 17, "", true},
-    {MainWindow::sendButton, "Button", 8, 332, 65, 21, "&Send", false},
-    {MainWindow::addButton, "Button", 100, 332, 65, 21, "&Add", false},
-    {MainWindow::deleteButton, "Button", 192, 332, 65, 21, "&Delete", false},
-    {MainWindow::closeButton, "Button", 284, 332, 65, 21, "&Close", true},
+    {MainWindow::nameLabel, "Static", "Name", true},
+    {MainWindow::emailLabel, "Static", "E-mail", true},
+    {MainWindow::subjectLabel, "Static", "Subject", true},
+    {MainWindow::attachLabel, "Static", "Attach file", true},
+    {MainWindow::nameCombo, "ComboBox", "", true},
+    {MainWindow::emailEdit, "Edit", "", true},
+    {MainWindow::subjectEdit, "Edit", "", true},
+    {MainWindow::attachEdit, "Edit", "", true},
+    {MainWindow::browseButton, "Button", "&Browse", true},
+    {MainWindow::bodyEdit, "Edit", "", true},
+    {MainWindow::statusLabel, "Static", "Waiting...", true},
+    {MainWindow::progressBar, "msctls_progress32", "", true},
+    {MainWindow::sendButton, "Button", "&Send", false},
+    {MainWindow::addButton, "Button", "&Add", false},
+    {MainWindow::deleteButton, "Button", "&Delete", false},
+    {MainWindow::closeButton, "Button", "&Close", true},
 };
 
 std::string ClassOf(HWND hwnd) {
@@ -89,9 +89,9 @@ DWORD IconPixel(HICON icon) {
 
 TEST_F(MainWindowTest, TheWindowHasItsClassCaptionFixedBorderAndPlace) {
     Open(false);
-    HWND hwnd = frm->Handle();
+    HWND hwnd = window->Handle();
     EXPECT_EQ(ClassOf(hwnd), "TfrmMain");
-    EXPECT_EQ(frm->Text(0), "Tarvel Pro");
+    EXPECT_EQ(window->Text(0), "Tarvel Pro");
     EXPECT_FALSE(IsWindowVisible(hwnd)) << "tray mode starts hidden";
     LONG style = GetWindowLongA(hwnd, GWL_STYLE);
     EXPECT_TRUE((style & WS_CAPTION) == WS_CAPTION);
@@ -105,49 +105,34 @@ TEST_F(MainWindowTest, TheWindowHasItsClassCaptionFixedBorderAndPlace) {
     EXPECT_EQ(outer.top, 130);
 }
 
-TEST_F(MainWindowTest, EveryControlHasItsKindPlaceSizeCaptionAndState) {
+TEST_F(MainWindowTest, EveryControlHasItsKindCaptionAndStateAndTheLayoutKeepsItsRules) {
     Open();
     for (const Expected& e : Controls) {
         SCOPED_TRACE(e.id);
         HWND ctl = Ctl(e.id);
         ASSERT_NE(ctl, nullptr);
         EXPECT_EQ(ClassOf(ctl), e.cls);
-        RECT r{};
-        GetWindowRect(ctl, &r);
-        MapWindowPoints(nullptr, frm->Handle(), reinterpret_cast<POINT*>(&r), 2);
-        EXPECT_EQ(r.left, e.x);
-        EXPECT_EQ(r.top, e.y);
-        if (e.w) {
-            EXPECT_EQ(r.right - r.left, e.w);
-        }
-        if (e.h) {
-            EXPECT_EQ(r.bottom - r.top, e.h);
-        }
-        EXPECT_EQ(frm->Text(e.id), e.caption);
+        EXPECT_EQ(window->Text(e.id), e.caption);
         EXPECT_EQ(IsWindowEnabled(ctl) != FALSE, e.enabled);
         EXPECT_TRUE(IsWindowVisible(ctl));
-        // "MS Sans Serif" 8 pt at 96 dpi.
-        LOGFONTA lf{};
-        GetObjectA(reinterpret_cast<HFONT>(SendMessageA(ctl, WM_GETFONT, 0, 0)), sizeof lf, &lf);
-        EXPECT_EQ(lf.lfHeight, -11);
-        EXPECT_STREQ(lf.lfFaceName, "MS Sans Serif");
     }
+    tarvel::test::ExpectLaidOut(window->Handle());
     EXPECT_EQ(SendMessageA(Ctl(MainWindow::progressBar), PBM_GETRANGE, FALSE, 0), 100);
-    EXPECT_EQ(frm->Position(MainWindow::progressBar), 0);
-    EXPECT_FALSE(frm->IdleTimer().Enabled());
-    EXPECT_FALSE(frm->ProgressTimer().Enabled());
-    EXPECT_EQ(frm->IdleTimer().Interval(), 100u); // as configured for the test; 1000 by default
+    EXPECT_EQ(window->Position(MainWindow::progressBar), 0);
+    EXPECT_FALSE(window->IdleTimer().Enabled());
+    EXPECT_FALSE(window->ProgressTimer().Enabled());
+    EXPECT_EQ(window->IdleTimer().Interval(), 100u); // as configured for the test; 1000 by default
     EXPECT_EQ(tarvel::ui::MainOptions{}.idleInterval, 1000u);
     EXPECT_EQ(tarvel::ui::MainOptions{}.progressInterval, 100u);
     EXPECT_EQ(tarvel::ui::MainOptions{}.timeoutTicks, 30);
-    EXPECT_EQ(frm->Socket().MaximumReceiveLength(), 8192);
+    EXPECT_EQ(window->Socket().MaximumReceiveLength(), 8192);
 }
 
 TEST_F(MainWindowTest, ControlsFollowTheTabOrderOfTheTable) {
     Open();
     // z-order is the tab sequence; labels have no place in it.
     std::vector<int> order;
-    for (HWND c = GetWindow(frm->Handle(), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    for (HWND c = GetWindow(window->Handle(), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         int id = GetDlgCtrlID(c);
         if (ClassOf(c) != "Static") order.push_back(id);
     }
@@ -158,7 +143,7 @@ TEST_F(MainWindowTest, ControlsFollowTheTabOrderOfTheTable) {
     EXPECT_EQ(order, expected);
     // Labels lie below every windowed control: a long status runs under the progress bar, not over it.
     std::vector<HWND> stack;
-    for (HWND c = GetWindow(frm->Handle(), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+    for (HWND c = GetWindow(window->Handle(), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
         stack.push_back(c);
     auto depth = [&](int id) { return std::find(stack.begin(), stack.end(), Ctl(id)) - stack.begin(); };
     EXPECT_GT(depth(MainWindow::statusLabel), depth(MainWindow::progressBar));
@@ -167,10 +152,10 @@ TEST_F(MainWindowTest, ControlsFollowTheTabOrderOfTheTable) {
     // test programs on the same display may take the focus away: try again then.
     bool moved = false;
     for (int attempt = 0; attempt < 20 && !moved; ++attempt) {
-        SetForegroundWindow(frm->Handle());
+        SetForegroundWindow(window->Handle());
         SetFocus(Ctl(MainWindow::emailEdit));
         if (GetFocus() != Ctl(MainWindow::emailEdit)) {
-            tarvel::test::PumpUntilPosted(*frm);
+            tarvel::test::PumpUntilPosted(*window);
             continue;
         }
         PostMessageA(Ctl(MainWindow::emailEdit), WM_KEYDOWN, VK_TAB, 0);
@@ -182,26 +167,26 @@ TEST_F(MainWindowTest, ControlsFollowTheTabOrderOfTheTable) {
 
 TEST_F(MainWindowTest, HintsAreSetAndShownByTheTooltip) {
     Open();
-    EXPECT_EQ(frm->Hint(MainWindow::closeButton), "Minimizes the application.");
-    EXPECT_EQ(frm->Hint(MainWindow::deleteButton), "Deletes the selected person.");
-    EXPECT_EQ(frm->Hint(MainWindow::addButton), "Adds the name and e-mail to the name list.");
-    EXPECT_EQ(frm->Hint(MainWindow::sendButton), "Sends the composed e-mail.");
-    EXPECT_EQ(frm->Hint(MainWindow::subjectEdit), "The subject of the e-mail to be sent.");
-    EXPECT_EQ(frm->Hint(MainWindow::emailEdit),
+    EXPECT_EQ(window->Hint(MainWindow::closeButton), "Minimizes the application.");
+    EXPECT_EQ(window->Hint(MainWindow::deleteButton), "Deletes the selected person.");
+    EXPECT_EQ(window->Hint(MainWindow::addButton), "Adds the name and e-mail to the name list.");
+    EXPECT_EQ(window->Hint(MainWindow::sendButton), "Sends the composed e-mail.");
+    EXPECT_EQ(window->Hint(MainWindow::subjectEdit), "The subject of the e-mail to be sent.");
+    EXPECT_EQ(window->Hint(MainWindow::emailEdit),
               "Enter the e-mail of the person you want to send mail to. You can "
               "enter multiple and separate them with ;");
-    EXPECT_EQ(frm->Hint(MainWindow::nameCombo),
+    EXPECT_EQ(window->Hint(MainWindow::nameCombo),
               "Select the name of the person you want to send mail to or enter a new.");
-    EXPECT_EQ(frm->Hint(MainWindow::bodyEdit), "The body of the e-mail to be sent!");
-    EXPECT_EQ(frm->Hint(MainWindow::statusLabel), "Waiting...");
-    EXPECT_EQ(frm->Hint(MainWindow::attachEdit), "");
+    EXPECT_EQ(window->Hint(MainWindow::bodyEdit), "The body of the e-mail to be sent!");
+    EXPECT_EQ(window->Hint(MainWindow::statusLabel), "Waiting...");
+    EXPECT_EQ(window->Hint(MainWindow::attachEdit), "");
     // One tool per hinted control, and one more for the combo box's edit part.
-    HWND tip = frm->HintWindow().Tooltip();
+    HWND tip = window->HintWindow().Tooltip();
     ASSERT_NE(tip, nullptr);
     EXPECT_EQ(SendMessageA(tip, TTM_GETTOOLCOUNT, 0, 0), 10);
     TOOLINFOA info{};
     info.cbSize = TTTOOLINFOA_V2_SIZE;
-    info.hwnd = frm->Handle();
+    info.hwnd = window->Handle();
     info.uId = reinterpret_cast<UINT_PTR>(Ctl(MainWindow::sendButton));
     char text[128] = {};
     info.lpszText = text;
@@ -212,20 +197,20 @@ TEST_F(MainWindowTest, HintsAreSetAndShownByTheTooltip) {
 
 TEST_F(MainWindowTest, ShowStatusSetsCaptionAndHint) {
     Open();
-    frm->ShowStatus("Creating mail...");
+    window->ShowStatus("Creating mail...");
     EXPECT_EQ(Status(), "Creating mail...");
-    EXPECT_EQ(frm->Hint(MainWindow::statusLabel), "Creating mail...");
+    EXPECT_EQ(window->Hint(MainWindow::statusLabel), "Creating mail...");
     // The label grows with a longer text.
     RECT before{}, after{};
     GetWindowRect(Ctl(MainWindow::statusLabel), &before);
-    frm->ShowStatus("Establishing ISP connection...");
+    window->ShowStatus("Establishing ISP connection...");
     GetWindowRect(Ctl(MainWindow::statusLabel), &after);
     EXPECT_GT(after.right - after.left, before.right - before.left);
 }
 
 TEST_F(MainWindowTest, PopupMenuHasItsItemsWithCloseAsTheDefault) {
     Open();
-    HMENU menu = frm->TrayMenu();
+    HMENU menu = window->TrayMenu();
     ASSERT_NE(menu, nullptr);
     ASSERT_EQ(GetMenuItemCount(menu), 5);
     const char* captions[] = {"&Show Tarvel Pro", "&About Tarvel Pro", "", "&Properties", "&Close"};
@@ -248,22 +233,22 @@ TEST_F(MainWindowTest, TheTrayIconIsAddedOnceAndRemovedWithTheWindow) {
     Open(false);
     ASSERT_EQ(shell.size(), 1u) << "enabled twice at creation, added once";
     EXPECT_EQ(shell[0].message, static_cast<DWORD>(NIM_ADD));
-    EXPECT_EQ(shell[0].record.hWnd, frm->Handle());
+    EXPECT_EQ(shell[0].record.hWnd, window->Handle());
     EXPECT_EQ(shell[0].record.uID, 0u);
     EXPECT_EQ(shell[0].record.uFlags, 7u);
     EXPECT_EQ(shell[0].record.uCallbackMessage, 1024u);
     EXPECT_STREQ(shell[0].record.szTip, "Tarvel Pro");
     EXPECT_NE(shell[0].record.hIcon, nullptr) << "no zembrix.ico here: the program's own icon";
-    EXPECT_TRUE(frm->Tray().Enabled());
+    EXPECT_TRUE(window->Tray().Enabled());
 
     // Explorer restarted: the icon is added again.
-    PostMessageA(frm->Handle(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    PostMessageA(window->Handle(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
     Drain();
     ASSERT_EQ(shell.size(), 2u);
     EXPECT_EQ(shell[1].message, static_cast<DWORD>(NIM_ADD));
 
-    HWND hwnd = frm->Handle();
-    frm.reset();
+    HWND hwnd = window->Handle();
+    window.reset();
     ASSERT_EQ(shell.size(), 3u);
     EXPECT_EQ(shell[2].message, static_cast<DWORD>(NIM_DELETE));
     EXPECT_EQ(shell[2].record.hWnd, hwnd);
@@ -276,7 +261,7 @@ TEST_F(MainWindowTest, TheTrayPictureComesFromZembrixIcoOrElseFromTheProgram) {
     Open(false);
     ASSERT_EQ(shell.size(), 1u);
     EXPECT_EQ(IconPixel(shell[0].record.hIcon), 0xFF0000u);
-    frm.reset();
+    window.reset();
 
     // Unreadable: not an icon at all.
     tarvel::test::TempFolder::PutFile(folder.File("zembrix.ico"), "not an icon");
@@ -292,38 +277,38 @@ TEST_F(MainWindowTest, TrayClicksShowPopUpOrAreIgnored) {
     Tray(0, WM_LBUTTONDBLCLK);
     Tray(0, WM_MOUSEMOVE);
     Tray(0, WM_LBUTTONDOWN);
-    EXPECT_FALSE(frm->IsVisible());
+    EXPECT_FALSE(window->IsVisible());
     EXPECT_TRUE(popups.empty());
     Tray(1, WM_LBUTTONUP); // not our icon
-    EXPECT_FALSE(frm->IsVisible());
+    EXPECT_FALSE(window->IsVisible());
 
     Tray(0, WM_LBUTTONUP);
-    EXPECT_TRUE(frm->IsVisible());
+    EXPECT_TRUE(window->IsVisible());
 
     Click(MainWindow::closeButton);
-    EXPECT_FALSE(frm->IsVisible()) << "Close hides to the tray";
-    EXPECT_NE(frm->Handle(), nullptr);
+    EXPECT_FALSE(window->IsVisible()) << "Close hides to the tray";
+    EXPECT_NE(window->Handle(), nullptr);
 
     POINT cursor{};
     SetCursorPos(40, 50);
     GetCursorPos(&cursor);
     Tray(0, WM_RBUTTONUP);
     ASSERT_EQ(popups.size(), 1u);
-    EXPECT_EQ(popups[0].menu, frm->TrayMenu());
+    EXPECT_EQ(popups[0].menu, window->TrayMenu());
     EXPECT_EQ(popups[0].x, cursor.x);
     EXPECT_EQ(popups[0].y, cursor.y);
     Tray(1, WM_RBUTTONUP);
     EXPECT_EQ(popups.size(), 1u);
 
     Menu(MainWindow::showItem);
-    EXPECT_TRUE(frm->IsVisible());
+    EXPECT_TRUE(window->IsVisible());
 }
 
 TEST_F(MainWindowTest, MenuItemsReachTheirHooksAndCloseEndsTheProgram) {
     Open();
     int properties = 0, about = 0;
-    frm->Commands.properties = [&] { ++properties; };
-    frm->Commands.about = [&] { ++about; };
+    window->Commands.properties = [&] { ++properties; };
+    window->Commands.about = [&] { ++about; };
     Menu(MainWindow::propertiesItem);
     Menu(MainWindow::aboutItem);
     EXPECT_EQ(properties, 1);
@@ -331,7 +316,7 @@ TEST_F(MainWindowTest, MenuItemsReachTheirHooksAndCloseEndsTheProgram) {
 
     int quits = tarvel::test::QuitsSeen;
     Menu(MainWindow::closeItem);
-    EXPECT_EQ(frm->Handle(), nullptr);
+    EXPECT_EQ(window->Handle(), nullptr);
     EXPECT_EQ(tarvel::test::QuitsSeen, quits + 1) << "closing the main window ends the message loop";
     EXPECT_EQ(shell.back().message, static_cast<DWORD>(NIM_DELETE));
 }
@@ -341,21 +326,21 @@ TEST_F(MainWindowTest, InMailToModeCloseEndsTheProgramAndTheLinkFillsTheFields) 
     options.mailToEmail = "alice@example.com";
     options.mailToSubject = "Hello";
     Open();
-    EXPECT_EQ(frm->Text(MainWindow::emailEdit), "alice@example.com");
-    EXPECT_EQ(frm->Text(MainWindow::subjectEdit), "Hello");
+    EXPECT_EQ(window->Text(MainWindow::emailEdit), "alice@example.com");
+    EXPECT_EQ(window->Text(MainWindow::subjectEdit), "Hello");
     EXPECT_TRUE(IsWindowEnabled(Ctl(MainWindow::sendButton)));
     int quits = tarvel::test::QuitsSeen;
     Click(MainWindow::closeButton);
-    EXPECT_EQ(frm->Handle(), nullptr);
+    EXPECT_EQ(window->Handle(), nullptr);
     EXPECT_EQ(tarvel::test::QuitsSeen, quits + 1);
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowBySystemCommandEndsTheProgramToo) {
     Open();
     int quits = tarvel::test::QuitsSeen;
-    PostMessageA(frm->Handle(), WM_CLOSE, 0, 0);
+    PostMessageA(window->Handle(), WM_CLOSE, 0, 0);
     Drain();
-    EXPECT_EQ(frm->Handle(), nullptr);
+    EXPECT_EQ(window->Handle(), nullptr);
     EXPECT_EQ(tarvel::test::QuitsSeen, quits + 1);
     EXPECT_EQ(shell.back().message, static_cast<DWORD>(NIM_DELETE));
 }

@@ -25,15 +25,15 @@ protected:
     }
     // Waits until the transfer of message text has begun.
     bool WaitTransfer() {
-        return PumpUntil([this] { return frm->Signals().BytesSent.load() > 0; }, 20000);
+        return PumpUntil([this] { return window->Signals().BytesSent.load() > 0; }, 20000);
     }
     void ExpectIdleAfterEnd() {
-        EXPECT_EQ(frm->Text(MainWindow::sendButton), "&Send");
-        EXPECT_EQ(frm->Flow().Step(), tarvel::SendStep::Idle);
-        EXPECT_FALSE(frm->IdleTimer().Enabled());
-        EXPECT_FALSE(frm->ProgressTimer().Enabled());
-        EXPECT_EQ(frm->Socket().SocketHandle(), -1) << "the connection is closed at the end";
-        EXPECT_FALSE(frm->Signals().SendAborted.load());
+        EXPECT_EQ(window->Text(MainWindow::sendButton), "&Send");
+        EXPECT_EQ(window->Flow().Step(), tarvel::SendStep::Idle);
+        EXPECT_FALSE(window->IdleTimer().Enabled());
+        EXPECT_FALSE(window->ProgressTimer().Enabled());
+        EXPECT_EQ(window->Socket().SocketHandle(), -1) << "the connection is closed at the end";
+        EXPECT_FALSE(window->Signals().SendAborted.load());
     }
 };
 
@@ -56,7 +56,7 @@ TEST_F(SendTest, AMessageWithAnAttachmentIsDeliveredAndTheFieldsAreEmptied) {
     settings.NameList = {"Bob"};
     settings.AddressList = {"bob@example.com"};
     Open();
-    frm->SetSelectedIndex(MainWindow::nameCombo, 0);
+    window->SetSelectedIndex(MainWindow::nameCombo, 0);
     Compose("bob@example.com;carol@example.com", "Greetings", "Hello Bob,\r\n.see you\r\n", file);
 
     Click(MainWindow::sendButton);
@@ -65,10 +65,10 @@ TEST_F(SendTest, AMessageWithAnAttachmentIsDeliveredAndTheFieldsAreEmptied) {
     HWND focusAtEnd = nullptr;
     ASSERT_TRUE(PumpUntil(
         [&] {
-            if (frm->Text(MainWindow::sendButton) == "&Cancel") sawCancel = true;
+            if (window->Text(MainWindow::sendButton) == "&Cancel") sawCancel = true;
             if (Status() == "Sending mail..." && !sawSending) {
                 sawSending = true;
-                hintWhileSending = frm->Hint(MainWindow::statusLabel);
+                hintWhileSending = window->Hint(MainWindow::statusLabel);
             }
             focusAtEnd = GetFocus();
             return Status() == "Mail has been sent!";
@@ -78,14 +78,14 @@ TEST_F(SendTest, AMessageWithAnAttachmentIsDeliveredAndTheFieldsAreEmptied) {
     EXPECT_TRUE(sawCancel);
     EXPECT_TRUE(sawSending);
     EXPECT_EQ(hintWhileSending, "Creating mail...") << "\"Sending mail...\" sets the caption only";
-    EXPECT_EQ(frm->Hint(MainWindow::statusLabel), "Mail has been sent!");
+    EXPECT_EQ(window->Hint(MainWindow::statusLabel), "Mail has been sent!");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Position(MainWindow::progressBar), 100);
-    EXPECT_EQ(frm->Text(MainWindow::subjectEdit), "");
-    EXPECT_EQ(frm->Text(MainWindow::attachEdit), "");
-    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "");
-    EXPECT_EQ(frm->Text(MainWindow::emailEdit), "bob@example.com;carol@example.com");
-    EXPECT_EQ(frm->Text(MainWindow::nameCombo), "Bob");
+    EXPECT_EQ(window->Position(MainWindow::progressBar), 100);
+    EXPECT_EQ(window->Text(MainWindow::subjectEdit), "");
+    EXPECT_EQ(window->Text(MainWindow::attachEdit), "");
+    EXPECT_EQ(window->Text(MainWindow::bodyEdit), "");
+    EXPECT_EQ(window->Text(MainWindow::emailEdit), "bob@example.com;carol@example.com");
+    EXPECT_EQ(window->Text(MainWindow::nameCombo), "Bob");
     EXPECT_EQ(focusAtEnd, Ctl(MainWindow::subjectEdit));
 
     std::string stored;
@@ -110,7 +110,7 @@ TEST_F(SendTest, ASecondClickWhileTheSendIsPreparedStartsNothingMore) {
     SendMessageA(Ctl(MainWindow::sendButton), BM_CLICK, 0, 0);
     SendMessageA(Ctl(MainWindow::sendButton), BM_CLICK, 0, 0); // before the worker got as far as "&Cancel"
     ASSERT_TRUE(PumpUntil([&] { return Status() == "Mail has been sent!"; }, 30000)) << Status();
-    tarvel::test::PumpUntilPosted(*frm);
+    tarvel::test::PumpUntilPosted(*window);
     EXPECT_EQ(steps, (std::vector<std::string>{"Idle -> Connecting", "Connecting -> Exchanging",
                                                "Exchanging -> Ending", "Ending -> Idle"}))
         << "one send only";
@@ -126,8 +126,8 @@ TEST_F(SendTest, ARefusedConnectionShowsWhyAndKeepsTheMessage) {
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "Connection refused");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "body stays");
-    EXPECT_EQ(frm->Text(MainWindow::subjectEdit), "Kept");
+    EXPECT_EQ(window->Text(MainWindow::bodyEdit), "body stays");
+    EXPECT_EQ(window->Text(MainWindow::subjectEdit), "Kept");
 
     // Nothing of it is left behind: the next send to a working server gets through.
     SmtpPeer peer("store");
@@ -147,14 +147,14 @@ TEST_F(SendTest, InMailToModeAFailedSendLeavesTheWindowForAnotherTry) {
     Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "Connection refused");
-    EXPECT_NE(frm->Handle(), nullptr);
+    EXPECT_NE(window->Handle(), nullptr);
     EXPECT_EQ(tarvel::test::QuitsSeen, quits);
 
     SmtpPeer peer("store");
     ASSERT_TRUE(peer.Ready());
     settings.SMTPPort = std::to_string(peer.Port());
     Click(MainWindow::sendButton);
-    ASSERT_TRUE(PumpUntil([&] { return frm->Handle() == nullptr; }, 30000)) << Status();
+    ASSERT_TRUE(PumpUntil([&] { return window->Handle() == nullptr; }, 30000)) << Status();
     EXPECT_EQ(tarvel::test::QuitsSeen, quits + 1) << "the program ends after the send that got through";
     EXPECT_FALSE(peer.Message(1).empty());
 }
@@ -169,7 +169,7 @@ TEST_F(SendTest, AServerThatAnswersQuitWithout221EndsTheSendAtOnce) {
     ASSERT_TRUE(WaitIdle(8000)) << Status();
     EXPECT_EQ(Status(), "Mail has been sent!");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "");
+    EXPECT_EQ(window->Text(MainWindow::bodyEdit), "");
 }
 
 TEST_F(SendTest, AServerThatKeepsTheConnectionOpenAfterItsAnswerToQuitEndsTheSendAtOnce) {
@@ -184,8 +184,8 @@ TEST_F(SendTest, AServerThatKeepsTheConnectionOpenAfterItsAnswerToQuitEndsTheSen
     ASSERT_TRUE(WaitIdle(8000)) << Status();
     EXPECT_EQ(Status(), "Mail has been sent!");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Session().State(), tarvel::SessionState::Idle);
-    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "");
+    EXPECT_EQ(window->Session().State(), tarvel::SessionState::Idle);
+    EXPECT_EQ(window->Text(MainWindow::bodyEdit), "");
 }
 
 TEST_F(SendTest, EmptyingTheAddressDuringASendKeepsCancelWorking) {
@@ -196,7 +196,8 @@ TEST_F(SendTest, EmptyingTheAddressDuringASendKeepsCancelWorking) {
     Open();
     Compose("bob@example.com", "Kept", "body");
     Click(MainWindow::sendButton);
-    ASSERT_TRUE(PumpUntil([&] { return frm->Text(MainWindow::sendButton) == "&Cancel"; }, 20000)) << Status();
+    ASSERT_TRUE(PumpUntil([&] { return window->Text(MainWindow::sendButton) == "&Cancel"; }, 20000))
+        << Status();
     // As Add or Delete do when they refresh the name list.
     Type(MainWindow::emailEdit, "");
     EXPECT_TRUE(IsWindowEnabled(Ctl(MainWindow::sendButton))) << "Cancel must stay within reach";
@@ -204,9 +205,9 @@ TEST_F(SendTest, EmptyingTheAddressDuringASendKeepsCancelWorking) {
     Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "Mail has been cancelled!");
-    EXPECT_EQ(frm->Text(MainWindow::sendButton), "&Send");
+    EXPECT_EQ(window->Text(MainWindow::sendButton), "&Send");
     EXPECT_FALSE(IsWindowEnabled(Ctl(MainWindow::sendButton))) << "no address: nothing to send once idle";
-    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "body");
+    EXPECT_EQ(window->Text(MainWindow::bodyEdit), "body");
 }
 
 TEST_F(SendTest, AServerThatStopsAnsweringEndsWithTimeOut) {
@@ -220,7 +221,7 @@ TEST_F(SendTest, AServerThatStopsAnsweringEndsWithTimeOut) {
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "TimeOut");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "for nothing");
+    EXPECT_EQ(window->Text(MainWindow::bodyEdit), "for nothing");
 }
 
 TEST_F(SendTest, CancelDuringALargeAttachmentStopsTheSendAndKeepsTheMessage) {
@@ -236,15 +237,15 @@ TEST_F(SendTest, CancelDuringALargeAttachmentStopsTheSendAndKeepsTheMessage) {
     Compose("bob@example.com", "Large", "body stays", big);
     Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitTransfer()) << Status();
-    EXPECT_EQ(frm->Text(MainWindow::sendButton), "&Cancel");
+    EXPECT_EQ(window->Text(MainWindow::sendButton), "&Cancel");
     Click(MainWindow::sendButton);
-    EXPECT_TRUE(frm->Signals().SendAborted.load());
+    EXPECT_TRUE(window->Signals().SendAborted.load());
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "Mail has been cancelled!");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "body stays");
-    EXPECT_EQ(frm->Text(MainWindow::attachEdit), big);
-    EXPECT_LT(frm->Signals().BytesSent.load(), frm->Signals().BytesTotal.load()) << "stopped part way";
+    EXPECT_EQ(window->Text(MainWindow::bodyEdit), "body stays");
+    EXPECT_EQ(window->Text(MainWindow::attachEdit), big);
+    EXPECT_LT(window->Signals().BytesSent.load(), window->Signals().BytesTotal.load()) << "stopped part way";
 }
 
 TEST_F(SendTest, ProgressFollowsTheBytesWrittenAndStaysWithinTheBar) {
@@ -259,18 +260,18 @@ TEST_F(SendTest, ProgressFollowsTheBytesWrittenAndStaysWithinTheBar) {
     Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitTransfer()) << Status();
     // The writer is stuck on a full buffer: the bar shows what it wrote so far.
-    ASSERT_TRUE(PumpUntil([&] { return frm->Position(MainWindow::progressBar) > 0; }, 10000));
-    int shown = frm->Position(MainWindow::progressBar);
+    ASSERT_TRUE(PumpUntil([&] { return window->Position(MainWindow::progressBar) > 0; }, 10000));
+    int shown = window->Position(MainWindow::progressBar);
     EXPECT_LT(shown, 100);
     // Counters past any 32-bit product still give a sane percentage.
-    frm->Signals().BytesTotal.store(4'000'000'000'000LL);
-    frm->Signals().BytesSent.store(3'000'000'000'000LL);
-    EXPECT_TRUE(PumpUntil([&] { return frm->Position(MainWindow::progressBar) == 75; }, 5000))
-        << frm->Position(MainWindow::progressBar);
+    window->Signals().BytesTotal.store(4'000'000'000'000LL);
+    window->Signals().BytesSent.store(3'000'000'000'000LL);
+    EXPECT_TRUE(PumpUntil([&] { return window->Position(MainWindow::progressBar) == 75; }, 5000))
+        << window->Position(MainWindow::progressBar);
     // More written than estimated (headers are not in the estimate): a full bar.
-    frm->Signals().BytesSent.store(5'000'000'000'000LL);
-    EXPECT_TRUE(PumpUntil([&] { return frm->Position(MainWindow::progressBar) == 100; }, 5000))
-        << frm->Position(MainWindow::progressBar);
+    window->Signals().BytesSent.store(5'000'000'000'000LL);
+    EXPECT_TRUE(PumpUntil([&] { return window->Position(MainWindow::progressBar) == 100; }, 5000))
+        << window->Position(MainWindow::progressBar);
     Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Status(), "Mail has been cancelled!");
@@ -289,10 +290,10 @@ TEST_F(SendTest, CloseFromTheTrayMenuDuringASendEndsTheProgram) {
     ASSERT_TRUE(WaitTransfer());
     int quits = tarvel::test::QuitsSeen;
     Menu(MainWindow::closeItem);
-    EXPECT_EQ(frm->Handle(), nullptr);
+    EXPECT_EQ(window->Handle(), nullptr);
     EXPECT_EQ(tarvel::test::QuitsSeen, quits + 1);
     // The program's objects go as start-up returns: the writer stops and every thread ends.
-    frm.reset();
+    window.reset();
 }
 
 TEST_F(SendTest, NotificationsOfAnotherOrAnEarlierSocketNeverTouchASend) {
@@ -306,11 +307,11 @@ TEST_F(SendTest, NotificationsOfAnotherOrAnEarlierSocketNeverTouchASend) {
     Compose("bob@example.com", "Stale", "kept for the second try");
     Click(MainWindow::sendButton);
     // The greeting has been answered with "HELO": connected, and waiting for a reply that never comes.
-    ASSERT_TRUE(PumpUntil([&] { return frm->Session().State() == tarvel::SessionState::Helo; }, 20000))
+    ASSERT_TRUE(PumpUntil([&] { return window->Session().State() == tarvel::SessionState::Helo; }, 20000))
         << Status();
-    const int current = frm->Socket().SocketHandle();
+    const int current = window->Socket().SocketHandle();
     ASSERT_NE(current, -1);
-    HWND sockets = frm->Socket().Handle();
+    HWND sockets = window->Socket().Handle();
     auto notify = [&](int socket, int event, int error) {
         PostMessageA(sockets, WM_USER, static_cast<WPARAM>(socket), WSAMAKESELECTREPLY(event, error));
     };
@@ -320,11 +321,11 @@ TEST_F(SendTest, NotificationsOfAnotherOrAnEarlierSocketNeverTouchASend) {
     notify(other, FD_READ, 0);
     notify(other, FD_CONNECT, WSAECONNREFUSED);
     notify(other, FD_CLOSE, 0);
-    tarvel::test::PumpUntilPosted(*frm);
-    EXPECT_TRUE(frm->Flow().Busy()) << Status();
-    EXPECT_FALSE(frm->Signals().SendAborted.load());
-    EXPECT_EQ(frm->Socket().SocketHandle(), current);
-    EXPECT_EQ(frm->Session().State(), tarvel::SessionState::Helo);
+    tarvel::test::PumpUntilPosted(*window);
+    EXPECT_TRUE(window->Flow().Busy()) << Status();
+    EXPECT_FALSE(window->Signals().SendAborted.load());
+    EXPECT_EQ(window->Socket().SocketHandle(), current);
+    EXPECT_EQ(window->Session().State(), tarvel::SessionState::Helo);
     EXPECT_EQ(Status(), "Sending mail...");
 
     Click(MainWindow::sendButton); // Cancel
@@ -349,7 +350,7 @@ TEST_F(SendTest, NotificationsOfAnotherOrAnEarlierSocketNeverTouchASend) {
     notify(current, FD_CONNECT, WSAECONNRESET);
     notify(current, FD_CLOSE, 0);
     tarvel::test::Drain();
-    EXPECT_FALSE(frm->Signals().SendAborted.load());
+    EXPECT_FALSE(window->Signals().SendAborted.load());
     EXPECT_EQ(Status(), "Mail has been sent!");
 }
 
@@ -361,14 +362,14 @@ TEST_F(SendTest, ACancelAfterTheServerRefusedShowsTheRefusal) {
     Open();
     Compose("bob@example.com", "Refused", "body");
     Click(MainWindow::sendButton);
-    ASSERT_TRUE(PumpUntil([&] { return frm->Session().State() == tarvel::SessionState::Helo; }, 20000))
+    ASSERT_TRUE(PumpUntil([&] { return window->Session().State() == tarvel::SessionState::Helo; }, 20000))
         << Status();
     // As the session records a refusing reply, before the server has closed the connection.
     messages.front().Status = "550 No such user\r\n";
     Click(MainWindow::sendButton); // Cancel
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "550 No such user\r\n") << "the server's answer, not \"Mail has been cancelled!\"";
-    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "body");
+    EXPECT_EQ(window->Text(MainWindow::bodyEdit), "body");
 }
 
 TEST_F(SendTest, AServerCloseDuringATransferNeverHoldsUpTheWindow) {
@@ -383,19 +384,19 @@ TEST_F(SendTest, AServerCloseDuringATransferNeverHoldsUpTheWindow) {
     Compose("bob@example.com", "Closed", "body stays", big);
     Click(MainWindow::sendButton);
     ASSERT_TRUE(WaitTransfer()) << Status();
-    ASSERT_EQ(frm->Session().State(), tarvel::SessionState::Data) << "the writer waits for room";
+    ASSERT_EQ(window->Session().State(), tarvel::SessionState::Data) << "the writer waits for room";
 
     // The server's close while the writer is stuck: the handler returns at once, the send is over for
     // the user, and it ends for good when the writer has been stopped.
-    SendMessageA(frm->Socket().Handle(), WM_USER, static_cast<WPARAM>(frm->Socket().SocketHandle()),
+    SendMessageA(window->Socket().Handle(), WM_USER, static_cast<WPARAM>(window->Socket().SocketHandle()),
                  WSAMAKESELECTREPLY(FD_CLOSE, 0));
-    EXPECT_TRUE(frm->Flow().Busy()) << "the window waited for the writer: " << Status();
-    EXPECT_EQ(frm->Text(MainWindow::sendButton), "&Cancel") << "\"&Send\" only once a click sends again";
+    EXPECT_TRUE(window->Flow().Busy()) << "the window waited for the writer: " << Status();
+    EXPECT_EQ(window->Text(MainWindow::sendButton), "&Cancel") << "\"&Send\" only once a click sends again";
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "The connection ended before the mail was sent");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "body stays");
-    EXPECT_LT(frm->Signals().BytesSent.load(), frm->Signals().BytesTotal.load()) << "stopped part way";
+    EXPECT_EQ(window->Text(MainWindow::bodyEdit), "body stays");
+    EXPECT_LT(window->Signals().BytesSent.load(), window->Signals().BytesTotal.load()) << "stopped part way";
 }
 
 namespace {
@@ -424,17 +425,18 @@ protected:
     }
     ~SlowLookupTest() override {
         SlowLookup::released = true;
-        frm.reset(); // joins the send worker before the lookup's stand-in goes
+        window.reset(); // joins the send worker before the lookup's stand-in goes
     }
     // Sending, with the send worker inside the lookup.
     bool WaitLookup() {
         return PumpUntil([] { return SlowLookup::entered.load(); }, 20000) &&
-               PumpUntil([this] { return frm->Text(MainWindow::sendButton) == "&Cancel"; }, 20000);
+               PumpUntil([this] { return window->Text(MainWindow::sendButton) == "&Cancel"; }, 20000);
     }
     // Lets the idle timer tick `count` more times, or stops early when the send has ended.
     void Ticks(int count) {
-        const int until = frm->Signals().IdleTicks.load() + count;
-        PumpUntil([&] { return !frm->Flow().Busy() || frm->Signals().IdleTicks.load() >= until; }, 20000);
+        const int until = window->Signals().IdleTicks.load() + count;
+        PumpUntil([&] { return !window->Flow().Busy() || window->Signals().IdleTicks.load() >= until; },
+                  20000);
     }
 };
 
@@ -453,15 +455,15 @@ TEST_F(SlowLookupTest, ACancelDuringTheLookupEndsOnlyOnceTheConnectStepIsOver) {
     Click(MainWindow::sendButton); // Cancel
     Ticks(3);
     // The worker still owns the session and the socket: ending now would leave its socket behind.
-    EXPECT_TRUE(frm->Flow().Busy()) << Status();
-    EXPECT_EQ(frm->Text(MainWindow::sendButton), "&Cancel") << "\"&Send\" only once a click sends again";
+    EXPECT_TRUE(window->Flow().Busy()) << Status();
+    EXPECT_EQ(window->Text(MainWindow::sendButton), "&Cancel") << "\"&Send\" only once a click sends again";
 
     SlowLookup::released = true;
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_FALSE(SlowLookup::ranOut.load());
     EXPECT_EQ(Status(), "Mail has been cancelled!");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "kept");
+    EXPECT_EQ(window->Text(MainWindow::bodyEdit), "kept");
 }
 
 TEST_F(SlowLookupTest, ATimeOutDuringTheLookupWaitsForItInsteadOfHoldingUpTheWindow) {
@@ -475,16 +477,16 @@ TEST_F(SlowLookupTest, ATimeOutDuringTheLookupWaitsForItInsteadOfHoldingUpTheWin
     ASSERT_TRUE(WaitLookup()) << Status();
 
     // Past the count: an abort now would wait on this thread for the connect step to give up the session.
-    const int until = frm->Signals().IdleTicks.load() + 4;
+    const int until = window->Signals().IdleTicks.load() + 4;
     ASSERT_TRUE(PumpUntil(
-        [&] { return frm->Signals().IdleTicks.load() >= until || SlowLookup::ranOut.load(); }, 20000));
+        [&] { return window->Signals().IdleTicks.load() >= until || SlowLookup::ranOut.load(); }, 20000));
     EXPECT_FALSE(SlowLookup::ranOut.load()) << "the window's thread was held up by the lookup";
-    EXPECT_TRUE(frm->Flow().Busy());
-    EXPECT_FALSE(frm->Signals().SendAborted.load());
+    EXPECT_TRUE(window->Flow().Busy());
+    EXPECT_FALSE(window->Signals().SendAborted.load());
 
     SlowLookup::released = true;
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "TimeOut");
     ExpectIdleAfterEnd();
-    EXPECT_EQ(frm->Text(MainWindow::bodyEdit), "kept");
+    EXPECT_EQ(window->Text(MainWindow::bodyEdit), "kept");
 }

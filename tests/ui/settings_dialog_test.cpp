@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "dialog_support.h"
+#include "layout_rules.h"
 #include "ui/settings_dialog.h"
 
 using tarvel::test::Click;
@@ -83,18 +84,8 @@ TEST_F(SettingsDialogTest, WindowAndControlsAsDesigned) {
     EXPECT_TRUE(IsWindowVisible(d.Control(S::serverEdit)));
     EXPECT_FALSE(IsWindowVisible(d.Control(S::dialPasswordEdit)));
 
-    // Places within the parent: the form for the buttons, a page for the fields.
-    auto place = [&](int id) {
-        RECT r{};
-        HWND h = d.Control(id);
-        GetWindowRect(h, &r);
-        MapWindowPoints(nullptr, GetParent(h), reinterpret_cast<POINT*>(&r), 2);
-        return r;
-    };
-    EXPECT_EQ(place(S::okButton).left, 174);
-    EXPECT_EQ(place(S::okButton).top, 173);
-    EXPECT_EQ(place(S::portEdit).left, 268);
-    EXPECT_EQ(place(S::portEdit).top, 107);
+    // The buttons on the form, the fields on their pages, all within their parents and apart.
+    tarvel::test::ExpectLaidOut(d.Handle());
     EXPECT_EQ(GetParent(d.Control(S::portEdit)), d.Control(S::basicPage));
     EXPECT_EQ(GetParent(d.Control(S::dialPasswordEdit)), d.Control(S::dialUpPage));
     EXPECT_EQ(d.Text(S::mailToButton), "MailTo");
@@ -117,10 +108,13 @@ TEST_F(SettingsDialogTest, WindowAndControlsAsDesigned) {
     EXPECT_EQ(d.Hint(S::okButton), "Closes this dialog and saves all changes you've made.");
     EXPECT_EQ(d.Hint(S::portEdit), "The port number your SMTP server listens on. 25 is default.");
 
-    // Switching pages shows the other page's fields.
+    // Switching pages shows the other page's fields, laid out by the same rules.
     d.SetActivePage(1);
     EXPECT_TRUE(IsWindowVisible(d.Control(S::dialPasswordEdit)));
     EXPECT_FALSE(IsWindowVisible(d.Control(S::serverEdit)));
+    tarvel::test::ExpectLaidOut(d.Handle());
+    d.SetActivePage(2);
+    tarvel::test::ExpectLaidOut(d.Handle());
 }
 
 TEST_F(SettingsDialogTest, TabGoesFromTheButtonsToTheStripAndIntoTheShownPage) {
