@@ -71,6 +71,13 @@ SendFlow::~SendFlow() {
     if (socket_.SocketHandle() != -1) socket_.Disconnect();
 }
 
+std::string_view FinalStatusText(const SendOutcome& outcome, bool userCancelled) {
+    if (outcome.Accepted()) return send_text::Sent;
+    // What the server said, or the failure's own text, comes before the user's Cancel.
+    if (!outcome.text.empty()) return outcome.text;
+    return userCancelled ? send_text::Cancelled : send_text::NotSent;
+}
+
 void SendFlow::SetStep(SendStep next) {
     const SendStep previous = step_;
     step_ = next;
@@ -147,7 +154,7 @@ void SendFlow::RunWorker(const Job& job, unsigned send) {
         }
     }
     post_([this, send] { Dialled(send); });
-    // A send that ends at once (a port that is no number) has set SendAborted and its Status; the first
+    // A send that ends at once (a port that is no number) has set SendAborted and its Outcome; the first
     // tick shows it. A failed connect arrives as an error event, handled once this step is over.
     StartSmtpSession(session_, job.server, job.port);
     post_([this, send] { ConnectStepDone(send); });
@@ -331,15 +338,8 @@ void SendFlow::Finish() {
         view_.ShowStatus(send_text::HangingUp);
         dialler_.hangUp(false);
     }
-    // What the server said, or the failure's own text, comes before the user's Cancel.
-    const std::string status = messages_.front().Status;
-    const bool sent = status == AcceptedStatus;
-    if (sent)
-        view_.ShowStatus(send_text::Sent);
-    else if (!status.empty())
-        view_.ShowStatus(status);
-    else
-        view_.ShowStatus(userCancelled_ ? send_text::Cancelled : send_text::NotSent);
+    const bool sent = messages_.front().Outcome.Accepted();
+    view_.ShowStatus(FinalStatusText(messages_.front().Outcome, userCancelled_));
 
     shared_.SendAborted.store(false);
     userCancelled_ = false;
