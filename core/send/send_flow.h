@@ -130,6 +130,7 @@ private:
         std::string dialPassword;
     };
 
+    // Every change of the step goes through here, and so does what entering a step does.
     void SetStep(SendStep next);
     bool OnUiThread() const { return std::this_thread::get_id() == uiThread_; }
     // Whether a socket event belongs to the send under way.

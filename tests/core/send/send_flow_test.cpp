@@ -510,12 +510,14 @@ TEST_F(SendFlowTest, DiallingComesFirstAndTheLineItBroughtUpIsDroppedAtTheEnd) {
 TEST_F(SendFlowTest, AFailedDialShowsItsTextAndNeverConnects) {
     settings.UseDialup = true;
     dialError = "Error 676: The line is busy.";
+    messages.front().Outcome = SendOutcome::Accept(); // left by the send before
     flow->OnClick();
     WaitIdle();
     EXPECT_EQ(steps, (Strings{"Idle -> Dialling", "Dialling -> Idle"}));
     EXPECT_EQ(view.LastStatus(), "Error 676: The line is busy.");
     EXPECT_EQ(socket.connects, 0);
     EXPECT_EQ(view.dones, 1);
+    EXPECT_EQ(view.log.back(), "done") << "not sent, whatever the send before left";
     EXPECT_EQ(std::count(view.log.begin(), view.log.end(), "busy"), 0) << "Cancel was never offered";
     EXPECT_EQ(dialLog, (Strings{"load", "dial Office//secret"})) << "no hang-up of a line never brought up";
 }
