@@ -108,7 +108,7 @@ private:
     bool BeginTls();
     void SendSecret(std::string& command);
     void ShowStatus(std::string_view text);
-    // A failure that ends the whole session, not only the current record: its text, then "QUIT".
+    // A failure that ends the whole session, not only the current record: its outcome, then "QUIT".
     void RefuseSession(SendOutcome outcome);
 
     void SendNextRecipient();
