@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
     message.XAttachments = path;
 
     const CpuTimes before = ProcessCpu();
-    bench::SendOutcome outcome;
+    bench::RunResult run;
     bool encrypted = false;
     std::uint64_t batches = 0, records = 0;
     {
@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
                 return !report.sha256.empty() && TrustedFingerprint(security, name) == report.sha256;
             };
         }
-        outcome = driver.Run(server, port, SendLimit);
+        run = driver.Run(server, port, SendLimit);
         encrypted = driver.Tls().Encrypted();
         batches = driver.Tls().TextBatches();
         records = driver.Tls().TextRecords();
@@ -179,8 +179,8 @@ int main(int argc, char** argv) {
     memory.cb = sizeof memory;
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
 
-    const double seconds = outcome.seconds > 0 ? outcome.seconds : 1e-9;
-    std::printf("status=%s\n", outcome.ended ? outcome.status.c_str() : "(did not end)");
+    const double seconds = run.seconds > 0 ? run.seconds : 1e-9;
+    std::printf("status=%s\n", run.ended ? run.shown.c_str() : "(did not end)");
     std::printf("security=%s\n", SecurityModeText(security.Mode));
     std::printf("encrypted=%s\n", encrypted ? "yes" : "no");
     if (encrypted) {
@@ -190,12 +190,12 @@ int main(int argc, char** argv) {
     }
     std::printf("attachment_bytes=%lld\n", static_cast<long long>(size));
     std::printf("wire_bytes=%lld\n", static_cast<long long>(wire.bytes));
-    std::printf("seconds=%.3f\n", outcome.seconds);
+    std::printf("seconds=%.3f\n", run.seconds);
     std::printf("attachment_MBps=%.1f\n", static_cast<double>(size) / MB / seconds);
     std::printf("wire_MBps=%.1f\n", static_cast<double>(wire.bytes) / MB / seconds);
     std::printf("cpu_user_seconds=%.2f\n", after.user - before.user);
     std::printf("cpu_kernel_seconds=%.2f\n", after.kernel - before.kernel);
     std::printf("cpu_seconds=%.2f\n", after.user - before.user + after.kernel - before.kernel);
     std::printf("peak_working_set_MiB=%.1f\n", static_cast<double>(memory.PeakWorkingSetSize) / MiB);
-    return outcome.ended && outcome.status == AcceptedStatus ? 0 : 1;
+    return run.ended && run.outcome.Accepted() ? 0 : 1;
 }

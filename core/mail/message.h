@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/mail/send_outcome.h"
+
 namespace tarvel {
 
 inline constexpr std::string_view CRLF = "\r\n";
@@ -21,7 +23,8 @@ struct MailMessage {
     std::string Subject;
     std::string BodyFile;
     std::string Body;
-    std::string Status;
+    // Set by the SMTP session; a new send clears it before anything else.
+    SendOutcome Outcome;
     // The MIME name of the code page that the text fields are written in ("windows-1252", "utf-8"); it
     // is declared only when a field holds more than US-ASCII. Empty: "unknown-8bit".
     std::string Charset;

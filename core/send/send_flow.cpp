@@ -1,4 +1,4 @@
-// The send flow's steps and events: one place changes the step, each event has one handler, and the
+// The send flow's steps and events: one place enters each step, each event has one handler, and the
 // workers (the dial and connect, the replies) report back by posting to the user-interface thread, so
 // that nothing here is entered while it runs.
 #include "core/send/send_flow.h"
@@ -71,10 +71,50 @@ SendFlow::~SendFlow() {
     if (socket_.SocketHandle() != -1) socket_.Disconnect();
 }
 
+std::string_view FinalStatusText(const SendOutcome& outcome, bool userCancelled) {
+    if (outcome.Accepted()) return send_text::Sent;
+    // What the server said, or the failure's own text, comes before the user's Cancel.
+    if (!outcome.text.empty()) return outcome.text;
+    return userCancelled ? send_text::Cancelled : send_text::NotSent;
+}
+
 void SendFlow::SetStep(SendStep next) {
     const SendStep previous = step_;
+    if (previous == next) return;
     step_ = next;
-    if (previous != next && OnStep) OnStep(previous, next);
+    // Nothing of this send may be left for the next one, and an observer of the change already sees so.
+    if (next == SendStep::Idle) {
+        shared_.SendAborted.store(false);
+        userCancelled_ = false;
+        connectPending_ = false;
+        sendSocket_ = -1;
+        busyShown_ = false;
+    }
+    if (OnStep) OnStep(previous, next);
+
+    switch (next) {
+    case SendStep::Idle:
+        // Only now does a click send again, so only now does the button say so. A dial that failed has
+        // left the outcome as the click cleared it: not sent.
+        view_.ShowBusy(false);
+        view_.Done(messages_.front().Outcome.Accepted());
+        break;
+    case SendStep::Ending:
+        endingSince_ = std::chrono::steady_clock::now();
+        // The idle tick keeps running until the end: it stops a transfer that outlives the connection.
+        view_.RunTimers(true, false);
+        view_.ShowProgress(100);
+        break;
+    case SendStep::HangingUp:
+        view_.ShowStatus(send_text::HangingUp);
+        dialler_.hangUp(false);
+        break;
+    case SendStep::Dialling:
+    case SendStep::Connecting:
+    case SendStep::Exchanging:
+        // Their work is the worker's and the session's, which report back through events.
+        break;
+    }
 }
 
 void SendFlow::JoinWorker() {
@@ -103,6 +143,8 @@ void SendFlow::OnClick() {
     if (step_ != SendStep::Idle) return;
     view_.ShowStatus(send_text::Creating);
     view_.Compose(messages_.front());
+    // The session clears it too, but a dial that fails never reaches the session.
+    messages_.front().Outcome = {};
     if (!CheckMessage()) return;
 
     // Nothing of an earlier send may cut this one short.
@@ -118,7 +160,8 @@ void SendFlow::OnClick() {
     drainQueued_ = false;
     drained_ = false;
     const unsigned send = sendNumber_.fetch_add(1) + 1;
-    // The last send ended only after its worker had returned: this join does not wait.
+    // The last send ended only once its worker had posted its last report: this join waits at most for
+    // the worker's return.
     JoinWorker();
     // Nothing of an earlier connection may linger into this one.
     if (socket_.SocketHandle() != -1) socket_.Disconnect();
@@ -147,7 +190,7 @@ void SendFlow::RunWorker(const Job& job, unsigned send) {
         }
     }
     post_([this, send] { Dialled(send); });
-    // A send that ends at once (a port that is no number) has set SendAborted and its Status; the first
+    // A send that ends at once (a port that is no number) has set SendAborted and its Outcome; the first
     // tick shows it. A failed connect arrives as an error event, handled once this step is over.
     StartSmtpSession(session_, job.server, job.port);
     post_([this, send] { ConnectStepDone(send); });
@@ -155,11 +198,8 @@ void SendFlow::RunWorker(const Job& job, unsigned send) {
 
 void SendFlow::DialFailed(unsigned send, const std::string& error) {
     if (send != sendNumber_.load() || step_ != SendStep::Dialling) return;
-    connectPending_ = false;
     view_.ShowStatus(error);
     SetStep(SendStep::Idle);
-    view_.ShowBusy(false);
-    view_.Done(false);
 }
 
 void SendFlow::Dialled(unsigned send) {
@@ -293,10 +333,6 @@ void SendFlow::OnProgressTick() {
 void SendFlow::BeginEnding() {
     if (step_ != SendStep::Connecting && step_ != SendStep::Exchanging) return;
     SetStep(SendStep::Ending);
-    endingSince_ = std::chrono::steady_clock::now();
-    // The idle tick keeps running until the end: it stops a transfer that outlives the connection.
-    view_.RunTimers(true, false);
-    view_.ShowProgress(100);
     TryFinish();
 }
 
@@ -326,29 +362,9 @@ void SendFlow::Finish() {
     view_.RunTimers(false, false);
     // Also after the server closed: no socket may be left for the next connect.
     if (socket_.SocketHandle() != -1) socket_.Disconnect();
-    if (dialled_) {
-        SetStep(SendStep::HangingUp);
-        view_.ShowStatus(send_text::HangingUp);
-        dialler_.hangUp(false);
-    }
-    // What the server said, or the failure's own text, comes before the user's Cancel.
-    const std::string status = messages_.front().Status;
-    const bool sent = status == AcceptedStatus;
-    if (sent)
-        view_.ShowStatus(send_text::Sent);
-    else if (!status.empty())
-        view_.ShowStatus(status);
-    else
-        view_.ShowStatus(userCancelled_ ? send_text::Cancelled : send_text::NotSent);
-
-    shared_.SendAborted.store(false);
-    userCancelled_ = false;
-    sendSocket_ = -1;
-    busyShown_ = false;
+    if (dialled_) SetStep(SendStep::HangingUp);
+    view_.ShowStatus(FinalStatusText(messages_.front().Outcome, userCancelled_));
     SetStep(SendStep::Idle);
-    // Only now does a click send again, so only now does the button say so.
-    view_.ShowBusy(false);
-    view_.Done(sent);
 }
 
 } // namespace tarvel

@@ -20,7 +20,8 @@
 
 namespace tarvel {
 
-// The status texts of a send (the outcomes that a record's Status may hold are in core/smtp/smtp_session.h).
+// The status texts of a send (the failure texts that the session words itself are in
+// core/smtp/smtp_session.h).
 namespace send_text {
 inline constexpr std::string_view Creating = "Creating mail...";
 inline constexpr std::string_view Dialling = "Establishing ISP connection...";
@@ -44,6 +45,11 @@ enum class SendStep {
 };
 
 const char* SendStepName(SendStep step);
+
+// The status line at the end of a send: "Mail has been sent!", or the server's reply or the failure's
+// text as it stands, or, when nothing said why, whether the user cancelled. The one place where an
+// outcome becomes words for the user.
+std::string_view FinalStatusText(const SendOutcome& outcome, bool userCancelled);
 
 // What the flow shows; the window's controls, or a test's record of them.
 class SendView {
@@ -124,6 +130,7 @@ private:
         std::string dialPassword;
     };
 
+    // Every change of the step goes through here, and so does what entering a step does.
     void SetStep(SendStep next);
     bool OnUiThread() const { return std::this_thread::get_id() == uiThread_; }
     // Whether a socket event belongs to the send under way.

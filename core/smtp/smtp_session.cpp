@@ -63,7 +63,7 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
 
     // A new send must never show the outcome of the one before it.
     for (MailMessage& message : messages_)
-        message.Status.clear();
+        message.Outcome = {};
     send_.BytesSent.store(0);
     send_.BytesTotal.store(0);
     replies_.Clear();
@@ -82,8 +82,9 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
     // A field that would break a command or a header line apart is refused before any connect.
     bool sendable = true;
     for (MailMessage& message : messages_) {
-        message.Status = UnsendableFieldText(message);
-        sendable = sendable && message.Status.empty();
+        const std::string unsendable = UnsendableFieldText(message);
+        if (!unsendable.empty()) message.Outcome = SendOutcome::Failure(unsendable);
+        sendable = sendable && unsendable.empty();
     }
     if (!sendable) {
         SetState(SessionState::Idle);
@@ -213,7 +214,7 @@ void SmtpSession::OnGreeting(const SmtpReply& reply) {
         SendHello();
     } else if (Refuses(reply.code)) {
         // The server refuses the whole session: no transaction to go on with.
-        current_->Status = reply.text;
+        current_->Outcome = SendOutcome::Refusal(reply.text);
         SetState(SessionState::Quit);
         Send("QUIT");
     }
@@ -221,43 +222,46 @@ void SmtpSession::OnGreeting(const SmtpReply& reply) {
 
 void SmtpSession::OnHelo(const SmtpReply& reply) {
     if (reply.code == CodeOk) {
-        if (current_->Recipients.empty()) return Refuse(NoRecipientText);
+        if (current_->Recipients.empty()) return Refuse(SendOutcome::Failure(NoRecipientText));
         SetState(SessionState::MailFrom);
         Send("MAIL FROM: <" + current_->Sender + ">");
     } else if (Refuses(reply.code)) {
-        Refuse(reply.text);
+        Refuse(SendOutcome::Refusal(reply.text));
     }
 }
 
 void SmtpSession::OnMailFrom(const SmtpReply& reply) {
     if (reply.code == CodeOk) {
-        if (current_->Recipients.empty()) return Refuse(NoRecipientText);
+        if (current_->Recipients.empty()) return Refuse(SendOutcome::Failure(NoRecipientText));
         SendNextRecipient();
     } else if (Refuses(reply.code)) {
-        Refuse(reply.text);
+        Refuse(SendOutcome::Refusal(reply.text));
     }
 }
 
 void SmtpSession::OnRcptTo(const SmtpReply& reply) {
-    if (reply.code != CodeOk && reply.code != CodeWillForward) return Refuse(reply.text);
+    if (reply.code != CodeOk && reply.code != CodeWillForward)
+        return Refuse(SendOutcome::Refusal(reply.text));
     if (recipientIndex_ < current_->Recipients.size()) return SendNextRecipient();
     SetState(SessionState::Data);
     Send("DATA");
 }
 
 void SmtpSession::OnData(const SmtpReply& reply) {
-    if (reply.code != CodeStartInput) return Refuse(reply.text);
+    if (reply.code != CodeStartInput) return Refuse(SendOutcome::Refusal(reply.text));
     Transfer();
 }
 
 void SmtpSession::OnDataEnd(const SmtpReply& reply) {
-    if (reply.code != CodeOk) return Refuse(reply.text);
-    current_->Status = AcceptedStatus;
+    if (reply.code != CodeOk) return Refuse(SendOutcome::Refusal(reply.text));
+    current_->Outcome = SendOutcome::Accept();
     NextMessage();
 }
 
 void SmtpSession::OnEarlyReply(const SmtpReply& reply) {
-    current_->Status = reply.code == CodeOk ? std::string(EarlyReplyText) + reply.text : reply.text;
+    // A 250 here is no acceptance: it is told as our failure, with the server's words after ours.
+    current_->Outcome = reply.code == CodeOk ? SendOutcome::Failure(std::string(EarlyReplyText) + reply.text)
+                                             : SendOutcome::Refusal(reply.text);
     EndAfterFailure();
 }
 
@@ -283,8 +287,8 @@ void SmtpSession::SendNextRecipient() {
     Send("RCPT TO: <" + address + ">");
 }
 
-void SmtpSession::Refuse(std::string_view status) {
-    current_->Status = status;
+void SmtpSession::Refuse(SendOutcome outcome) {
+    current_->Outcome = std::move(outcome);
     NextMessage();
 }
 
@@ -337,7 +341,8 @@ void SmtpSession::Transfer() {
 }
 
 void SmtpSession::RecordLocalFailure(std::string_view text) {
-    if (current_ != nullptr && current_->Status.empty()) current_->Status = text;
+    if (current_ != nullptr && !current_->Outcome.Decided() && !text.empty())
+        current_->Outcome = SendOutcome::Failure(text);
 }
 
 void SmtpSession::EndAfterFailure(bool evenIfIdle) {

@@ -1,5 +1,5 @@
 // The SMTP client: delivers the records of a MessageList over one connection, driven by the
-// server's replies, and records each record's outcome in its Status.
+// server's replies, and records how each record's send ended in its Outcome.
 #pragma once
 
 #include <atomic>
@@ -38,9 +38,8 @@ enum class SessionState : int {
 
 const char* SessionStateName(SessionState state);
 
-// The outcomes written into a record's Status other than the server's own replies: the server took the
-// message, the send timed out, and failures that the session finds itself.
-inline constexpr std::string_view AcceptedStatus = "OK!";
+// The texts of failed outcomes that are no words of the system's or the server's: the send timed out,
+// and failures that the session finds itself.
 inline constexpr std::string_view TimeOutText = "TimeOut";
 inline constexpr std::string_view NoRecipientText = "No recipient address to send the mail to";
 inline constexpr std::string_view ReplyTooLongText =
@@ -55,8 +54,8 @@ public:
     SmtpSession(const SmtpSession&) = delete;
     SmtpSession& operator=(const SmtpSession&) = delete;
 
-    // Clears the records' Status and the byte counters and starts the connect. False when the send
-    // ended at once: a port that is no number or service (Status holds the error's text) or no record
+    // Clears the records' Outcome and the byte counters and starts the connect. False when the send
+    // ended at once: a port that is no number or service (Outcome holds the error's text) or no record
     // to send; SendAborted is set then.
     bool Start(const std::string& server, const std::string& port);
     // Takes one chunk of received text; acts on every reply that it completes, in order. Runs on
@@ -109,17 +108,18 @@ private:
     bool BeginTls();
     void SendSecret(std::string& command);
     void ShowStatus(std::string_view text);
-    // A failure that ends the whole session, not only the current record: its text, then "QUIT".
-    void RefuseSession(std::string_view status);
+    // A failure that ends the whole session, not only the current record: its outcome, then "QUIT".
+    void RefuseSession(SendOutcome outcome);
 
     void SendNextRecipient();
-    void Refuse(std::string_view status);
+    void Refuse(SendOutcome outcome);
     void NextMessage();
     void Transfer();
     // A reply that came before the end-of-data line: the server had not read the whole message, so
     // whatever it says is no acceptance, and the replies after it are out of step.
     void OnEarlyReply(const SmtpReply& reply);
-    // A failure of our own: Status takes the text unless the record has an outcome already.
+    // A failure of our own: the record fails with the text unless it has an outcome already. An empty
+    // text says nothing, so it leaves room for a later failure that does.
     void RecordLocalFailure(std::string_view text);
     // What a local failure does once SendAborted is set: "QUIT" and Disconnect unless already idle
     // (or even then: the state went idle only because SendAborted was seen).

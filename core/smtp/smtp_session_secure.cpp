@@ -31,18 +31,18 @@ void SmtpSession::SendHello() {
 
 void SmtpSession::OnEhlo(const SmtpReply& reply) {
     if (reply.code != CodeOk) {
-        if (reply.code >= 400 && reply.code <= 599) RefuseSession(reply.text);
+        if (reply.code >= 400 && reply.code <= 599) RefuseSession(SendOutcome::Refusal(reply.text));
         return;
     }
     const EhloOffer offer = ParseEhloOffer(reply.text);
     if (security_.mode == SecurityMode::StartTls && !encrypted_) {
         // Never go on in the clear when encryption was asked for.
-        if (!offer.startTls) return RefuseSession(NoStartTlsText);
+        if (!offer.startTls) return RefuseSession(SendOutcome::Failure(NoStartTlsText));
         SetState(SessionState::StartTls);
         return Send("STARTTLS");
     }
     if (security_.user.empty()) return OnHelo(reply);
-    if (!encrypted_) return RefuseSession(NoAuthWithoutTlsText);
+    if (!encrypted_) return RefuseSession(SendOutcome::Failure(NoAuthWithoutTlsText));
     ShowStatus(LoggingOnText);
     if (offer.authPlain) {
         std::string command = "AUTH PLAIN " + AuthPlainResponse(security_.user, security_.password);
@@ -54,11 +54,11 @@ void SmtpSession::OnEhlo(const SmtpReply& reply) {
         SetState(SessionState::AuthLogin);
         return Send("AUTH LOGIN");
     }
-    RefuseSession(NoAuthMechanismText);
+    RefuseSession(SendOutcome::Failure(NoAuthMechanismText));
 }
 
 void SmtpSession::OnStartTls(const SmtpReply& reply) {
-    if (reply.code != CodeReady) return RefuseSession(reply.text);
+    if (reply.code != CodeReady) return RefuseSession(SendOutcome::Refusal(reply.text));
     // Text behind the 220 was sent before the handshake and would be read as if it came through TLS.
     if (replies_.Pending() != 0) {
         send_.SendAborted.store(true);
@@ -95,19 +95,19 @@ bool SmtpSession::BeginTls() {
 void SmtpSession::OnAuth(const SmtpReply& reply) {
     WipeSecret(security_.password);
     // 535 and the like: the server's own words tell the user what is wrong with the log-on.
-    if (reply.code != CodeAuthenticated) return RefuseSession(reply.text);
+    if (reply.code != CodeAuthenticated) return RefuseSession(SendOutcome::Refusal(reply.text));
     OnHelo(SmtpReply{CodeOk, reply.text});
 }
 
 void SmtpSession::OnAuthLogin(const SmtpReply& reply) {
-    if (reply.code != CodeContinue) return RefuseSession(reply.text);
+    if (reply.code != CodeContinue) return RefuseSession(SendOutcome::Refusal(reply.text));
     std::string command = Base64(security_.user);
     SetState(SessionState::AuthUser);
     SendSecret(command);
 }
 
 void SmtpSession::OnAuthUser(const SmtpReply& reply) {
-    if (reply.code != CodeContinue) return RefuseSession(reply.text);
+    if (reply.code != CodeContinue) return RefuseSession(SendOutcome::Refusal(reply.text));
     std::string command = Base64(security_.password);
     WipeSecret(security_.password);
     SetState(SessionState::Auth);
@@ -124,9 +124,9 @@ void SmtpSession::ShowStatus(std::string_view text) {
     if (statusSink_) statusSink_(text);
 }
 
-void SmtpSession::RefuseSession(std::string_view status) {
+void SmtpSession::RefuseSession(SendOutcome outcome) {
     WipeSecret(security_.password);
-    current_->Status = status;
+    current_->Outcome = std::move(outcome);
     SetState(SessionState::Quit);
     Send("QUIT");
 }

@@ -3,7 +3,7 @@
 // "N" the sender (set before the session starts), "S" a chunk from the server, "A" a local failure
 // ("TimeOut"), "C" a cancel, "F" every later command send fails.
 // Properties: commands are single CR LF lines; no message text before a 354 to "DATA", and exactly
-// the stuffed message when it goes out; "OK!" only with a final 250 line received after the
+// the stuffed message when it goes out; an acceptance only with a final 250 line received after the
 // end-of-data line; after a failure or cancel, no text and no command but "QUIT"; the bytes held
 // for an unfinished reply stay bounded, and reply assembly hands out every byte once and looks at
 // each about once.
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // An acceptance stays an acceptance when a later step fails (a QUIT that cannot be sent, say).
     const auto stop = [&] {
-        if (message.Status == "OK!") okBeforeStop = true;
+        if (message.Outcome.Accepted()) okBeforeStop = true;
         stopped = true;
     };
     // As the send flow does: a failure reported while the session runs is handled after it returns.
@@ -120,7 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!started) Check(connection.events.empty(), "a refused record sends nothing");
     }
     if (!started) {
-        Check(!message.Status.empty(), "a send that ends at once says why");
+        Check(message.Outcome.kind == SendOutcome::Kind::Failed && !message.Outcome.text.empty(),
+              "a send that ends at once says why");
         return 0;
     }
 
@@ -161,11 +162,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         handleFailures();
-        if (message.Status == "OK!") {
+        if (message.Outcome.Accepted()) {
             Check(endOfDataAt != std::string::npos && HasLine(server, endOfDataAt, "250", " \r"),
-                  "\"OK!\" only for a 250 received after the end-of-data line", server);
+                  "an acceptance only for a 250 received after the end-of-data line", server);
             if (!stopped) okBeforeStop = true;
-            Check(okBeforeStop, "no \"OK!\" after a failure or cancel");
+            Check(okBeforeStop, "no acceptance after a failure or cancel");
         }
     }
     return 0;

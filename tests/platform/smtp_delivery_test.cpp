@@ -19,9 +19,10 @@
 using tarvel::CRLF;
 using tarvel::MailMessage;
 using tarvel::MessageList;
+using tarvel::SendOutcome;
 using tarvel::SessionState;
+using tarvel::bench::RunResult;
 using tarvel::bench::SendDriver;
-using tarvel::bench::SendOutcome;
 using tarvel::test::TempFolder;
 
 namespace {
@@ -160,10 +161,11 @@ TEST_F(SmtpDelivery, MessageWithTwoAttachmentsArrivesByteForByte) {
     const std::string expected = Written(message) + std::string(CRLF);
 
     SendDriver driver(messages_);
-    const SendOutcome outcome = driver.Run("127.0.0.1", server_.Port(), SendLimit);
+    const RunResult run = driver.Run("127.0.0.1", server_.Port(), SendLimit);
 
-    EXPECT_TRUE(outcome.ended);
-    EXPECT_EQ(outcome.status, "OK!");
+    EXPECT_TRUE(run.ended);
+    EXPECT_EQ(run.outcome, SendOutcome::Accept());
+    EXPECT_EQ(run.shown, "Mail has been sent!");
     EXPECT_EQ(driver.Session().State(), SessionState::Idle);
     EXPECT_FALSE(driver.Signals().SendAborted.load());
     EXPECT_EQ(driver.Signals().BytesTotal.load(), tarvel::EstimateMessageSize(message));
@@ -175,7 +177,7 @@ TEST_F(SmtpDelivery, MessageWithTwoAttachmentsArrivesByteForByte) {
     EXPECT_TRUE(SameBytes(stored[0].content, expected));
 }
 
-TEST_F(SmtpDelivery, RefusedRecipientBecomesTheStatusAndNothingIsStored) {
+TEST_F(SmtpDelivery, RefusedRecipientIsTheOutcomeAndTheStatusAndNothingIsStored) {
     MailMessage& message = messages_.front();
     message.Sender = "refusal@tarvel.test";
     message.Recipients = {"first@tarvel.test", "nobody@refused.invalid"};
@@ -184,10 +186,11 @@ TEST_F(SmtpDelivery, RefusedRecipientBecomesTheStatusAndNothingIsStored) {
     message.Body = "Never delivered\r\n";
 
     SendDriver driver(messages_);
-    const SendOutcome outcome = driver.Run("127.0.0.1", server_.Port(), SendLimit);
+    const RunResult run = driver.Run("127.0.0.1", server_.Port(), SendLimit);
 
-    EXPECT_TRUE(outcome.ended);
-    EXPECT_EQ(outcome.status, "550 No such user here\r\n");
+    EXPECT_TRUE(run.ended);
+    EXPECT_EQ(run.outcome, SendOutcome::Refusal("550 No such user here\r\n"));
+    EXPECT_EQ(run.shown, "550 No such user here\r\n");
     EXPECT_EQ(driver.Session().State(), SessionState::Idle);
     EXPECT_EQ(driver.Signals().BytesSent.load(), 0) << "no message text may follow a refused recipient";
     EXPECT_TRUE(server_.From(message.Sender).empty());
@@ -203,12 +206,12 @@ TEST_F(SmtpDelivery, SecondSendOverTheSameComponentDeliversAfresh) {
     const std::string expected = Written(message) + std::string(CRLF);
 
     SendDriver driver(messages_);
-    const SendOutcome first = driver.Run("127.0.0.1", server_.Port(), SendLimit);
-    EXPECT_EQ(first.status, "OK!");
+    const RunResult first = driver.Run("127.0.0.1", server_.Port(), SendLimit);
+    EXPECT_EQ(first.outcome, SendOutcome::Accept());
     EXPECT_EQ(driver.Sockets().SocketHandle(), -1) << "the end of a send leaves no socket behind";
-    const SendOutcome second = driver.Run("127.0.0.1", server_.Port(), SendLimit);
+    const RunResult second = driver.Run("127.0.0.1", server_.Port(), SendLimit);
     EXPECT_TRUE(second.ended);
-    EXPECT_EQ(second.status, "OK!");
+    EXPECT_EQ(second.outcome, SendOutcome::Accept());
 
     const std::vector<StoredMessage> stored = server_.From(message.Sender);
     ASSERT_EQ(stored.size(), 2u) << "messages stored from " << message.Sender;

@@ -69,12 +69,12 @@ class SecureSend {
 public:
     explicit SecureSend(MessageList& messages) : driver_(messages) {}
 
-    std::string Run(const std::string& server, const std::string& port, SessionSecurity security) {
+    SendOutcome Run(const std::string& server, const std::string& port, SessionSecurity security) {
         driver_.Flow().SecurityFor = [&security](const std::string&) { return security; };
-        const bench::SendOutcome outcome = driver_.Run(server, port, SendLimit);
-        EXPECT_TRUE(outcome.ended) << "the send did not end";
+        const bench::RunResult run = driver_.Run(server, port, SendLimit);
+        EXPECT_TRUE(run.ended) << "the send did not end";
         WipeSecret(security.password);
-        return outcome.status;
+        return run.outcome;
     }
     TlsConnection& Tls() { return driver_.Tls(); }
 
@@ -162,7 +162,7 @@ TEST_F(TlsDelivery, StartTlsAndImplicitTlsDeliverTheMessageByteForByte) {
         ASSERT_TRUE(password.has_value());
         SessionSecurity security = Security(mode, *password);
         WipeSecret(*password);
-        EXPECT_EQ(send.Run("localhost", info_[server], std::move(security)), "OK!");
+        EXPECT_EQ(send.Run("localhost", info_[server], std::move(security)), SendOutcome::Accept());
         EXPECT_TRUE(send.Tls().Encrypted());
         EXPECT_EQ(StoredFrom(messages_[0].Sender), Expected());
     }
@@ -182,7 +182,8 @@ TEST_F(TlsDelivery, AttachmentOfManyBuffersGoesAsFourRecordsToASendAndArrivesByt
     messages_[0].Attachments = {"noise.bin"};
     messages_[0].XAttachments = "noise.bin";
     SecureSend send(messages_);
-    EXPECT_EQ(send.Run("localhost", info_["starttls"], Security(SecurityMode::StartTls)), "OK!");
+    EXPECT_EQ(send.Run("localhost", info_["starttls"], Security(SecurityMode::StartTls)),
+              SendOutcome::Accept());
     EXPECT_EQ(StoredFrom(sender_), Expected());
     // Each of the writer's full buffers is encrypted as four records that go out together; only the
     // last, partly filled one may have fewer. One record or one line to a send would be far more batches.
@@ -200,20 +201,23 @@ TEST_F(TlsDelivery, RefusalsShowTheirReasonAndStoreNothing) {
         const char* server;
         SecurityMode mode;
         std::string password;
-        std::string status;
+        SendOutcome outcome; // no text: the handshake failed, and the text must say so
     } cases[] = {
-        {"starttls", SecurityMode::StartTls, "wrong", "535 5.7.8 Authentication credentials invalid\r\n"},
-        {"plain", SecurityMode::StartTls, Password, std::string(NoStartTlsText)},
-        {"plain", SecurityMode::Implicit, Password, ""}, // a plain greeting is no TLS handshake
+        {"starttls", SecurityMode::StartTls, "wrong",
+         SendOutcome::Refusal("535 5.7.8 Authentication credentials invalid\r\n")},
+        {"plain", SecurityMode::StartTls, Password, SendOutcome::Failure(NoStartTlsText)},
+        {"plain", SecurityMode::Implicit, Password,
+         SendOutcome::Failure("")}, // a plain greeting is no TLS handshake
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.server + std::string(" ") + std::to_string(static_cast<int>(c.mode)));
         SecureSend send(messages_);
-        const std::string status = send.Run("localhost", info_[c.server], Security(c.mode, c.password));
-        if (c.status.empty())
-            EXPECT_TRUE(status.starts_with("The encrypted connection could not be set up")) << status;
+        const SendOutcome outcome = send.Run("localhost", info_[c.server], Security(c.mode, c.password));
+        EXPECT_EQ(outcome.kind, c.outcome.kind) << outcome;
+        if (c.outcome.text.empty())
+            EXPECT_TRUE(outcome.text.starts_with("The encrypted connection could not be set up")) << outcome;
         else
-            EXPECT_EQ(status, c.status);
+            EXPECT_EQ(outcome, c.outcome);
         EXPECT_EQ(StoredFrom(sender_), "");
     }
 }
@@ -236,9 +240,11 @@ TEST_F(TlsDelivery, CertificatesThatFailTheCheckAreAskedAboutAndTrustedByFingerp
     };
 
     // Unknown authority: cancelled, nothing sent.
-    std::string status = send("unknown");
+    SendOutcome outcome = send("unknown");
     EXPECT_EQ(asked, 1);
-    EXPECT_TRUE(status.starts_with("The server's certificate was not accepted: The certificate")) << status;
+    EXPECT_EQ(outcome.kind, SendOutcome::Kind::Failed) << outcome;
+    EXPECT_TRUE(outcome.text.starts_with("The server's certificate was not accepted: The certificate"))
+        << outcome;
     EXPECT_EQ(lastReport.sha256, info_["unknown-sha256"]);
     EXPECT_NE(lastReport.subject.find("localhost"), std::string::npos) << lastReport.subject;
     EXPECT_NE(lastReport.issuer.find("untrusted-ca"), std::string::npos) << lastReport.issuer;
@@ -247,23 +253,22 @@ TEST_F(TlsDelivery, CertificatesThatFailTheCheckAreAskedAboutAndTrustedByFingerp
 
     // Trusted: sent; the second send is not asked about.
     answer = true;
-    EXPECT_EQ(send("unknown"), "OK!");
+    EXPECT_EQ(send("unknown"), SendOutcome::Accept());
     EXPECT_EQ(asked, 2);
-    EXPECT_EQ(send("unknown"), "OK!");
+    EXPECT_EQ(send("unknown"), SendOutcome::Accept());
     EXPECT_EQ(asked, 2);
 
     // Another certificate for the same name is asked about again.
     answer = false;
-    status = send("changed");
+    outcome = send("changed");
     EXPECT_EQ(asked, 3);
     EXPECT_EQ(lastReport.sha256, info_["changed-sha256"]);
 
     // A trusted authority but another name: asked, refused.
-    status = send("wrong");
+    outcome = send("wrong");
     EXPECT_EQ(asked, 4);
-    EXPECT_EQ(status,
-              "The server's certificate was not accepted: The certificate does not belong to the server "
-              "name localhost.");
+    EXPECT_EQ(outcome, SendOutcome::Failure("The server's certificate was not accepted: The certificate does "
+                                            "not belong to the server name localhost."));
 }
 
 TEST_F(TlsDelivery, GreetingThatArrivesWhileTheCertificateIsAskedAboutIsRead) {
@@ -285,7 +290,7 @@ TEST_F(TlsDelivery, GreetingThatArrivesWhileTheCertificateIsAskedAboutIsRead) {
         Sleep(200); // the user reads the question meanwhile
         return true;
     };
-    EXPECT_EQ(send.Run("localhost", info_["late"], Security(SecurityMode::Implicit)), "OK!");
+    EXPECT_EQ(send.Run("localhost", info_["late"], Security(SecurityMode::Implicit)), SendOutcome::Accept());
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(StoredFrom(sender_), Expected());
 }
@@ -295,7 +300,8 @@ TEST_F(TlsDelivery, PasswordIsInNoFileOfThePrefixAfterASend) {
     std::optional<std::string> password = ReadPassword(target_);
     ASSERT_EQ(password, Password);
     SecureSend send(messages_);
-    EXPECT_EQ(send.Run("localhost", info_["starttls"], Security(SecurityMode::StartTls, *password)), "OK!");
+    EXPECT_EQ(send.Run("localhost", info_["starttls"], Security(SecurityMode::StartTls, *password)),
+              SendOutcome::Accept());
     WipeSecret(*password);
     // Wine writes its registry files a moment after a change: wait for them to hold our entry's target.
     const char* prefix = std::getenv("WINEPREFIX");

@@ -69,12 +69,12 @@ TEST(TlsHandshake, AnUnansweredHandshakeEndsAtCancelAndInjectedTextBeforeItEndsT
         std::string afterGo;
         bool handshake; // the program began one
         std::string shown;
-        std::string status;
+        SendOutcome outcome;
     } cases[] = {
-        {"SSL/TLS, silent peer", SecurityMode::Implicit, "", true, "Mail has been cancelled!", ""},
-        {"STARTTLS, silent peer", SecurityMode::StartTls, "", true, "Mail has been cancelled!", ""},
+        {"SSL/TLS, silent peer", SecurityMode::Implicit, "", true, "Mail has been cancelled!", {}},
+        {"STARTTLS, silent peer", SecurityMode::StartTls, "", true, "Mail has been cancelled!", {}},
         {"STARTTLS, text after 220", SecurityMode::StartTls, "250 injected\r\n", false, "",
-         std::string(InjectedPlaintextText)},
+         SendOutcome::Failure(InjectedPlaintextText)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -91,7 +91,7 @@ TEST(TlsHandshake, AnUnansweredHandshakeEndsAtCancelAndInjectedTextBeforeItEndsT
         auto peer = std::async(std::launch::async, Serve, std::cref(listener), c.mode, c.afterGo,
                                std::cref(sendOver));
         // The cancel comes when the limit passes, long after the handshake has begun on loopback.
-        const bench::SendOutcome outcome = driver.Run("127.0.0.1", listener.Port(), std::chrono::seconds(4));
+        const bench::RunResult run = driver.Run("127.0.0.1", listener.Port(), std::chrono::seconds(4));
         sendOver.store(true);
         const Peer seen = peer.get();
 
@@ -100,9 +100,9 @@ TEST(TlsHandshake, AnUnansweredHandshakeEndsAtCancelAndInjectedTextBeforeItEndsT
         if (c.mode == SecurityMode::StartTls) {
             EXPECT_EQ(seen.commands, "EHLO " + driver.Sockets().GetLocalHostName() + "\r\nSTARTTLS\r\n");
         }
-        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(run.outcome, c.outcome);
         if (!c.shown.empty()) {
-            EXPECT_EQ(outcome.shown, c.shown);
+            EXPECT_EQ(run.shown, c.shown);
         }
         EXPECT_FALSE(driver.Flow().Busy()) << "the send did not end";
         EXPECT_FALSE(driver.Tls().Encrypted());

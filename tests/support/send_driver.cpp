@@ -41,8 +41,8 @@ void SendDriver::Done(bool) {
     ended_ = Clock::now();
 }
 
-SendOutcome SendDriver::Run(const std::string& server, const std::string& port,
-                            std::chrono::milliseconds limit) {
+RunResult SendDriver::Run(const std::string& server, const std::string& port,
+                          std::chrono::milliseconds limit) {
     settings_.SMTPServer = server;
     settings_.SMTPPort = port;
     done_ = false;
@@ -70,12 +70,12 @@ SendOutcome SendDriver::Run(const std::string& server, const std::string& port,
         Pump(until);
     }
 
-    SendOutcome outcome;
-    outcome.ended = done_ && !overran;
-    outcome.status = messages_.empty() ? std::string() : messages_.front().Status;
-    outcome.shown = shown_;
-    outcome.seconds = std::chrono::duration<double>((done_ ? ended_ : Clock::now()) - started).count();
-    return outcome;
+    RunResult result;
+    result.ended = done_ && !overran;
+    if (!messages_.empty()) result.outcome = messages_.front().Outcome;
+    result.shown = shown_;
+    result.seconds = std::chrono::duration<double>((done_ ? ended_ : Clock::now()) - started).count();
+    return result;
 }
 
 void SendDriver::Ticks() {

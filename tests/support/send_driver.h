@@ -16,11 +16,11 @@
 
 namespace tarvel::bench {
 
-struct SendOutcome {
-    bool ended = false; // the send ended by itself (server closed, aborted, timed out) within the limit
-    std::string status; // Messages entry 0's Status after the send
-    std::string shown;  // the last status text the flow showed
-    double seconds = 0; // from the click to the end of the send
+struct RunResult {
+    bool ended = false;  // the send ended by itself (server closed, aborted, timed out) within the limit
+    SendOutcome outcome; // Messages entry 0's after the send
+    std::string shown;   // the last status text the flow showed
+    double seconds = 0;  // from the click to the end of the send
 };
 
 // Owns the socket component, the session and the flow for one thread, which must call Run().
@@ -38,7 +38,7 @@ public:
 
     // Starts a send to server:port and dispatches this thread's messages until the send has ended or
     // `limit` has passed; a send still running then is cancelled.
-    SendOutcome Run(const std::string& server, const std::string& port, std::chrono::milliseconds limit);
+    RunResult Run(const std::string& server, const std::string& port, std::chrono::milliseconds limit);
 
     SendSignals& Signals() { return send_; }
     SmtpSession& Session() { return session_; }

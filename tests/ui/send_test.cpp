@@ -365,7 +365,7 @@ TEST_F(SendTest, ACancelAfterTheServerRefusedShowsTheRefusal) {
     ASSERT_TRUE(PumpUntil([&] { return window->Session().State() == tarvel::SessionState::Helo; }, 20000))
         << Status();
     // As the session records a refusing reply, before the server has closed the connection.
-    messages.front().Status = "550 No such user\r\n";
+    messages.front().Outcome = tarvel::SendOutcome::Refusal("550 No such user\r\n");
     Click(MainWindow::sendButton); // Cancel
     ASSERT_TRUE(WaitIdle()) << Status();
     EXPECT_EQ(Status(), "550 No such user\r\n") << "the server's answer, not \"Mail has been cancelled!\"";

@@ -275,12 +275,31 @@ TEST_F(SendFlowTest, ARefusalIsTheOutcomeAndKeepsTheMessage) {
     WaitIdle();
 
     EXPECT_EQ(steps, DirectSend);
-    EXPECT_EQ(messages.front().Status, "550 5.1.1 no such user\r\n");
+    EXPECT_EQ(messages.front().Outcome, SendOutcome::Refusal("550 5.1.1 no such user\r\n"));
     EXPECT_EQ(view.LastStatus(), "550 5.1.1 no such user\r\n");
     EXPECT_EQ(view.log.back(), "done");
     const Strings trace = SessionTrace();
     EXPECT_EQ(std::count(trace.begin(), trace.end(), "RcptTo -> Data"), 0);
     EXPECT_EQ(trace.back(), "Quit -> Idle");
+}
+
+TEST(FinalStatusText, AcceptedIsSentAndOtherwiseTheWordsAsTheyStandOrWhetherTheUserCancelled) {
+    const struct {
+        SendOutcome outcome;
+        bool cancelled;
+        std::string shown;
+    } cases[] = {
+        {SendOutcome::Accept(), true, "Mail has been sent!"},
+        {SendOutcome::Refusal("550-no\r\n550 such user\r\n"), true, "550-no\r\n550 such user\r\n"},
+        {SendOutcome::Failure("TimeOut"), false, "TimeOut"},
+        {SendOutcome::Failure("OK!"), false, "OK!"},
+        {SendOutcome::Failure(""), true, "Mail has been cancelled!"},
+        {SendOutcome{}, true, "Mail has been cancelled!"},
+        {SendOutcome{}, false, "The connection ended before the mail was sent"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FinalStatusText(c.outcome, c.cancelled), c.shown)
+            << c.outcome << ", cancelled " << c.cancelled;
 }
 
 TEST_F(SendFlowTest, CancelEndsAtTheNextTickAndTheButtonFreesOnlyWhenIdle) {
@@ -312,7 +331,7 @@ TEST_F(SendFlowTest, AServerThatStopsAnsweringTimesOut) {
     EXPECT_EQ(steps, DirectSend);
     EXPECT_EQ(SessionTrace(), (Strings{"Idle -> Greeting", "Greeting -> Quit", "Quit -> Idle"}));
     EXPECT_EQ(Log(), (Strings{"QUIT\r\n", "<disconnect>"}));
-    EXPECT_EQ(messages.front().Status, "TimeOut");
+    EXPECT_EQ(messages.front().Outcome, SendOutcome::Failure("TimeOut"));
     EXPECT_EQ(view.LastStatus(), "TimeOut");
 }
 
@@ -342,10 +361,12 @@ TEST_F(SendFlowTest, AReplyReadBeforeTheEndOfTheMessageIsNoAcceptance) {
     const struct {
         const char* early;
         const char* status;
+        SendOutcome::Kind kind; // a 250 too early is our failure, with the server's words quoted
     } cases[] = {
         {"250 2.0.0 queued\r\n",
-         "The server answered before the whole message was sent: 250 2.0.0 queued\r\n"},
-        {"552 5.3.4 too big\r\n", "552 5.3.4 too big\r\n"},
+         "The server answered before the whole message was sent: 250 2.0.0 queued\r\n",
+         SendOutcome::Kind::Failed},
+        {"552 5.3.4 too big\r\n", "552 5.3.4 too big\r\n", SendOutcome::Kind::Refused},
     };
     view.composed.Body = std::string(200000, 'x');
     socket.waitSleepMs = 1;
@@ -364,6 +385,7 @@ TEST_F(SendFlowTest, AReplyReadBeforeTheEndOfTheMessageIsNoAcceptance) {
         ASSERT_TRUE(ui.RunUntil([this] { return !shared.Transferring.load(); }));
         WaitIdle();
         EXPECT_EQ(view.LastStatus(), c.status);
+        EXPECT_EQ(messages.front().Outcome, (SendOutcome{c.kind, c.status}));
         EXPECT_EQ(view.log.back(), "done");
         EXPECT_EQ(Log().back(), "<disconnect>");
         const std::string wire = socket.Wire().substr(wireBefore);
@@ -488,12 +510,14 @@ TEST_F(SendFlowTest, DiallingComesFirstAndTheLineItBroughtUpIsDroppedAtTheEnd) {
 TEST_F(SendFlowTest, AFailedDialShowsItsTextAndNeverConnects) {
     settings.UseDialup = true;
     dialError = "Error 676: The line is busy.";
+    messages.front().Outcome = SendOutcome::Accept(); // left by the send before
     flow->OnClick();
     WaitIdle();
     EXPECT_EQ(steps, (Strings{"Idle -> Dialling", "Dialling -> Idle"}));
     EXPECT_EQ(view.LastStatus(), "Error 676: The line is busy.");
     EXPECT_EQ(socket.connects, 0);
     EXPECT_EQ(view.dones, 1);
+    EXPECT_EQ(view.log.back(), "done") << "not sent, whatever the send before left";
     EXPECT_EQ(std::count(view.log.begin(), view.log.end(), "busy"), 0) << "Cancel was never offered";
     EXPECT_EQ(dialLog, (Strings{"load", "dial Office//secret"})) << "no hang-up of a line never brought up";
 }

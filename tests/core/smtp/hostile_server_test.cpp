@@ -1,4 +1,4 @@
-// A session that cannot be talked into a false "OK!" or into sending a line the user did not mean:
+// A session that cannot be talked into a false acceptance or into sending a line the user did not mean:
 // early and contradictory replies from the server, and fields holding line breaks.
 #include "core/mail/field_check.h"
 #include "core/smtp/session_transcript.h"
@@ -23,26 +23,26 @@ TEST_F(HostileServerTest, AcceptanceSentWithThe354DoesNotAnswerTheMessage) {
     PlayToData();
     // The 250 came before the server had any text; its real answer follows the end-of-data line.
     Play({S("354 go ahead\r\n250 queued\r\n"), MessageText, S("554 5.7.1 refused after all\r\n"), C("QUIT")});
-    EXPECT_EQ(Message().Status, "554 5.7.1 refused after all\r\n");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Refusal("554 5.7.1 refused after all\r\n"));
 }
 
 TEST_F(HostileServerTest, AnEarlyAcceptanceAloneLeavesTheSessionWaiting) {
     PlayToData();
     Play({S("354 go ahead\r\n250-queued\r\n250 really\r\n"), MessageText});
     EXPECT_EQ(session.State(), DataEnd);
-    EXPECT_EQ(Message().Status, "");
+    EXPECT_EQ(Message().Outcome, SendOutcome{});
     EXPECT_EQ(session.PendingReplyBytes(), 0u);
     Play({S("250 ok now\r\n"), C("QUIT")});
-    EXPECT_EQ(Message().Status, "OK!");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Accept());
 }
 
 TEST_F(HostileServerTest, ALineBegunBeforeTheDataWentOutIsNoAnswerWhenItEnds) {
     PlayToData();
     Play({S("354 go ahead\r\n\xa7\xa7"), MessageText, S("250 ok\r\n")});
     EXPECT_EQ(session.State(), DataEnd);
-    EXPECT_EQ(Message().Status, "");
+    EXPECT_EQ(Message().Outcome, SendOutcome{});
     Play({S("250-one reply\r\n"), S("250 begun after the data\r\n"), C("QUIT")});
-    EXPECT_EQ(Message().Status, "OK!");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Accept());
 }
 
 TEST_F(HostileServerTest, OnlyAWellFormedAcceptanceAfterTheDataIsSuccess) {
@@ -64,7 +64,7 @@ TEST_F(HostileServerTest, OnlyAWellFormedAcceptanceAfterTheDataIsSuccess) {
         SCOPED_TRACE(c.reply);
         PlayToData();
         Play({S("354 go\r\n"), MessageText, S(c.reply), C("QUIT")});
-        EXPECT_EQ(Message().Status, c.accepted ? "OK!" : c.reply);
+        EXPECT_EQ(Message().Outcome, c.accepted ? SendOutcome::Accept() : SendOutcome::Refusal(c.reply));
         Play({S("221 bye\r\n"), Closed});
     }
 }
@@ -102,7 +102,7 @@ TEST_F(HostileServerTest, FieldsWithLineBreaksAreRefusedBeforeAnyConnect) {
         test::ScriptedConnection quiet;
         SmtpSession refusing(quiet, list, fresh);
         EXPECT_FALSE(refusing.Start("mx.example.org", "25")) << c.status;
-        EXPECT_EQ(list[0].Status, c.status);
+        EXPECT_EQ(list[0].Outcome, SendOutcome::Failure(c.status));
         EXPECT_EQ(quiet.connects, 0);
         EXPECT_TRUE(quiet.Log().empty());
         EXPECT_TRUE(fresh.SendAborted);
@@ -122,7 +122,7 @@ TEST_F(HostileServerTest, ACommandWithALineBreakIsNeverSent) {
     connection.hostName = "host\r\nMAIL FROM:<spy@evil.example>";
     Start();
     Play({S("220 hi\r\n")});
-    EXPECT_EQ(Message().Status, LineBreakInCommandText);
+    EXPECT_EQ(Message().Outcome, SendOutcome::Failure(LineBreakInCommandText));
     EXPECT_TRUE(state.SendAborted);
     EXPECT_EQ(session.State(), Idle);
     Play({S("250 hi\r\n")});

@@ -127,7 +127,7 @@ TEST_F(SessionOnWorker, ChunksPostedInPiecesGiveTheExactExchange) {
     worker.Post("250 queued\r\n");
     AwaitOrDie(worker.WaitIdle(20s), "the worker");
     Play({test::MessageText, test::C("QUIT")});
-    EXPECT_EQ(Message().Status, "OK!");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Accept());
     EXPECT_EQ(connection.Wire(), test::ExpectedWire(Message()));
 }
 
@@ -147,7 +147,7 @@ TEST_F(SessionOnWorker, AbortFromAnotherThreadStopsARunningTransfer) {
     AwaitOrDie(abort.wait_for(20s) == std::future_status::ready, "Abort");
     AwaitOrDie(worker.WaitIdle(20s), "the worker");
     EXPECT_EQ(session.State(), SessionState::Idle);
-    EXPECT_EQ(Message().Status, "TimeOut");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Failure("TimeOut"));
     // The transfer was interrupted: no command would make sense on the connection now.
     const std::vector<std::string> commands = connection.Commands();
     EXPECT_EQ(commands.back(), "DATA\r\n");
@@ -167,7 +167,7 @@ TEST_F(SessionOnWorker, FailedCommandSendOnTheWorkerAbortsWithoutDeadlock) {
     Play({test::C("HELO testhost"), test::C("MAIL FROM: <me@example.org>"),
           test::C("RCPT TO: <ann@example.com>"), test::C("QUIT"), test::Closed});
     EXPECT_EQ(session.State(), SessionState::Idle);
-    EXPECT_EQ(Message().Status, "Connection reset by peer");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Failure("Connection reset by peer"));
 }
 
 } // namespace

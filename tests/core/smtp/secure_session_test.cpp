@@ -45,7 +45,7 @@ protected:
     void PlayMailFromToEnd() {
         Play({S("250 ok\r\n"), C("RCPT TO: <ann@example.com>"), S("250 ok\r\n"), C("DATA"), S("354 go\r\n"),
               MessageText, S("250 queued\r\n"), C("QUIT"), S("221 bye\r\n"), Closed});
-        EXPECT_EQ(Message().Status, "OK!");
+        EXPECT_EQ(Message().Outcome, SendOutcome::Accept());
         EXPECT_EQ(connection.Wire(), ExpectedWire(Message()));
         EXPECT_EQ(session.State(), Idle);
     }
@@ -94,13 +94,13 @@ TEST_F(SecureSessionTest, EncryptionWithoutUserSkipsTheLogOn) {
     EXPECT_EQ(statuses, (std::vector<std::string>{"Connecting securely..."}));
 }
 
-// Each case: the security asked for, the turns after Start, and the Status they must leave.
+// Each case: the security asked for, the turns after Start, and the outcome they must leave.
 struct Refusal {
     const char* name;
     SecurityMode mode;
     std::string user;
     std::vector<Turn> turns;
-    std::string status;
+    SendOutcome outcome;
 };
 
 TEST_F(SecureSessionTest, RefusalsEndTheSessionWithAClearStatusAndNoMail) {
@@ -109,41 +109,41 @@ TEST_F(SecureSessionTest, RefusalsEndTheSessionWithAClearStatusAndNoMail) {
          SecurityMode::StartTls,
          "ann",
          {S("220 hi\r\n"), C("EHLO testhost"), S(EhloAuthBoth), C("QUIT")},
-         std::string(NoStartTlsText)},
+         SendOutcome::Failure(NoStartTlsText)},
         {"STARTTLS refused",
          SecurityMode::StartTls,
          "",
          {S("220 hi\r\n"), C("EHLO testhost"), S(EhloStartTls), C("STARTTLS"),
           S("454 4.7.0 TLS not available\r\n"), C("QUIT")},
-         "454 4.7.0 TLS not available\r\n"},
+         SendOutcome::Refusal("454 4.7.0 TLS not available\r\n")},
         {"EHLO refused",
          SecurityMode::StartTls,
          "",
          {S("220 hi\r\n"), C("EHLO testhost"), S("502 5.5.2 Error: command not recognized\r\n"), C("QUIT")},
-         "502 5.5.2 Error: command not recognized\r\n"},
+         SendOutcome::Refusal("502 5.5.2 Error: command not recognized\r\n")},
         {"wrong password",
          SecurityMode::Implicit,
          "ann",
          {Tls, S("220 hi\r\n"), C("EHLO testhost"), S(EhloAuthBoth), C(AuthPlain),
           S("535 5.7.8 Error: authentication failed: bad credentials\r\n"), C("QUIT")},
-         "535 5.7.8 Error: authentication failed: bad credentials\r\n"},
+         SendOutcome::Refusal("535 5.7.8 Error: authentication failed: bad credentials\r\n")},
         {"wrong password with LOGIN",
          SecurityMode::Implicit,
          "ann",
          {Tls, S("220 hi\r\n"), C("EHLO testhost"), S(EhloAuthLogin), C("AUTH LOGIN"),
           S("334 VXNlcm5hbWU6\r\n"), C("YW5u"), S("334 UGFzc3dvcmQ6\r\n"), C("czNjcmV0"), S("535 no\r\n"),
           C("QUIT")},
-         "535 no\r\n"},
+         SendOutcome::Refusal("535 no\r\n")},
         {"no log-on offered",
          SecurityMode::Implicit,
          "ann",
          {Tls, S("220 hi\r\n"), C("EHLO testhost"), S(EhloNothing), C("QUIT")},
-         std::string(NoAuthMechanismText)},
+         SendOutcome::Failure(NoAuthMechanismText)},
         {"log-on asked for without encryption",
          SecurityMode::None,
          "ann",
          {S("220 hi\r\n"), C("EHLO testhost"), S(EhloAuthBoth), C("QUIT")},
-         std::string(NoAuthWithoutTlsText)},
+         SendOutcome::Failure(NoAuthWithoutTlsText)},
     };
     for (const Refusal& c : cases) {
         SCOPED_TRACE(c.name);
@@ -162,7 +162,7 @@ TEST_F(SecureSessionTest, RefusalsEndTheSessionWithAClearStatusAndNoMail) {
                 expected.push_back(turn.text);
         }
         EXPECT_EQ(conn.Log(), expected);
-        EXPECT_EQ(list[0].Status, c.status);
+        EXPECT_EQ(list[0].Outcome, c.outcome);
         EXPECT_EQ(conn.Wire(), "") << "no message text went out";
         EXPECT_EQ(s.State(), Quit);
     }
@@ -174,7 +174,7 @@ TEST_F(SecureSessionTest, TextBehindTheStartTlsReplyIsRefusedBeforeAnyHandshake)
     Play({S("220 hi\r\n"), C("EHLO testhost"), S(EhloStartTls), C("STARTTLS"),
           S("220 go ahead\r\n250-mx.example.org\r\n250 AUTH PLAIN\r\n"), Closed});
     EXPECT_TRUE(connection.tlsRequests.empty());
-    EXPECT_EQ(Message().Status, InjectedPlaintextText);
+    EXPECT_EQ(Message().Outcome, SendOutcome::Failure(InjectedPlaintextText));
     EXPECT_TRUE(state.SendAborted);
     EXPECT_EQ(session.State(), Idle);
 }
@@ -185,7 +185,7 @@ TEST_F(SecureSessionTest, FailedHandshakeClosesTheConnectionWithItsText) {
     Start();
     Play({S("220 hi\r\n"), C("EHLO testhost"), S(EhloStartTls), C("STARTTLS"), S("220 go\r\n"), Tls, Closed,
           S("250 late\r\n")});
-    EXPECT_EQ(Message().Status, "The server's certificate is not trusted");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Failure("The server's certificate is not trusted"));
     EXPECT_TRUE(state.SendAborted);
     EXPECT_EQ(session.State(), Idle);
 }
@@ -195,7 +195,7 @@ TEST_F(SecureSessionTest, FailedImplicitHandshakeEndsTheStart) {
     connection.tlsFailure = "The connection was closed during the handshake";
     EXPECT_FALSE(session.Start("mx.example.org", "465"));
     Play({Tls, Closed});
-    EXPECT_EQ(Message().Status, "The connection was closed during the handshake");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Failure("The connection was closed during the handshake"));
     EXPECT_EQ(session.State(), Idle);
 }
 
@@ -204,7 +204,7 @@ TEST_F(SecureSessionTest, CancelDuringTheHandshakeLeavesNoFailureText) {
     connection.duringTls = [this] { state.SendAborted = true; };
     Start();
     Play({S("220 hi\r\n"), C("EHLO testhost"), S(EhloStartTls), C("STARTTLS"), S("220 go\r\n"), Tls, Closed});
-    EXPECT_EQ(Message().Status, "");
+    EXPECT_EQ(Message().Outcome, SendOutcome{});
     EXPECT_EQ(session.State(), Idle);
 }
 

@@ -84,8 +84,8 @@ protected:
             const std::vector<std::string> produced(log.begin() + static_cast<std::ptrdiff_t>(logged_),
                                                     log.end());
             EXPECT_EQ(produced, expected)
-                << "before turn " << i << ", state " << SessionStateName(session.State()) << ", Status \""
-                << Message().Status << "\"";
+                << "before turn " << i << ", state " << SessionStateName(session.State()) << ", outcome "
+                << Message().Outcome;
             logged_ = log.size();
             if (i == turns.size()) break;
             session.HandleReply(turns[i++].text);

@@ -1,4 +1,4 @@
-// SMTP session transcripts: replies in whatever chunks, commands and Status out, the transfer's
+// SMTP session transcripts: replies in whatever chunks, commands and outcomes out, the transfer's
 // bytes, refusals, local failures, cancel and a connection that fails during DATA.
 #include "core/smtp/session_transcript.h"
 #include "support/temp_folder.h"
@@ -64,9 +64,9 @@ TEST_F(SmtpSessionTest, EndlessLineAbortsAtTheBoundWithAClearStatus) {
     for (int i = 0; i < 16; ++i)
         Play({S(chunk)});
     EXPECT_EQ(session.PendingReplyBytes(), 16u * 4096u);
-    EXPECT_EQ(Message().Status, "");
+    EXPECT_EQ(Message().Outcome, SendOutcome{});
     Play({S("x"), C("QUIT"), Closed});
-    EXPECT_EQ(Message().Status, ReplyTooLongText);
+    EXPECT_EQ(Message().Outcome, SendOutcome::Failure(ReplyTooLongText));
     EXPECT_EQ(session.State(), Idle);
     EXPECT_TRUE(state.SendAborted);
     EXPECT_EQ(session.PendingReplyBytes(), 0u) << "the runaway text is dropped";
@@ -76,14 +76,14 @@ TEST_F(SmtpSessionTest, EndlessLineAbortsAtTheBoundWithAClearStatus) {
 // --- the command exchange ---
 
 TEST_F(SmtpSessionTest, StartSetsAddressPortAndClearsTheLastOutcome) {
-    Message().Status = "OK!";
+    Message().Outcome = SendOutcome::Accept();
     state.BytesSent = 123;
     state.BytesTotal = 456;
     ASSERT_TRUE(session.Start("mx.example.org", ""));
     EXPECT_EQ(connection.ipAddr, "mx.example.org");
     EXPECT_EQ(connection.port, "25") << "an empty port text means the SMTP port";
     EXPECT_EQ(connection.connects, 1);
-    EXPECT_EQ(Message().Status, "") << "an earlier send's outcome must not survive";
+    EXPECT_EQ(Message().Outcome, SendOutcome{}) << "an earlier send's outcome must not survive";
     EXPECT_EQ(state.BytesSent, 0);
     EXPECT_EQ(state.BytesTotal, 0);
     EXPECT_EQ(session.State(), Greeting);
@@ -99,7 +99,7 @@ TEST_F(SmtpSessionTest, TwoRecipientsWith251AreAllNamedBeforeData) {
           // Sent as it stands: the blank after the separator stays.
           C("RCPT TO: < bob@example.net>"), S("250 ok\r\n"), C("DATA"), S("354 go ahead\r\n"), MessageText,
           S("250 queued\r\n"), C("QUIT"), S("221 bye\r\n"), Closed});
-    EXPECT_EQ(Message().Status, "OK!");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Accept());
     EXPECT_EQ(session.State(), Idle);
     EXPECT_EQ(connection.disconnects, 1) << "after 221 the session is over, whether the server closes or not";
     EXPECT_EQ(trace, (std::vector<std::string>{"Idle -> Greeting", "Greeting -> Helo", "Helo -> MailFrom",
@@ -125,7 +125,7 @@ TEST_F(SmtpSessionTest, RefusedSecondRecipientRefusesTheMessage) {
           S("250 ok\r\n"), C("RCPT TO: <ann@example.com>"), S("250 ok\r\n"),
           C("RCPT TO: <nobody@example.com>"), S("550 5.1.1 <nobody@example.com>: user unknown\r\n"),
           C("QUIT")});
-    EXPECT_EQ(Message().Status, "550 5.1.1 <nobody@example.com>: user unknown\r\n");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Refusal("550 5.1.1 <nobody@example.com>: user unknown\r\n"));
     EXPECT_EQ(session.State(), Quit);
     Play({S("221 bye\r\n"), Closed});
     EXPECT_EQ(session.State(), Idle);
@@ -137,41 +137,41 @@ TEST_F(SmtpSessionTest, RefusedSecondRecipientRefusesTheMessage) {
 TEST_F(SmtpSessionTest, RefusalStatusIsTheWholeMultiLineReply) {
     PlayToData();
     Play({S("554-5.7.1 rejected\r\n"), S("554 5.7.1 see policy\r\n"), C("QUIT")});
-    EXPECT_EQ(Message().Status, "554-5.7.1 rejected\r\n554 5.7.1 see policy\r\n");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Refusal("554-5.7.1 rejected\r\n554 5.7.1 see policy\r\n"));
 }
 
 TEST_F(SmtpSessionTest, UnlistedRefusalOfMailFromRefusesAtOnce) {
     Start();
     Play({S("220 hi\r\n"), C("HELO testhost"), S("250 hi\r\n"), C("MAIL FROM: <me@example.org>"),
           S("550 5.7.1 sender rejected\r\n"), C("QUIT")});
-    EXPECT_EQ(Message().Status, "550 5.7.1 sender rejected\r\n");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Refusal("550 5.7.1 sender rejected\r\n"));
 }
 
 TEST_F(SmtpSessionTest, UnlistedRefusalOfHeloRefusesAtOnce) {
     Start();
     Play({S("220 hi\r\n"), C("HELO testhost"), S("502 5.5.1 HELO not implemented\r\n"), C("QUIT")});
-    EXPECT_EQ(Message().Status, "502 5.5.1 HELO not implemented\r\n");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Refusal("502 5.5.1 HELO not implemented\r\n"));
 }
 
 TEST_F(SmtpSessionTest, OtherCodesAreIgnoredWhereTheStateDoesNotListThem) {
     Start();
     Play({S("220 hi\r\n"), C("HELO testhost"), S("354 what?\r\n"), S("garbage\r\n")});
     EXPECT_EQ(session.State(), Helo);
-    EXPECT_EQ(Message().Status, "");
+    EXPECT_EQ(Message().Outcome, SendOutcome{});
 }
 
 TEST_F(SmtpSessionTest, RefusedGreetingStoresItsReplyAndQuits) {
     Start();
     Play({S("421 4.3.2 too busy\r\n"), C("QUIT")});
-    EXPECT_EQ(Message().Status, "421 4.3.2 too busy\r\n");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Refusal("421 4.3.2 too busy\r\n"));
     EXPECT_EQ(session.State(), Quit);
     Play({S("221 bye\r\n"), Closed});
     EXPECT_EQ(session.State(), Idle);
 
-    Message().Status = "OK!";
+    Message().Outcome = SendOutcome::Accept();
     ASSERT_TRUE(session.Start("mx", "25"));
     Play({S("554 no service\r\n"), C("QUIT"), S("500 eh?\r\n"), C("QUIT"), Closed});
-    EXPECT_EQ(Message().Status, "554 no service\r\n");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Refusal("554 no service\r\n"));
 }
 
 TEST_F(SmtpSessionTest, AnythingButClosingAfterQuitQuitsAgainAndDisconnects) {
@@ -179,7 +179,7 @@ TEST_F(SmtpSessionTest, AnythingButClosingAfterQuitQuitsAgainAndDisconnects) {
     Play({S("354 go\r\n"), MessageText, S("250 queued\r\n"), C("QUIT"), S("250 what?\r\n"), C("QUIT"),
           Closed});
     EXPECT_EQ(session.State(), Idle);
-    EXPECT_EQ(Message().Status, "OK!");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Accept());
     EXPECT_FALSE(state.SendAborted);
 }
 
@@ -187,14 +187,14 @@ TEST_F(SmtpSessionTest, EmptyRecipientListIsRefusedWithoutRcptTo) {
     Message().Recipients.clear();
     Start();
     Play({S("220 hi\r\n"), C("HELO testhost"), S("250 hi\r\n"), C("QUIT")});
-    EXPECT_EQ(Message().Status, NoRecipientText);
+    EXPECT_EQ(Message().Outcome, SendOutcome::Failure(NoRecipientText));
 }
 
 TEST_F(SmtpSessionTest, EachRecordGetsItsOwnTransactionAfterRset) {
     messages.resize(2);
     Message(1) = Message(0);
     Message(1).Recipients = {"zed@example.com"};
-    Message(1).Status = "stale";
+    Message(1).Outcome = SendOutcome::Failure("stale");
     Start();
     Play({S("220 hi\r\n"),     C("HELO testhost"),
           S("250 hi\r\n"),     C("MAIL FROM: <me@example.org>"),
@@ -206,8 +206,8 @@ TEST_F(SmtpSessionTest, EachRecordGetsItsOwnTransactionAfterRset) {
           S("250 ok\r\n"),     C("RCPT TO: <zed@example.com>"),
           S("550 no zed\r\n"), C("QUIT"),
           S("221 bye\r\n"),    Closed});
-    EXPECT_EQ(Message(0).Status, "OK!");
-    EXPECT_EQ(Message(1).Status, "550 no zed\r\n");
+    EXPECT_EQ(Message(0).Outcome, SendOutcome::Accept());
+    EXPECT_EQ(Message(1).Outcome, SendOutcome::Refusal("550 no zed\r\n"));
 }
 
 // --- local failures ---
@@ -220,10 +220,10 @@ TEST_F(SmtpSessionTest, ErrorDuringRecipientsQuitsOnceAndKeepsItsText) {
     Play({C("QUIT"), Closed});
     EXPECT_EQ(session.State(), Idle);
     EXPECT_TRUE(state.SendAborted);
-    EXPECT_EQ(Message().Status, "Connection reset by peer");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Failure("Connection reset by peer"));
     session.Abort("Software caused connection abort");
     Play({S("250 late\r\n")});
-    EXPECT_EQ(Message().Status, "Connection reset by peer");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Failure("Connection reset by peer"));
 }
 
 TEST_F(SmtpSessionTest, ErrorWhileIdleOnlySetsTheFlag) {
@@ -238,18 +238,18 @@ TEST_F(SmtpSessionTest, ErrorWhileIdleOnlySetsTheFlag) {
     Play({S("354 go\r\n"), MessageText, S("250 queued\r\n"), C("QUIT"), S("221 bye\r\n"), Closed});
     session.Abort("Connection reset by peer");
     Play({});
-    EXPECT_EQ(Message().Status, "OK!");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Accept());
 }
 
 TEST_F(SmtpSessionTest, RefusedConnectBecomesTheStatus) {
     connection.connectError = test::RefusedError;
     connection.failCommandsFrom = 0;
-    Message().Status = "OK!";
+    Message().Outcome = SendOutcome::Accept();
     // The failure is reported while Start runs and handed to the session after it returns.
     EXPECT_TRUE(session.Start("127.0.0.1", "2525"));
     // The QUIT of the abort fails as well; that second report changes nothing.
     Play({C("QUIT"), Closed});
-    EXPECT_EQ(Message().Status, "Connection refused");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Failure("Connection refused"));
     EXPECT_EQ(session.State(), Idle);
 }
 
@@ -258,16 +258,16 @@ TEST_F(SmtpSessionTest, TimeOutWaitingForAReplyBecomesTheStatus) {
     Play({S("220 hi\r\n"), C("HELO testhost")});
     session.Abort("TimeOut");
     Play({C("QUIT"), Closed});
-    EXPECT_EQ(Message().Status, "TimeOut");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Failure("TimeOut"));
     EXPECT_EQ(std::vector<std::string>(trace.end() - 2, trace.end()),
               (std::vector<std::string>{"Helo -> Quit", "Quit -> Idle"}));
 }
 
 TEST_F(SmtpSessionTest, InvalidPortEndsTheSendWithTheConversionText) {
     connection.portIsInvalid = true;
-    Message().Status = "OK!";
+    Message().Outcome = SendOutcome::Accept();
     EXPECT_FALSE(session.Start("mx.example.org", "abc"));
-    EXPECT_EQ(Message().Status, "'abc' is not a valid integer value");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Failure("'abc' is not a valid integer value"));
     EXPECT_TRUE(state.SendAborted);
     EXPECT_EQ(session.State(), Idle);
     EXPECT_EQ(connection.connects, 0);
@@ -283,7 +283,7 @@ TEST_F(SmtpSessionTest, FailedCommandSendAbortsFromInsideTheReply) {
     // The failed send was handled after the reply: the state had reached RcptTo first.
     EXPECT_EQ(std::vector<std::string>(trace.end() - 3, trace.end()),
               (std::vector<std::string>{"MailFrom -> RcptTo", "RcptTo -> Quit", "Quit -> Idle"}));
-    EXPECT_EQ(Message().Status, "Connection reset by peer");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Failure("Connection reset by peer"));
     EXPECT_TRUE(state.SendAborted);
 }
 
@@ -293,7 +293,7 @@ TEST_F(SmtpSessionTest, CancelBeforeAReplyIsHandledSendsNothing) {
     state.SendAborted = true;
     Play({S("250 hi\r\n")});
     EXPECT_EQ(session.State(), Idle);
-    EXPECT_EQ(Message().Status, "");
+    EXPECT_EQ(Message().Outcome, SendOutcome{});
 }
 
 // --- the transfer ---
@@ -320,7 +320,7 @@ TEST_F(SmtpSessionTransfer, CancelDuringAnAttachmentStopsEveryByte) {
     EXPECT_FALSE(connection.wire.ends_with("\r\n.\r\n"));
     EXPECT_LT(connection.wire.size(), 200000u);
     EXPECT_EQ(session.State(), Idle);
-    EXPECT_EQ(Message().Status, "");
+    EXPECT_EQ(Message().Outcome, SendOutcome{});
     Play({S("250 queued\r\n")});
 }
 
@@ -339,7 +339,7 @@ TEST_F(SmtpSessionTransfer, WouldBlockStormIsWaitedOutAndTheMessageArrivesWhole)
     EXPECT_EQ(session.State(), DataEnd);
     EXPECT_LE(connection.largestSend, 64u * 1024u);
     Play({S("250 queued\r\n"), C("QUIT")});
-    EXPECT_EQ(Message().Status, "OK!");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Accept());
 }
 
 TEST_F(SmtpSessionTransfer, FullBufferAtTheEndStillWritesTheEndOfDataLine) {
@@ -358,7 +358,7 @@ TEST_F(SmtpSessionTransfer, ResetDuringDataEndsTheTransferWithTheErrorText) {
     PlayToData();
     connection.sends = {Accept(70000), WouldBlock(), Fail(test::ResetError)};
     Play({S("354 go\r\n"), MessageText});
-    EXPECT_EQ(Message().Status, "Connection reset by peer");
+    EXPECT_EQ(Message().Outcome, SendOutcome::Failure("Connection reset by peer"));
     EXPECT_EQ(session.State(), Idle);
     EXPECT_TRUE(state.SendAborted);
     EXPECT_EQ(connection.rawSendsWhileAborted, 0);
@@ -373,7 +373,8 @@ TEST_F(SmtpSessionTransfer, UnreadableAttachmentAbortsWithoutEndOfData) {
     Message().Attachments = {"big.bin", "missing.bin"};
     PlayToData();
     Play({S("354 go\r\n"), MessageText});
-    EXPECT_NE(Message().Status.find("missing.bin"), std::string::npos) << Message().Status;
+    EXPECT_EQ(Message().Outcome.kind, SendOutcome::Kind::Failed);
+    EXPECT_NE(Message().Outcome.text.find("missing.bin"), std::string::npos) << Message().Outcome;
     EXPECT_EQ(session.State(), Idle);
     EXPECT_TRUE(state.SendAborted);
     EXPECT_FALSE(connection.wire.ends_with("\r\n.\r\n"));
