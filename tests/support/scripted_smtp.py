@@ -40,6 +40,15 @@ class Session:
             return
         self.conn.sendall(data if isinstance(data, bytes) else data.encode("latin-1"))
 
+    def read_some(self):
+        """Whatever comes next, as it comes: what is left from a line read first, b"" once the client closed."""
+        if self.buffer:
+            chunk, self.buffer = self.buffer, b""
+            return chunk
+        chunk = self.conn.recv(65536)
+        self.received += chunk
+        return chunk
+
     def _read_until(self, end):
         while end not in self.buffer:
             chunk = self.conn.recv(65536)
