@@ -7,7 +7,8 @@ from pathlib import Path
 import pytest
 
 from harness import (BUILD, MACHINE_COMMAND, MAIN, USER_KEYS, WM_LBUTTONUP, Driver, Mailbox, Main, Program,
-                     ScriptedServer, default_value, reg)
+                     default_value, reg)
+from scripted_smtp import ScriptedServer
 
 
 def pytest_sessionstart(session):
@@ -85,6 +86,7 @@ def mailbox(tmp_path):
 
 @pytest.fixture
 def scripted():
+    """scripted(script, port=0) starts a scripted_smtp.ScriptedServer, closed when the test ends."""
     servers = []
 
     def make(script, port=0):

@@ -1,16 +1,19 @@
 """What the end-to-end tests and the demo share: the real tarvel.exe under Wine in a program folder of its own,
-a window driver that uses it as a person would, and SMTP servers on 127.0.0.1 (aiosmtpd storing a Maildir,
-and a scripted raw server for misbehaviour). The caller provides the virtual display and the wineserver."""
+a window driver that uses it as a person would, and an SMTP server on 127.0.0.1 (aiosmtpd storing a Maildir;
+the scripted servers for misbehaviour are tests/support/scripted_smtp.py, which this puts on the import path).
+The caller provides the virtual display and the wineserver."""
 
 import os
 import queue
 import socket
 import subprocess
+import sys
 import threading
 import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "support"))
 BUILD = Path(os.environ.get("TARVEL_BUILD", ROOT / "build" / "win32"))
 EXE = BUILD / "tarvel.exe"
 DRIVER = BUILD / "tarvel_drive.exe"
@@ -327,90 +330,6 @@ class Mailbox:
 
     def stop(self):
         self.controller.stop()
-
-
-class ScriptedServer:
-    """A raw SMTP peer on 127.0.0.1 for misbehaviour: `script(conn, server)` runs once per connection and
-    uses server.send()/server.read_line()/server.read_data(); everything the client sent is kept."""
-
-    def __init__(self, script, port=0):
-        self.script = script
-        self.received = bytearray()
-        self.lines = []
-        self.errors = []
-        self.listener = socket.socket()
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", port))
-        self.listener.listen(5)
-        self.port = self.listener.getsockname()[1]
-        self.done = threading.Event()
-        self.thread = threading.Thread(target=self._serve, daemon=True)
-        self.thread.start()
-
-    def _serve(self):
-        try:
-            conn, _ = self.listener.accept()
-        except OSError:
-            return
-        self.conn = conn
-        self.buffer = b""
-        conn.settimeout(60)
-        try:
-            self.script(conn, self)
-        except Exception as e:  # the client may reset the connection: that is what some tests want
-            self.errors.append(e)
-        finally:
-            self.done.set()
-
-    def send(self, data):
-        self.conn.sendall(data if isinstance(data, bytes) else data.encode("latin-1"))
-
-    def read_line(self):
-        while b"\r\n" not in self.buffer:
-            chunk = self.conn.recv(65536)
-            if not chunk:
-                raise ConnectionError("closed")
-            self.received += chunk
-            self.buffer += chunk
-        line, self.buffer = self.buffer.split(b"\r\n", 1)
-        text = line.decode("latin-1")
-        self.lines.append(text)
-        return text
-
-    def read_data(self):
-        """Reads message text up to the end-of-data line; returns it without that line."""
-        while b"\r\n.\r\n" not in self.buffer:
-            chunk = self.conn.recv(65536)
-            if not chunk:
-                raise ConnectionError("closed")
-            self.received += chunk
-            self.buffer += chunk
-        data, self.buffer = self.buffer.split(b"\r\n.\r\n", 1)
-        return data + b"\r\n"
-
-    def close(self):
-        try:
-            self.listener.close()
-        except OSError:
-            pass
-
-
-def polite_session(conn, server):
-    """An SMTP conversation that accepts one message: greeting, HELO, MAIL, RCPT..., DATA, QUIT."""
-    server.send("220 test ready\r\n")
-    while True:
-        line = server.read_line()
-        verb = line.split(" ")[0].upper()
-        if verb == "DATA":
-            server.send("354 go ahead\r\n")
-            server.message = server.read_data()
-            server.send("250 accepted\r\n")
-        elif verb == "QUIT":
-            server.send("221 bye\r\n")
-            server.conn.close()
-            return
-        else:
-            server.send("250 ok\r\n")
 
 
 def bmp_to_png(bmp):

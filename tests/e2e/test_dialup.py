@@ -56,7 +56,7 @@ def test_line_already_up_is_used_and_left_up(tray_program, drive, mailbox, fake_
 
 def test_failed_dial_sends_nothing_and_shows_the_reason(tray_program, drive, scripted, fake_ras):
     env, calls = fake_ras
-    server = scripted(lambda conn, s: s.send("220 never reached\r\n"))
+    server = scripted(lambda session: session.send("220 never reached\r\n"))
     tray_program(config(port=server.port, **DIAL_CFG),
                  env={**env, "FAKE_RAS_DIAL_RESULT": "680", "FAKE_RAS_ERRORS": "680=There is no dial tone."})
     drive.compose(email="bob@example.com", subject="No line", body="Kept")

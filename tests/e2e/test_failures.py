@@ -8,7 +8,8 @@ import threading
 import pytest
 
 import expected
-from harness import CANCELLED, MAIN, MENU_CLOSE, NOT_SENT, SENT, Main, config, free_port, polite_session, winpath
+from harness import CANCELLED, MAIN, MENU_CLOSE, NOT_SENT, SENT, Main, config, free_port, winpath
+from scripted_smtp import answering, hang_up, hold, mute, polite
 
 TYPED = {"email": "ann@example.com;bob@example.com", "subject": "Quarterly figures", "body": "Dear both,\r\nsee below."}
 
@@ -25,31 +26,9 @@ def assert_kept(drive, attach=""):
     assert drive("enabled", MAIN, Main.SEND) == "1"
 
 
-def answer(replies):
-    """A server that greets and answers each command from `replies` (verb -> reply, "250 ok" otherwise);
-    QUIT gets 221 and the connection is closed."""
-
-    def script(conn, server):
-        server.send("220 test ready\r\n")
-        while True:
-            line = server.read_line()
-            verb = line.split(" ")[0].upper()
-            if verb == "QUIT":
-                server.send("221 bye\r\n")
-                conn.close()
-                return
-            reply = replies.get(line, replies.get(verb, "250 ok\r\n"))
-            server.send(reply)
-            if verb == "DATA" and reply.startswith("354"):
-                server.message = server.read_data()
-                server.send("250 accepted\r\n")
-
-    return script
-
-
 def test_refused_recipient_refuses_the_message(tray_program, drive, scripted):
     reply = "550 5.1.1 <bob@example.com>: no such user here\r\n"
-    server = scripted(answer({"RCPT TO: <bob@example.com>": reply}))
+    server = scripted(answering({"RCPT TO: <bob@example.com>": reply}))
     tray_program(config(port=server.port))
     compose_typed(drive)
     assert drive.send() == reply
@@ -62,7 +41,7 @@ def test_refused_recipient_refuses_the_message(tray_program, drive, scripted):
 @pytest.mark.parametrize("reply", ["553 5.1.8 sender address rejected\r\n", "550 5.7.1 not from here\r\n"],
                          ids=["553", "550"])
 def test_refused_sender_refuses_the_message(tray_program, drive, scripted, reply):
-    server = scripted(answer({"MAIL": reply}))
+    server = scripted(answering({"MAIL": reply}))
     tray_program(config(port=server.port))
     compose_typed(drive)
     assert drive.send() == reply
@@ -74,13 +53,7 @@ def test_refused_sender_refuses_the_message(tray_program, drive, scripted, reply
 @pytest.mark.parametrize("greeting", ["421 4.3.2 too busy, try later\r\n", "554 5.3.2 no service for you\r\n"],
                          ids=["421", "554"])
 def test_refused_greeting_says_why(tray_program, drive, scripted, greeting):
-    def script(conn, server):
-        server.send(greeting)
-        server.read_line()
-        server.send("221 bye\r\n")
-        conn.close()
-
-    server = scripted(script)
+    server = scripted(answering(greeting=greeting))
     tray_program(config(port=server.port))
     compose_typed(drive)
     assert drive.send() == greeting
@@ -96,7 +69,7 @@ def test_connection_refused_then_the_same_message_goes_once_the_server_is_up(tra
     assert drive.send() == "Connection refused"
     assert_kept(drive)
 
-    server = scripted(polite_session, port)
+    server = scripted(polite, port)
     assert drive.send() == SENT
     assert server.done.wait(10)
     assert [line.split(" ")[0] for line in server.lines] == ["HELO", "MAIL", "RCPT", "RCPT", "DATA", "QUIT"]
@@ -104,11 +77,7 @@ def test_connection_refused_then_the_same_message_goes_once_the_server_is_up(tra
 
 
 def test_server_that_hangs_up_after_its_greeting(tray_program, drive, scripted):
-    def script(conn, server):
-        server.send("220 test ready\r\n")
-        conn.close()
-
-    server = scripted(script)
+    server = scripted(hang_up)
     tray_program(config(port=server.port))
     compose_typed(drive)
     assert drive.send() == NOT_SENT
@@ -126,32 +95,19 @@ def big_file(tmp_path_factory):
     return path
 
 
-def until_data(server):
-    """Greets and accepts everything up to DATA, which it answers with 354."""
-    server.send("220 test ready\r\n")
-    while True:
-        line = server.read_line()
-        if line == "DATA":
-            server.send("354 go ahead\r\n")
-            return
-        server.send("250 ok\r\n")
-
-
 def test_reset_during_data_shows_the_reset(tray_program, drive, scripted, big_file):
-    def script(conn, server):
-        until_data(server)
+    def reset(session):
         got = 0
         while got < 200_000:
-            chunk = conn.recv(65536)
+            chunk = session.read_some()
             if not chunk:
                 break
             got += len(chunk)
-            server.received += chunk
         # An abortive close: the client's next send meets a reset.
-        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        conn.close()
+        session.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        session.close()
 
-    server = scripted(script)
+    server = scripted(answering(at_data=reset))
     tray_program(config(port=server.port))
     compose_typed(drive, attach=winpath(big_file))
     assert drive.send() == "Connection reset by peer"
@@ -161,13 +117,7 @@ def test_reset_during_data_shows_the_reset(tray_program, drive, scripted, big_fi
 def test_stalled_server_ends_in_timeout(tray_program, drive, scripted):
     """Nothing moves after HELO: the time-out aborts with "TimeOut" and a QUIT. The program counts 30 ticks;
     TARVEL_TIMEOUT_TICKS asks for fewer where the program supports it."""
-
-    def script(conn, server):
-        server.send("220 test ready\r\n")
-        while True:
-            server.read_line()
-
-    server = scripted(script)
+    server = scripted(mute)
     tray_program(config(port=server.port), env={"TARVEL_TIMEOUT_TICKS": "3"})
     compose_typed(drive)
     assert drive.send(timeout=60) == "TimeOut"
@@ -180,17 +130,13 @@ def test_cancel_during_a_large_attachment(tray_program, drive, scripted, big_fil
     release = threading.Event()
     after_data = bytearray()
 
-    def script(conn, server):
-        until_data(server)
+    def drain_after_cancel(session):
         # Read nothing until the test has cancelled: the program's writes fill the buffers and wait.
         release.wait(60)
-        while True:
-            chunk = conn.recv(65536)
-            if not chunk:
-                return
+        while chunk := session.read_some():
             after_data.extend(chunk)
 
-    server = scripted(script)
+    server = scripted(answering(at_data=drain_after_cancel))
     tray_program(config(port=server.port))
     compose_typed(drive, attach=winpath(big_file))
     drive("press", MAIN, Main.SEND)
@@ -209,7 +155,7 @@ def test_cancel_during_a_large_attachment(tray_program, drive, scripted, big_fil
 
     # Nothing of the cancelled send is in the way of the next one: the same message goes whole.
     server.close()
-    again = scripted(polite_session, server.port)
+    again = scripted(polite, server.port)
     assert drive.send(timeout=60) == SENT
     assert again.done.wait(20)
     text = expected.message(" <ann@example.com;bob@example.com>", "me@example.com", TYPED["subject"],
@@ -218,7 +164,7 @@ def test_cancel_during_a_large_attachment(tray_program, drive, scripted, big_fil
 
 
 def test_send_that_cannot_start_says_why_and_connects_nowhere(tray_program, drive, scripted, tmp_path):
-    server = scripted(polite_session)
+    server = scripted(polite)
     tray_program(config(port=server.port))
     missing = winpath(tmp_path / "gone.txt")
     drive.compose(email="bob@example.com", subject="With a file", body="Kept", attach=missing)
@@ -241,11 +187,7 @@ def test_mailto_mode_stays_after_a_failure_until_closed(start, drive):
 
 
 def test_tray_menu_close_during_a_send_ends_the_program(tray_program, drive, scripted, big_file):
-    def script(conn, server):
-        until_data(server)
-        threading.Event().wait(30)
-
-    server = scripted(script)
+    server = scripted(answering(at_data=hold))
     program = tray_program(config(port=server.port))
     compose_typed(drive, attach=winpath(big_file))
     drive("press", MAIN, Main.SEND)

@@ -3,12 +3,12 @@ zembrix.cfg of random bytes or with LF-only lines: it starts, shows what it coul
 of 10 MB it refuses with a message. The configuration file is never harmed."""
 
 import random
-import threading
 
 import pytest
 
 import expected
 from harness import MAIN, MENU_PROPERTIES, MESSAGE_BOX, SENT, SETTINGS, WM_LBUTTONUP, Main, Settings, config, winpath
+from scripted_smtp import answering, hold
 
 
 def main_windows(drive):
@@ -48,23 +48,13 @@ def test_killed_during_a_send_leaves_the_configuration_whole(start, tray_program
                                                              tmp_path):
     big = tmp_path / "big.bin"
     big.write_bytes(bytes(range(256)) * 4096 * 12)
-    stop = threading.Event()
-
-    def stalled(conn, server):
-        server.send("220 ready\r\n")
-        while server.read_line() != "DATA":
-            server.send("250 ok\r\n")
-        server.send("354 go ahead\r\n")
-        stop.wait(60)
-
-    server = scripted(stalled)
+    server = scripted(answering(at_data=hold))
     cfg = config(port=server.port, names=[("Ann", "ann@example.com"), ("Bob", "bob@example.com")])
     program = tray_program(cfg)
     drive.compose(email="bob@example.com", subject="Never finished", attach=winpath(big))
     drive("press", MAIN, Main.SEND)
     drive.wait_for(lambda: 0 < int(drive("progress", MAIN, Main.PROGRESS)) < 100, 20, "a transfer under way")
     program.kill()
-    stop.set()
     drive.wait_gone(MAIN)
 
     assert (program_dir / "zembrix.cfg").read_bytes() == cfg

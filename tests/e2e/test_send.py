@@ -3,13 +3,12 @@ of every shape. What the servers stored is compared byte for byte with the text 
 
 import random
 import shutil
-import time
 
 import pytest
 
 import expected
-from harness import (BUILD, MAIN, SENT, WM_LBUTTONUP, Driver, Mailbox, Main, Program, config, polite_session,
-                     winpath)
+from harness import BUILD, MAIN, SENT, WM_LBUTTONUP, Driver, Mailbox, Main, Program, config, winpath
+from scripted_smtp import answering, polite
 
 ME = "me@example.com"
 
@@ -132,7 +131,7 @@ class TestFromTheTray:
 
 
 def test_recipients_split_at_semicolons_and_dots_stuffed_on_the_wire(tray_program, drive, scripted):
-    server = scripted(polite_session)
+    server = scripted(polite)
     tray_program(config(port=server.port))
     drive.compose(email="ann@example.com;;bob@example.com;", subject=".not stuffed in a header",
                   body=".\r\n.hidden\r\nlast.")
@@ -147,35 +146,6 @@ def test_recipients_split_at_semicolons_and_dots_stuffed_on_the_wire(tray_progra
     assert b"\r\n..\r\n..hidden\r\nlast.\r\n" in server.message
 
 
-def chunked_session(greeting, helo_reply):
-    """A polite server whose greeting and reply to HELO arrive as the given chunks, a pause between them."""
-
-    def script(conn, server):
-        for i, chunk in enumerate(greeting):
-            if i:
-                time.sleep(0.3)
-            server.send(chunk)
-        server.read_line()
-        for i, chunk in enumerate(helo_reply):
-            if i:
-                time.sleep(0.3)
-            server.send(chunk)
-        while True:
-            verb = server.read_line().split(" ")[0].upper()
-            if verb == "DATA":
-                server.send("354 go ahead\r\n")
-                server.message = server.read_data()
-                server.send("250 accepted\r\n")
-            elif verb == "QUIT":
-                server.send("221 bye\r\n")
-                conn.close()
-                return
-            else:
-                server.send("250 ok\r\n")
-
-    return script
-
-
 @pytest.mark.parametrize("greeting,helo_reply", [
     (["22", "0 ready\r\n"], ["250 hello\r\n"]),
     (["220-welcome\r\n220 ready\r\n"], ["250-hello\r\n250 HELP\r\n"]),
@@ -183,7 +153,7 @@ def chunked_session(greeting, helo_reply):
 ], ids=["split", "multi-line", "multi-line-in-pieces"])
 def test_greetings_and_replies_in_any_shape_give_one_command_each(tray_program, drive, scripted, greeting,
                                                                  helo_reply):
-    server = scripted(chunked_session(greeting, helo_reply))
+    server = scripted(answering({"HELO": helo_reply}, greeting=greeting))
     tray_program(config(port=server.port))
     drive.compose(email="bob@example.com", subject="Shapes", body="Hello")
     status = drive.send()

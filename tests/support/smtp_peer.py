@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""SMTP peers on 127.0.0.1 for the main window's send tests, started by the Win32 test under Wine.
+"""SMTP peers on 127.0.0.1 for the main window's send tests, started by the Win32 test under Wine: aiosmtpd
+to store what arrives, or one of the scripted servers of scripted_smtp.py.
 
     smtp_peer.py MODE PORT FOLDER
 
@@ -14,10 +15,10 @@ process that started it is gone, or after a few minutes at most; it then writes 
 """
 import json
 import os
-import socket
 import sys
-import threading
 import time
+
+from scripted_smtp import ScriptedServer, answering, hold, mute
 
 LIFETIME = 240  # seconds; a test never needs longer
 
@@ -69,62 +70,21 @@ def store(port, folder):
     return controller.stop
 
 
+# The scripted modes: what each one's conversation is (scripted_smtp.py).
+MODES = {
+    "stall": answering(at_data=hold),
+    "mute": mute,
+    "noquit": answering({"QUIT": "250 ok\r\n"}, hang_up_on_quit=False),
+    "linger": answering(hang_up_on_quit=False),
+}
+
+
 def scripted(port, mode):
-    listener = socket.socket()
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", port))
-    listener.listen(4)
-    connections = []
-
-    def serve(conn):
-        conn.sendall(b"220 peer ready\r\n")
-        if mode == "mute":
-            while conn.recv(65536):
-                pass
-            return
-        buffer = b""
-        while True:
-            data = conn.recv(65536)
-            if not data:
-                return
-            buffer += data
-            while b"\r\n" in buffer:
-                line, buffer = buffer.split(b"\r\n", 1)
-                if line.upper().startswith(b"QUIT") and mode == "linger":
-                    conn.sendall(b"221 bye\r\n")
-                    continue
-                if line.upper().startswith(b"DATA") and mode in ("noquit", "linger"):
-                    conn.sendall(b"354 go ahead\r\n")
-                    while b"\r\n.\r\n" not in buffer:
-                        data = conn.recv(65536)
-                        if not data:
-                            return
-                        buffer += data
-                    buffer = buffer.split(b"\r\n.\r\n", 1)[1]
-                    conn.sendall(b"250 accepted\r\n")
-                    continue
-                if line.upper().startswith(b"DATA"):
-                    conn.sendall(b"354 go ahead\r\n")
-                    # Read nothing more: the client's send buffer fills and its writer waits.
-                    while True:
-                        time.sleep(1)
-                conn.sendall(b"250 ok\r\n")
-
-    def accept():
-        while True:
-            try:
-                conn, _ = listener.accept()
-            except OSError:
-                return
-            connections.append(conn)
-            threading.Thread(target=serve, args=(conn,), daemon=True).start()
-
-    threading.Thread(target=accept, daemon=True).start()
+    server = ScriptedServer(MODES[mode], port, every_connection=True, timeout=None)
 
     def stop():
-        listener.close()
-        for conn in connections:
-            conn.close()
+        server.close()
+        server.hang_up()
     return stop
 
 
