@@ -155,9 +155,7 @@ int main(int argc, char** argv) {
     {
         bench::SendDriver driver(messages);
         if (security.Mode != SecurityMode::None) {
-            driver.Flow().SecurityFor = [&security](const std::string&) {
-                return SessionSecurity{security.Mode, {}, {}};
-            };
+            driver.SetSecurity(SessionSecurity{security.Mode, {}, {}});
             driver.Tls().AskTrust = [&security](const std::string& name, const CertificateReport& report) {
                 return !report.sha256.empty() && TrustedFingerprint(security, name) == report.sha256;
             };

@@ -84,9 +84,6 @@ MainWindow::MainWindow(Settings& settings, MessageList& messages, tarvel::Servic
       flow_(*this, tls_, session_, send_, messages_, settings_, services_.dialler,
             [this](std::function<void()> work) { Post(std::move(work)); }) {
     flow_.SetTimeoutTicks(options_.timeoutTicks);
-    flow_.SecurityFor = [this](const std::string& server) {
-        return SecurityForSend(services_, settings_.Security, server);
-    };
     tls_.AskTrust = [this](const std::string& server, const CertificateReport& report) {
         return flow_.AskUser([&] {
             return AskCertificateTrust(services_, *this, settings_.Security, options_.securityPath, server,

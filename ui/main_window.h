@@ -129,6 +129,7 @@ private:
     void RunTimers(bool tick, bool progress) override;
     void RestartTick() override;
     void Done(bool sent) override;
+    SessionSecurity SecurityFor(const std::string& server) override;
 
     Settings& settings_;
     MessageList& messages_;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/mail/header_encoding.h"
+#include "ui/certificate_question.h"
 
 namespace tarvel::ui {
 
@@ -70,6 +71,10 @@ void MainWindow::Done(bool sent) {
     SetText(bodyEdit, "");
     FocusControl(subjectEdit);
     if (options_.mailToMode) Close();
+}
+
+SessionSecurity MainWindow::SecurityFor(const std::string& server) {
+    return SecurityForSend(services_, settings_.Security, server);
 }
 
 } // namespace tarvel::ui

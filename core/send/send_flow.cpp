@@ -152,7 +152,7 @@ void SendFlow::OnClick() {
     shared_.SendAborted.store(false);
     const Job job{settings_.SMTPServer, settings_.SMTPPort, settings_.UseDialup, settings_.DialEntry,
                   settings_.DialPassword};
-    session_.SetSecurity(SecurityFor ? SecurityFor(job.server) : SessionSecurity{});
+    session_.SetSecurity(view_.SecurityFor(job.server));
     dialled_ = job.useDialup;
     userCancelled_ = false;
     sendSocket_ = -1;

@@ -71,6 +71,13 @@ public:
     virtual void RestartTick() = 0;
     // The send is over; `sent`: the server took the message. Also after a failed dial.
     virtual void Done(bool sent) = 0;
+    // Asked on the user-interface thread as a send starts: how to secure the connection to `server` and
+    // log on, with the password read from where it is kept. Plain SMTP, as always, unless the view says
+    // otherwise.
+    virtual SessionSecurity SecurityFor(const std::string& server) {
+        (void)server;
+        return {};
+    }
 };
 
 // Hands work to the user-interface thread, after what is queued there already; safe from any thread.
@@ -116,9 +123,6 @@ public:
     bool AskUser(const std::function<bool()>& ask);
     // Told of every change of the step, "from -> to", on the user-interface thread.
     std::function<void(SendStep from, SendStep to)> OnStep;
-    // Asked on the user-interface thread as a send starts: how to secure the connection and log on,
-    // with the password read from where it is kept. Unset: plain SMTP, as always.
-    std::function<SessionSecurity(const std::string& server)> SecurityFor;
 
 private:
     // What a send needs of the settings, copied when it starts.

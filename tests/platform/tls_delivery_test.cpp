@@ -70,7 +70,7 @@ public:
     explicit SecureSend(MessageList& messages) : driver_(messages) {}
 
     SendOutcome Run(const std::string& server, const std::string& port, SessionSecurity security) {
-        driver_.Flow().SecurityFor = [&security](const std::string&) { return security; };
+        driver_.SetSecurity(security);
         const bench::RunResult run = driver_.Run(server, port, SendLimit);
         EXPECT_TRUE(run.ended) << "the send did not end";
         WipeSecret(security.password);

@@ -85,7 +85,7 @@ TEST(TlsHandshake, AnUnansweredHandshakeEndsAtCancelAndInjectedTextBeforeItEndsT
         messages[0].Subject = "Never sent";
         messages[0].Body = "Not a byte of this may reach the peer.\r\n";
         bench::SendDriver driver(messages);
-        driver.Flow().SecurityFor = [&c](const std::string&) { return SessionSecurity{c.mode, "", ""}; };
+        driver.SetSecurity(SessionSecurity{c.mode, "", ""});
         Listener listener;
         std::atomic<bool> sendOver{false};
         auto peer = std::async(std::launch::async, Serve, std::cref(listener), c.mode, c.afterGo,

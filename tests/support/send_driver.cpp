@@ -26,7 +26,9 @@ SendDriver::SendDriver(MessageList& messages)
     };
 }
 
-SendDriver::~SendDriver() = default;
+SendDriver::~SendDriver() {
+    WipeSecret(security_.password);
+}
 
 void SendDriver::RunTimers(bool tick, bool progress) {
     const Clock::time_point now = Clock::now();

@@ -45,6 +45,8 @@ public:
     ClientSocket& Sockets() { return sockets_; }
     TlsConnection& Tls() { return tls_; }
     SendFlow& Flow() { return flow_; }
+    // How the next sends are secured; plain unless set.
+    void SetSecurity(SessionSecurity security) { security_ = std::move(security); }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -57,6 +59,7 @@ private:
     void RunTimers(bool tick, bool progress) override;
     void RestartTick() override { nextTick_ = Clock::now() + TickInterval; }
     void Done(bool) override;
+    SessionSecurity SecurityFor(const std::string&) override { return security_; }
 
     // Dispatches what this thread's queue holds, waiting at most until `until` for something to come.
     void Pump(Clock::time_point until);
@@ -65,6 +68,7 @@ private:
 
     MessageList& messages_;
     Settings settings_;
+    SessionSecurity security_;
     SendSignals send_;
     ClientSocket sockets_;
     TlsConnection tls_{sockets_};

@@ -125,6 +125,7 @@ public:
         ++dones;
         log.push_back(sent ? "done, sent" : "done");
     }
+    SessionSecurity SecurityFor(const std::string&) override { return security; }
 
     std::string LastStatus() const {
         for (auto it = log.rbegin(); it != log.rend(); ++it)
@@ -133,6 +134,7 @@ public:
     }
 
     MailMessage composed;
+    SessionSecurity security; // plain unless a test asks for more
     Strings log;
     bool busy = false;
     bool tickOn = false;
@@ -438,7 +440,7 @@ TEST_F(SendFlowTest, FailuresReportedWhileAWorkerRunsTheSessionAreHandledAfterIt
 }
 
 TEST_F(SendFlowTest, AQuestionToTheUserStopsTheTimeOutAndHoldsFailuresUntilItIsAnswered) {
-    flow->SecurityFor = [](const std::string&) { return SessionSecurity{SecurityMode::StartTls, "", ""}; };
+    view.security = SessionSecurity{SecurityMode::StartTls, "", ""};
     std::atomic<bool> asking{false}, answered{false};
     // The handshake's worker asks about the certificate while it holds the session, as the window does.
     socket.duringTls = [&] {
