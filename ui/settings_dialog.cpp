@@ -256,24 +256,14 @@ void SettingsDialog::OkClick() {
                                                                       : std::string(),
          false},
     };
-    for (const Field& field : fields) {
-        if (auto problem = CheckStorableText(field.name, field.value, field.allowColon)) {
-            ShowMessage(services_.messageBox, Handle(), problem->message, MB_OK | MB_ICONWARNING);
-            SetActivePage(PageOf(field.control));
-            FocusControl(field.control);
-            return;
-        }
-    }
+    for (const Field& field : fields)
+        if (auto problem = CheckStorableText(field.name, field.value, field.allowColon))
+            return Refuse(field.control, problem->message);
 
     SecuritySettings security = state_.settings.Security;
     security.Mode = ChosenSecurity();
     security.User = Text(userEdit);
-    if (auto problem = CheckStorable(security)) {
-        ShowMessage(services_.messageBox, Handle(), problem->message, MB_OK | MB_ICONWARNING);
-        SetActivePage(PageOf(userEdit));
-        FocusControl(userEdit);
-        return;
-    }
+    if (auto problem = CheckStorable(security)) return Refuse(userEdit, problem->message);
 
     Settings& s = state_.settings;
     s.DialPassword = fields[0].value;
@@ -285,6 +275,17 @@ void SettingsDialog::OkClick() {
     state_.SettingsOpen = false;
     HWND owner = GetWindow(Handle(), GW_OWNER);
     CloseLater();
+    Save(owner, std::move(security));
+}
+
+void SettingsDialog::Refuse(int control, const std::string& message) {
+    ShowMessage(services_.messageBox, Handle(), message, MB_OK | MB_ICONWARNING);
+    SetActivePage(PageOf(control));
+    FocusControl(control);
+}
+
+void SettingsDialog::Save(HWND owner, SecuritySettings security) {
+    Settings& s = state_.settings;
     try {
         SaveConfiguration(s, state_.configPath);
     } catch (const ConfigError& error) {

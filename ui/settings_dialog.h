@@ -81,6 +81,11 @@ protected:
 private:
     SecurityMode ChosenSecurity() const;
     void EnableLogOnFields();
+    // A value the files cannot hold: says why, and shows the page and the field that holds it.
+    void Refuse(int control, const std::string& message);
+    // Writes zembrix.cfg, zembrix.ini where there is anything to keep, and the password to its store;
+    // each failure is shown (to `owner`, as this dialog is closing) and the rest still saved.
+    void Save(HWND owner, SecuritySettings security);
 
     SharedState& state_;
     Services services_;

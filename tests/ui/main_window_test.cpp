@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+using tarvel::test::ClassOf;
 using tarvel::test::Drain;
 using tarvel::test::MainWindow;
 using tarvel::test::MainWindowTest;
@@ -39,12 +40,6 @@ const Expected Controls[] = {
     {MainWindow::deleteButton, "Button", "&Delete", false},
     {MainWindow::closeButton, "Button", "&Close", true},
 };
-
-std::string ClassOf(HWND hwnd) {
-    char name[64] = {};
-    GetClassNameA(hwnd, name, sizeof name);
-    return name;
-}
 
 // A 16 × 16 icon file of one colour.
 std::string SolidIcon(BYTE r, BYTE g, BYTE b) {

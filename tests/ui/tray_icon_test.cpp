@@ -24,7 +24,7 @@ HWND FakeWindow() {
 
 } // namespace
 
-TEST(TaskIcon, StartsHiddenAndAddsOnceWithTheFullRecord) {
+TEST(TrayIconTest, StartsHiddenAndAddsOnceWithTheFullRecord) {
     FakeSystem fake;
     {
         TrayIcon icon{fake.Make().shellNotify};
@@ -54,7 +54,7 @@ TEST(TaskIcon, StartsHiddenAndAddsOnceWithTheFullRecord) {
     EXPECT_EQ(fake.shell[1].record.hWnd, FakeWindow());
 }
 
-TEST(TaskIcon, ARefusedAddLeavesItHiddenAndCanBeTriedAgain) {
+TEST(TrayIconTest, ARefusedAddLeavesItHiddenAndCanBeTriedAgain) {
     FakeSystem fake;
     TrayIcon icon{fake.Make().shellNotify};
     fake.shellAnswer = FALSE;
@@ -79,7 +79,7 @@ TEST(TaskIcon, ARefusedAddLeavesItHiddenAndCanBeTriedAgain) {
     EXPECT_EQ(fake.shell.size(), 4u);
 }
 
-TEST(TaskIcon, WhileHiddenChangesAreOnlyStoredUntilTheNextAdd) {
+TEST(TrayIconTest, WhileHiddenChangesAreOnlyStoredUntilTheNextAdd) {
     FakeSystem fake;
     TrayIcon icon{fake.Make().shellNotify};
     IconImage picture;
@@ -94,7 +94,7 @@ TEST(TaskIcon, WhileHiddenChangesAreOnlyStoredUntilTheNextAdd) {
     EXPECT_EQ(fake.shell[0].record.hWnd, FakeWindow());
 }
 
-TEST(TaskIcon, ANewIdWhileShownModifiesAndTheDeleteStillUsesTheAddedId) {
+TEST(TrayIconTest, ANewIdWhileShownModifiesAndTheDeleteStillUsesTheAddedId) {
     FakeSystem fake;
     TrayIcon icon{fake.Make().shellNotify};
     icon.SetHandle(FakeWindow());
@@ -115,7 +115,7 @@ TEST(TaskIcon, ANewIdWhileShownModifiesAndTheDeleteStillUsesTheAddedId) {
     EXPECT_EQ(fake.shell[2].record.uID, 0u);
 }
 
-TEST(TaskIcon, HandleAndHintChangesWaitForTheNextModify) {
+TEST(TrayIconTest, HandleAndHintChangesWaitForTheNextModify) {
     FakeSystem fake;
     TrayIcon icon{fake.Make().shellNotify};
     icon.SetHandle(FakeWindow());
@@ -139,7 +139,7 @@ TEST(TaskIcon, HandleAndHintChangesWaitForTheNextModify) {
     EXPECT_EQ(fake.shell.back().record.hWnd, FakeWindow());
 }
 
-TEST(TaskIcon, ALongHintIsCutTo63Characters) {
+TEST(TrayIconTest, ALongHintIsCutTo63Characters) {
     FakeSystem fake;
     TrayIcon icon{fake.Make().shellNotify};
     std::string hint(70, 'x');
@@ -152,7 +152,7 @@ TEST(TaskIcon, ALongHintIsCutTo63Characters) {
     EXPECT_EQ(icon.Hint(), hint); // the component keeps the whole text
 }
 
-TEST(TaskIcon, TheIconIsCopiedNotShared) {
+TEST(TrayIconTest, TheIconIsCopiedNotShared) {
     FakeSystem fake;
     TrayIcon icon{fake.Make().shellNotify};
     IconImage picture;
@@ -170,7 +170,7 @@ TEST(TaskIcon, TheIconIsCopiedNotShared) {
     DeleteObject(info.hbmMask);
 }
 
-TEST(TaskIcon, ShellRestartAddsTheIconAgain) {
+TEST(TrayIconTest, ShellRestartAddsTheIconAgain) {
     FakeSystem fake;
     TrayIcon icon{fake.Make().shellNotify};
     icon.SetEnabled(true);
@@ -181,7 +181,7 @@ TEST(TaskIcon, ShellRestartAddsTheIconAgain) {
 }
 
 // Wine's notification area under the virtual display.
-TEST(TaskIconShell, AddModifyAndDeleteSucceedAndTheIconGoesWithTheComponent) {
+TEST(TrayIconOnTheShell, AddModifyAndDeleteSucceedAndTheIconGoesWithTheComponent) {
     WNDCLASSA wc{};
     wc.lpfnWndProc = DefWindowProcA;
     wc.hInstance = GetModuleHandleA(nullptr);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/config/config_support.h"
 #include "core/config/config.h"
 #include "support/temp_folder.h"
 
@@ -17,23 +18,9 @@ using namespace tarvel;
 
 namespace {
 
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    ASSERT_TRUE(test::TempFolder::PutFile(path, bytes)) << path;
-}
-
-std::string ReadBytes(const std::string& path) {
-    return fs::exists(path) ? test::TempFolder::ReadFile(path) : "<missing>";
-}
-
-// The text of the ConfigError that action throws, or a note that it threw none.
-template <typename Action> std::string ConfigErrorOf(Action action) {
-    try {
-        action();
-    } catch (const ConfigError& error) {
-        return error.what();
-    }
-    return "<no ConfigError>";
-}
+using test::ConfigErrorOf;
+using test::ReadBytes;
+using test::WriteBytes;
 
 bool SameSettings(const Settings& a, const Settings& b) {
     return a.SMTPServer == b.SMTPServer && a.SMTPPort == b.SMTPPort && a.EmailAddress == b.EmailAddress &&

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "core/config/config_support.h"
 #include "core/config/security_config.h"
 #include "support/temp_folder.h"
 
@@ -20,23 +21,9 @@ namespace {
 const std::string FingerprintA(64, 'a');
 const std::string FingerprintB = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
 
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    ASSERT_TRUE(test::TempFolder::PutFile(path, bytes)) << path;
-}
-
-std::string ReadBytes(const std::string& path) {
-    return fs::exists(path) ? test::TempFolder::ReadFile(path) : "<missing>";
-}
-
-// The text of the ConfigError that action throws, or a note that it threw none.
-template <typename Action> std::string ConfigErrorOf(Action action) {
-    try {
-        action();
-    } catch (const ConfigError& error) {
-        return error.what();
-    }
-    return "<no ConfigError>";
-}
+using test::ConfigErrorOf;
+using test::ReadBytes;
+using test::WriteBytes;
 
 class SecurityFile : public ::testing::Test {
 protected:
