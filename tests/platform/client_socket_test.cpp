@@ -124,6 +124,15 @@ protected:
         EXPECT_TRUE(PumpUntil([&] { return Seen("connected"); })) << ::testing::PrintToString(events);
         return peer;
     }
+    // A blocking-mode connection to `listener` with a time limit of `seconds` for each call, accepted.
+    Socket ConnectBlocking(const Listener& listener, int seconds) {
+        sockets.SetNonBlocking(false);
+        sockets.SetTimeout(seconds);
+        sockets.SetAddress("127.0.0.1");
+        sockets.SetPort(listener.Port());
+        sockets.Connect();
+        return listener.Accept();
+    }
     // A report that names the socket the component holds.
     Event Error(int error, const std::string& msg) const {
         return {"error", sockets.SocketHandle(), error, msg};
@@ -330,12 +339,7 @@ TEST_F(SocketsTest, NotificationsRaiseTheirEventOrReportTheirError) {
 
 TEST_F(SocketsTest, BlockingModeConnectsSendsAndReceives) {
     Listener listener;
-    sockets.SetNonBlocking(false);
-    sockets.SetTimeout(5);
-    sockets.SetAddress("127.0.0.1");
-    sockets.SetPort(listener.Port());
-    sockets.Connect();
-    Socket peer = listener.Accept();
+    Socket peer = ConnectBlocking(listener, 5);
     ASSERT_TRUE(peer.Valid());
     sockets.SendCommand("EHLO\r\n");
     EXPECT_EQ(peer.Receive(6), "EHLO\r\n");
@@ -350,12 +354,7 @@ TEST_F(SocketsTest, BlockingModeConnectsSendsAndReceives) {
 
 TEST_F(SocketsTest, BlockingReceiveTimesOutThenReportsTheInterruption) {
     Listener listener;
-    sockets.SetNonBlocking(false);
-    sockets.SetTimeout(1);
-    sockets.SetAddress("127.0.0.1");
-    sockets.SetPort(listener.Port());
-    sockets.Connect();
-    Socket silent = listener.Accept();
+    Socket silent = ConnectBlocking(listener, 1);
     ASSERT_TRUE(silent.Valid());
     Watchdog watchdog([&] { silent.Close(); });
     char buffer[64];
@@ -366,12 +365,7 @@ TEST_F(SocketsTest, BlockingReceiveTimesOutThenReportsTheInterruption) {
 
 TEST_F(SocketsTest, BlockingSendOnAWorkerThreadKeepsTheTimeLimit) {
     Listener listener;
-    sockets.SetNonBlocking(false);
-    sockets.SetTimeout(1);
-    sockets.SetAddress("127.0.0.1");
-    sockets.SetPort(listener.Port());
-    sockets.Connect();
-    Socket notReading = listener.Accept();
+    Socket notReading = ConnectBlocking(listener, 1);
     ASSERT_TRUE(notReading.Valid());
     // More than the loopback buffers hold, so the send has to wait for a reader that never comes.
     const std::string text(32 * 1024 * 1024, 'x');
