@@ -1,5 +1,5 @@
 // The loopback listener over WinSock 2: one event for the listening socket and every connection it
-// accepted, and one for Cancel, so that a wait needs no polling and ends the moment it is cancelled.
+// accepted, waited on in slices short enough to notice a cancel.
 #include <winsock2.h>
 
 #include <windows.h>
@@ -14,8 +14,17 @@
 namespace tarvel {
 namespace {
 
+using oauth::BrowserPage;
+using oauth::WaitEnd;
+using oauth::WaitResult;
+
 // More connections than a browser opens to one origin at once; beyond them new ones are closed.
 constexpr std::size_t MaxConnections = 16;
+// How soon a wait notices its cancel flag.
+constexpr long long CancelSliceMs = 100;
+
+constexpr std::string_view TooLongText =
+    "The browser's answer to the sign-in was longer than 8 KiB; nothing was stored.";
 
 struct Connection {
     SOCKET socket = INVALID_SOCKET;
@@ -50,12 +59,12 @@ std::string HtmlEscaped(std::string_view text) {
 }
 
 // Sends the answer and closes so that the browser sees all of it: a close with the rest of the request
-// still unread would reset the connection and the browser could show an error instead of the page.
-void Answer(SOCKET& socket, std::string_view status, std::string_view text) {
+// still unread would reset the connection, and the browser could show an error instead of the page.
+void Answer(SOCKET& socket, const BrowserPage& page) {
     WSAEventSelect(socket, nullptr, 0);
     u_long blocking = 0;
     ioctlsocket(socket, FIONBIO, &blocking);
-    const std::string response = LoopbackResponse(status, text);
+    const std::string response = LoopbackResponse(page);
     const DWORD limit = 2000;
     setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
     setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
@@ -71,18 +80,23 @@ void Answer(SOCKET& socket, std::string_view status, std::string_view text) {
     CloseSocket(socket);
 }
 
+// The redirect URI is "http://127.0.0.1:<port>/": its path only, with or without a query.
 bool IsRedirectTarget(std::string_view target) {
     return target == "/" || target.starts_with("/?");
 }
 
 } // namespace
 
-std::string LoopbackResponse(std::string_view status, std::string_view text) {
+std::string LoopbackResponse(const BrowserPage& page) {
     const std::string body =
         "<!DOCTYPE html>\r\n<html><head><meta charset=\"utf-8\"><title>Tarvel Pro</title>"
         "</head><body><p>" +
-        HtmlEscaped(text) + "</p></body></html>\r\n";
-    return "HTTP/1.1 " + std::string(status) +
+        HtmlEscaped(page.text) + "</p></body></html>\r\n";
+    const char* reason = page.status == 200   ? "OK"
+                         : page.status == 404 ? "Not Found"
+                         : page.status == 414 ? "URI Too Long"
+                                              : "Bad Request";
+    return "HTTP/1.1 " + std::to_string(page.status) + " " + reason +
            "\r\nContent-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\nConnection: close\r\n"
            "Content-Length: " +
            std::to_string(body.size()) + "\r\n\r\n" + body;
@@ -92,7 +106,6 @@ struct LoopbackListener::State {
     bool started = false; // WSAStartup succeeded
     SOCKET listening = INVALID_SOCKET;
     HANDLE network = WSA_INVALID_EVENT;
-    HANDLE cancel = nullptr;
     std::uint16_t port = 0;
     std::vector<Connection> connections;
 
@@ -101,7 +114,6 @@ struct LoopbackListener::State {
             CloseSocket(c.socket);
         CloseSocket(listening);
         if (network != WSA_INVALID_EVENT) WSACloseEvent(network);
-        if (cancel) CloseHandle(cancel);
         if (started) WSACleanup();
     }
 
@@ -119,7 +131,7 @@ struct LoopbackListener::State {
     }
 
     // Reads what each connection has; the first complete request line of the redirect ends the wait.
-    std::optional<LoopbackResult> ReadWaiting(const LoopbackPage& page) {
+    std::optional<WaitResult> ReadWaiting(const LoopbackPage& page) {
         for (Connection& c : connections) {
             char buffer[2048];
             int n = 0;
@@ -133,36 +145,33 @@ struct LoopbackListener::State {
         return std::nullopt;
     }
 
-    std::optional<LoopbackResult> Served(Connection& c, const LoopbackPage& page) {
+    std::optional<WaitResult> Served(Connection& c, const LoopbackPage& page) {
         const std::size_t end = c.received.find('\n');
         // The line's length without its CR LF; a CR that came alone may still be followed by its LF.
         std::size_t length = end == std::string::npos ? c.received.size() : end;
         if (length > 0 && c.received[length - 1] == '\r') --length;
         if (length > MaxRequestLine) {
-            Answer(c.socket, "414 URI Too Long", "The answer from the sign-in page was too long.");
-            return LoopbackResult{LoopbackOutcome::TooLong, {}, {}};
+            Answer(c.socket, {414, std::string(TooLongText)});
+            return WaitResult{WaitEnd::Failed, {}, std::string(TooLongText)};
         }
         if (end == std::string::npos) return std::nullopt;
-        std::string_view line(c.received.data(), end);
-        if (line.ends_with('\r')) line.remove_suffix(1);
+        const std::string requestLine = c.received.substr(0, length);
+        const std::string_view line(requestLine);
         const std::size_t space = line.find(' ');
         const std::string_view method = line.substr(0, space);
         std::string_view target =
             space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
         target = target.substr(0, target.find(' '));
         if (method != "GET" || !IsRedirectTarget(target)) {
-            Answer(c.socket, "404 Not Found", "Not found.");
+            Answer(c.socket, {404, "Not found."});
             return std::nullopt;
         }
-        std::string result(target);
-        Answer(c.socket, "200 OK", page(result));
-        return LoopbackResult{LoopbackOutcome::Answered, std::move(result), {}};
+        Answer(c.socket, page(requestLine));
+        return WaitResult{WaitEnd::Request, requestLine, {}};
     }
 };
 
-LoopbackListener::LoopbackListener() : state_(std::make_unique<State>()) {
-    state_->cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-}
+LoopbackListener::LoopbackListener() : state_(std::make_unique<State>()) {}
 
 LoopbackListener::~LoopbackListener() = default;
 
@@ -172,14 +181,13 @@ std::string LoopbackListener::Open() {
         return std::string("The sign-in could not listen for the browser (") + call + ", error " +
                std::to_string(WSAGetLastError()) + ").";
     };
+    if (s.listening != INVALID_SOCKET) return {};
     WSADATA data;
     if (!s.started) {
         if (const int error = WSAStartup(MAKEWORD(2, 2), &data); error != 0)
             return "The sign-in could not start WinSock (error " + std::to_string(error) + ").";
         s.started = true;
     }
-    if (!s.cancel)
-        return "The sign-in could not make an event (error " + std::to_string(GetLastError()) + ").";
     s.listening = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s.listening == INVALID_SOCKET) return failed("socket");
     // Nobody else may take the port over while the browser is on its way to it.
@@ -207,20 +215,21 @@ std::uint16_t LoopbackListener::Port() const {
     return state_->port;
 }
 
-LoopbackResult LoopbackListener::Wait(std::chrono::milliseconds limit, const LoopbackPage& page) {
+WaitResult LoopbackListener::Wait(std::chrono::milliseconds limit, const std::atomic<bool>& cancel,
+                                  const LoopbackPage& page) {
     State& s = *state_;
-    if (s.listening == INVALID_SOCKET) return {LoopbackOutcome::Failed, {}, "The listener is not open."};
+    if (s.listening == INVALID_SOCKET) return {WaitEnd::Failed, {}, "The sign-in's listener is not open."};
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
+        if (cancel) return {WaitEnd::Cancelled, {}, {}};
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        const HANDLE events[] = {s.cancel, s.network};
-        const DWORD woke = WaitForMultipleObjects(2, events, FALSE,
-                                                  static_cast<DWORD>(std::max<long long>(left.count(), 0)));
-        if (woke == WAIT_OBJECT_0) return {LoopbackOutcome::Cancelled, {}, {}};
-        if (woke == WAIT_TIMEOUT) return {LoopbackOutcome::TimedOut, {}, {}};
-        if (woke != WAIT_OBJECT_0 + 1)
-            return {LoopbackOutcome::Failed,
+        if (left.count() <= 0) return {WaitEnd::TimedOut, {}, {}};
+        const DWORD woke = WaitForSingleObject(
+            s.network, static_cast<DWORD>(std::min<long long>(left.count(), CancelSliceMs)));
+        if (woke == WAIT_TIMEOUT) continue;
+        if (woke != WAIT_OBJECT_0)
+            return {WaitEnd::Failed,
                     {},
                     "The sign-in's wait failed (error " + std::to_string(GetLastError()) + ")."};
         // Reset before the sockets are read: what arrives while they are read signals again.
@@ -228,10 +237,6 @@ LoopbackResult LoopbackListener::Wait(std::chrono::milliseconds limit, const Loo
         s.AcceptWaiting();
         if (auto result = s.ReadWaiting(page)) return *std::move(result);
     }
-}
-
-void LoopbackListener::Cancel() {
-    SetEvent(state_->cancel);
 }
 
 } // namespace tarvel

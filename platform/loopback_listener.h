@@ -2,6 +2,7 @@
 // browser brings the authorization server's answer back to the program, once.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -10,30 +11,18 @@
 #include <string>
 #include <string_view>
 
+#include "core/oauth/sign_in.h"
+
 namespace tarvel {
 
-enum class LoopbackOutcome {
-    Answered,  // the redirect came: `target` holds its request target ("/?code=...&state=...")
-    TimedOut,  // nothing came within the limit
-    Cancelled, // Cancel() was called
-    TooLong,   // a request line passed MaxRequestLine: refused with 414
-    Failed,    // the system refused a socket call: `error` says which
-};
-
-struct LoopbackResult {
-    LoopbackOutcome outcome = LoopbackOutcome::Failed;
-    std::string target;
-    std::string error;
-};
-
-// The text of the page the browser shows for the redirect's request target; the listener puts it into
+// The page for the redirect's request line ("GET /?code=... HTTP/1.1"); the listener puts its text into
 // a small HTML page (escaped) and closes the connection after it.
-using LoopbackPage = std::function<std::string(std::string_view target)>;
+using LoopbackPage = std::function<oauth::BrowserPage(std::string_view requestLine)>;
 
 class LoopbackListener {
 public:
     // The longest request line taken; a browser never sends a redirect that long.
-    static constexpr std::size_t MaxRequestLine = 8 * 1024;
+    static constexpr std::size_t MaxRequestLine = oauth::MaxRedirectRequestBytes;
 
     LoopbackListener();
     ~LoopbackListener();
@@ -46,18 +35,17 @@ public:
 
     // Serves the one redirect: requests for any path other than "/" get a 404 and the wait goes on
     // (browsers ask for /favicon.ico; connections opened early and left idle are normal too). Ends at
-    // the redirect, at `limit`, at Cancel(), or at a request line over MaxRequestLine.
-    LoopbackResult Wait(std::chrono::milliseconds limit, const LoopbackPage& page);
-
-    // From any thread: ends a Wait at once (or the next one, when none runs yet).
-    void Cancel();
+    // the redirect, at `limit`, within 100 ms of `cancel`, or at a request line over MaxRequestLine
+    // (answered with 414, and Failed).
+    oauth::WaitResult Wait(std::chrono::milliseconds limit, const std::atomic<bool>& cancel,
+                           const LoopbackPage& page);
 
 private:
     struct State;
     std::unique_ptr<State> state_;
 };
 
-// The whole HTTP answer the listener sends for `text` with `status` ("200 OK"); one place, for the tests.
-std::string LoopbackResponse(std::string_view status, std::string_view text);
+// The whole HTTP answer the listener sends for a page; one place, for the tests.
+std::string LoopbackResponse(const oauth::BrowserPage& page);
 
 } // namespace tarvel

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/oauth/token_store.h"
 #include "platform/wide_text.h"
 
 namespace tarvel {
@@ -21,9 +22,10 @@ struct CredentialFree {
     }
 };
 
-// The first part under the target itself, the next ones under "<target>/2", "<target>/3"...
+using oauth::CredentialBlobLimit;
+
 std::wstring PartTarget(const std::string& target, std::size_t index) {
-    return Widen(index == 0 ? target : target + "/" + std::to_string(index + 1));
+    return Widen(oauth::CredentialPartTarget(target, index));
 }
 
 DWORD WritePart(const std::wstring& name, std::string_view bytes) {
@@ -40,11 +42,12 @@ DWORD WritePart(const std::wstring& name, std::string_view bytes) {
     return error;
 }
 
-// From part `first` on, until one is missing.
-bool DeleteParts(const std::string& target, std::size_t first) {
+// From part `first` on, until one is missing; 0 when none is left, else the system's error.
+DWORD DeleteParts(const std::string& target, std::size_t first) {
     for (std::size_t index = first;; ++index) {
         if (CredDeleteW(PartTarget(target, index).c_str(), CRED_TYPE_GENERIC, 0)) continue;
-        return GetLastError() == ERROR_NOT_FOUND;
+        const DWORD error = GetLastError();
+        return error == ERROR_NOT_FOUND ? 0 : error;
     }
 }
 
@@ -52,45 +55,57 @@ bool DeleteParts(const std::string& target, std::size_t first) {
 
 std::string StoreToken(const std::string& target, std::string_view token) {
     if (target.empty() || token.empty()) return "There is no sign-in to store.";
-    const std::size_t parts = (token.size() + CredentialBlobLimit - 1) / CredentialBlobLimit;
-    for (std::size_t index = 0; index < parts; ++index) {
-        if (const DWORD error = WritePart(PartTarget(target, index),
-                                          token.substr(index * CredentialBlobLimit, CredentialBlobLimit))) {
-            DeleteParts(target, 0);
-            return "The sign-in could not be stored in Windows Credential Manager (error " +
-                   std::to_string(error) + ").";
-        }
+    std::vector<std::string> parts = oauth::SplitCredentialBlob(token);
+    DWORD error = 0;
+    for (std::size_t index = 0; index < parts.size() && error == 0; ++index)
+        error = WritePart(PartTarget(target, index), parts[index]);
+    for (std::string& part : parts)
+        SecureZeroMemory(part.data(), part.size());
+    if (error != 0) {
+        DeleteParts(target, 0);
+        return "The sign-in could not be stored in Windows Credential Manager (error " +
+               std::to_string(error) + ").";
     }
     // A longer token stored before would otherwise leave its tail to be joined to this one.
-    DeleteParts(target, parts);
+    DeleteParts(target, parts.size());
     return {};
 }
 
-std::optional<std::string> LoadToken(const std::string& target) {
-    std::string token;
+oauth::TokenRead LoadToken(const std::string& target) {
+    oauth::TokenRead read;
+    auto failed = [&read](DWORD error) {
+        SecureZeroMemory(read.token.data(), read.token.size());
+        return oauth::TokenRead{false,
+                                {},
+                                "The sign-in could not be read from Windows Credential Manager (error " +
+                                    std::to_string(error) + ")."};
+    };
     for (std::size_t index = 0;; ++index) {
         PCREDENTIALW raw = nullptr;
         if (!CredReadW(PartTarget(target, index).c_str(), CRED_TYPE_GENERIC, 0, &raw) || raw == nullptr) {
-            const bool missing = GetLastError() == ERROR_NOT_FOUND;
-            if (index > 0 && missing) return token;
-            SecureZeroMemory(token.data(), token.size());
-            return std::nullopt;
+            const DWORD error = GetLastError();
+            if (error != ERROR_NOT_FOUND) return failed(error);
+            read.found = index > 0;
+            return read;
         }
         std::unique_ptr<CREDENTIALW, CredentialFree> credential(raw);
-        if (credential->CredentialBlobSize == 0 || credential->CredentialBlobSize > CredentialBlobLimit) {
-            SecureZeroMemory(token.data(), token.size());
-            return std::nullopt;
-        }
-        if (index == 0) token.reserve(CredentialBlobLimit * 4); // few reallocations: few stale copies
-        token.append(reinterpret_cast<const char*>(credential->CredentialBlob),
-                     credential->CredentialBlobSize);
+        if (credential->CredentialBlobSize > CredentialBlobLimit) return failed(ERROR_INVALID_DATA);
+        if (index == 0) read.token.reserve(CredentialBlobLimit * 4); // few reallocations: few stale copies
+        read.token.append(reinterpret_cast<const char*>(credential->CredentialBlob),
+                          credential->CredentialBlobSize);
         // Only a full part can have a successor.
-        if (credential->CredentialBlobSize < CredentialBlobLimit) return token;
+        if (credential->CredentialBlobSize < CredentialBlobLimit) {
+            read.found = true;
+            return read;
+        }
     }
 }
 
-bool DeleteToken(const std::string& target) {
-    return DeleteParts(target, 0);
+std::string DeleteToken(const std::string& target) {
+    if (const DWORD error = DeleteParts(target, 0))
+        return "The sign-in could not be removed from Windows Credential Manager (error " +
+               std::to_string(error) + ").";
+    return {};
 }
 
 } // namespace tarvel

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <wincred.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +16,7 @@
 
 using namespace tarvel;
 using namespace std::chrono_literals;
+using oauth::WaitEnd;
 
 namespace {
 
@@ -33,8 +35,8 @@ struct Client {
 struct ListenerCase {
     const char* name;
     std::vector<std::string> requests;
-    LoopbackOutcome outcome;
-    std::string target;
+    WaitEnd outcome;
+    std::string target;               // of the request line served
     std::vector<std::string> answers; // the status line each client got; "" for none
 };
 
@@ -43,27 +45,23 @@ struct ListenerCase {
 TEST(LoopbackListenerTest, ServesTheOneRedirectAndRefusesTheRest) {
     const std::string longest = "/?code=" + std::string(LoopbackListener::MaxRequestLine - 20, 'c');
     const ListenerCase cases[] = {
-        {"redirect",
-         {Get("/?code=abc&state=xyz")},
-         LoopbackOutcome::Answered,
-         "/?code=abc&state=xyz",
-         {"200 OK"}},
+        {"redirect", {Get("/?code=abc&state=xyz")}, WaitEnd::Request, "/?code=abc&state=xyz", {"200 OK"}},
         {"other paths first",
          {Get("/favicon.ico"), "POST /?code=a HTTP/1.1\r\n\r\n", Get("/")},
-         LoopbackOutcome::Answered,
+         WaitEnd::Request,
          "/",
          {"404 Not Found", "404 Not Found", "200 OK"}},
         {"idle connection beside",
          {"", Get("/?error=access_denied")},
-         LoopbackOutcome::Answered,
+         WaitEnd::Request,
          "/?error=access_denied",
          {"", "200 OK"}},
         // "GET " + target + " HTTP/1.1" is exactly the limit long; one byte more is refused.
-        {"8 KiB line", {Get(longest)}, LoopbackOutcome::Answered, longest, {"200 OK"}},
-        {"line over 8 KiB", {Get(longest + "c")}, LoopbackOutcome::TooLong, "", {"414 URI Too Long"}},
+        {"8 KiB line", {Get(longest)}, WaitEnd::Request, longest, {"200 OK"}},
+        {"line over 8 KiB", {Get(longest + "c")}, WaitEnd::Failed, "", {"414 URI Too Long"}},
         {"no end of line",
          {"GET /?code=" + std::string(9000, 'c')},
-         LoopbackOutcome::TooLong,
+         WaitEnd::Failed,
          "",
          {"414 URI Too Long"}},
     };
@@ -91,18 +89,20 @@ TEST(LoopbackListenerTest, ServesTheOneRedirectAndRefusesTheRest) {
             }
         });
         std::string pageFor;
-        const LoopbackResult result = listener.Wait(30s, [&](std::string_view target) {
-            pageFor = target;
-            return SignedIn;
+        const std::atomic<bool> cancel{false};
+        const oauth::WaitResult result = listener.Wait(30s, cancel, [&](std::string_view line) {
+            pageFor = line;
+            return oauth::BrowserPage{200, SignedIn};
         });
         browser.join();
-        EXPECT_EQ(result.outcome, c.outcome);
-        EXPECT_EQ(result.target, c.target);
-        EXPECT_EQ(pageFor, c.target);
+        const std::string line = c.target.empty() ? "" : "GET " + c.target + " HTTP/1.1";
+        EXPECT_EQ(result.end, c.outcome);
+        EXPECT_EQ(result.requestLine, line);
+        EXPECT_EQ(pageFor, line);
         for (std::size_t i = 0; i < clients.size(); ++i) {
             const std::string& answer = clients[i].answer;
             if (c.answers[i] == "200 OK")
-                EXPECT_EQ(answer, LoopbackResponse("200 OK", SignedIn));
+                EXPECT_EQ(answer, LoopbackResponse({200, SignedIn}));
             else if (c.answers[i].empty())
                 EXPECT_EQ(answer, "") << i;
             else
@@ -112,26 +112,29 @@ TEST(LoopbackListenerTest, ServesTheOneRedirectAndRefusesTheRest) {
 }
 
 TEST(LoopbackListenerTest, TheAnswerIsOneSmallEscapedPage) {
-    const std::string response = LoopbackResponse("200 OK", "Refused: <denied> & \"gone\"");
+    const std::string response = LoopbackResponse({400, "Refused: <denied> & \"gone\""});
     const std::size_t headEnd = response.find("\r\n\r\n");
     ASSERT_NE(headEnd, std::string::npos);
     const std::string body = response.substr(headEnd + 4);
     EXPECT_NE(response.find("Content-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos);
+    EXPECT_EQ(response.substr(0, response.find("\r\n")), "HTTP/1.1 400 Bad Request");
     EXPECT_NE(response.find("Connection: close\r\n"), std::string::npos);
     EXPECT_NE(body.find("<p>Refused: &lt;denied&gt; &amp; &quot;gone&quot;</p>"), std::string::npos) << body;
 }
 
-TEST(LoopbackListenerTest, EndsAtItsLimitOrAtOnceWhenCancelled) {
+TEST(LoopbackListenerTest, EndsAtItsLimitOrWhenCancelled) {
+    const auto none = [](std::string_view) { return oauth::BrowserPage{}; };
     LoopbackListener idle;
     ASSERT_EQ(idle.Open(), "");
-    EXPECT_EQ(idle.Wait(50ms, [](std::string_view) { return ""; }).outcome, LoopbackOutcome::TimedOut);
+    std::atomic<bool> cancel{false};
+    EXPECT_EQ(idle.Wait(50ms, cancel, none).end, WaitEnd::TimedOut);
 
     LoopbackListener cancelled;
     ASSERT_EQ(cancelled.Open(), "");
-    std::thread cancel([&] { cancelled.Cancel(); });
-    // Far longer than any test may take: only Cancel can end it.
-    EXPECT_EQ(cancelled.Wait(10min, [](std::string_view) { return ""; }).outcome, LoopbackOutcome::Cancelled);
-    cancel.join();
+    std::thread canceller([&] { cancel = true; });
+    // Far longer than any test may take: only the cancel can end it.
+    EXPECT_EQ(cancelled.Wait(10min, cancel, none).end, WaitEnd::Cancelled);
+    canceller.join();
 }
 
 TEST(TokenStoreTest, SplitsOverNumberedEntriesAtTheWindowsLimitAndDeletesEveryPart) {
@@ -148,10 +151,10 @@ TEST(TokenStoreTest, SplitsOverNumberedEntriesAtTheWindowsLimitAndDeletesEveryPa
         std::vector<std::string> entries; // beside the target itself
         std::vector<std::string> gone;
     } cases[] = {
-        {7500, {"/2", "/3"}, {"/4"}},
-        {2560, {}, {"/2", "/3"}}, // a shorter token leaves none of the longer one's parts
-        {2561, {"/2"}, {"/3"}},
-        {1, {}, {"/2"}},
+        {7500, {"#2", "#3"}, {"#4"}},
+        {2560, {}, {"#2", "#3"}}, // a shorter token leaves none of the longer one's parts
+        {2561, {"#2"}, {"#3"}},
+        {1, {}, {"#2"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
@@ -164,12 +167,16 @@ TEST(TokenStoreTest, SplitsOverNumberedEntriesAtTheWindowsLimitAndDeletesEveryPa
             EXPECT_TRUE(exists(target + part)) << part;
         for (const std::string& part : c.gone)
             EXPECT_FALSE(exists(target + part)) << part;
-        EXPECT_EQ(LoadToken(target), token);
+        const oauth::TokenRead read = LoadToken(target);
+        EXPECT_TRUE(read.found);
+        EXPECT_EQ(read.token, token);
     }
     ASSERT_EQ(StoreToken(target, std::string(2561, 'x')), "");
-    EXPECT_TRUE(DeleteToken(target));
+    EXPECT_EQ(DeleteToken(target), "");
     EXPECT_FALSE(exists(target));
-    EXPECT_FALSE(exists(target + "/2"));
-    EXPECT_EQ(LoadToken(target), std::nullopt);
-    EXPECT_TRUE(DeleteToken(target)); // nothing left is no failure
+    EXPECT_FALSE(exists(target + "#2"));
+    const oauth::TokenRead none = LoadToken(target);
+    EXPECT_FALSE(none.found);
+    EXPECT_EQ(none.error, "");          // not found is no error
+    EXPECT_EQ(DeleteToken(target), ""); // nor is nothing to delete
 }
