@@ -15,13 +15,14 @@ namespace tarvel {
 struct SecuritySettings {
     SecurityMode Mode = SecurityMode::None;
     std::string User; // empty: no log-on
-    LogOnMethod LogOn = LogOnMethod::Password;
-    OAuth2Settings OAuth2; // read and kept whatever LogOn says, used only with OAuth2
     // Lower-case server name -> lower-case SHA-256 hex of the certificate the user trusted for it.
     std::map<std::string, std::string> Trusted;
     // Lines of the file this program does not interpret (comments, other sections), with the section
     // they stood in ("" before the first one), so that a save gives them back.
     std::vector<std::pair<std::string, std::string>> OtherLines;
+    // Last, so that records written out member by member elsewhere keep their meaning.
+    LogOnMethod LogOn = LogOnMethod::Password;
+    OAuth2Settings OAuth2; // read and kept whatever LogOn says, used only with OAuth2
 };
 
 } // namespace tarvel
