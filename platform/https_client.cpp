@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/wide_text.h"
+#include "core/text/wide.h"
 
 namespace tarvel {
 namespace {

@@ -10,7 +10,7 @@
 #include "platform/https_client.h"
 #include "platform/loopback_listener.h"
 #include "platform/token_store.h"
-#include "platform/wide_text.h"
+#include "core/text/wide.h"
 
 namespace tarvel {
 

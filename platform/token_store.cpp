@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/oauth/token_store.h"
-#include "platform/wide_text.h"
+#include "core/text/wide.h"
 
 namespace tarvel {
 namespace {
