@@ -66,8 +66,9 @@ public:
     // the redirect cannot come before the listener is there.
     virtual ListenResult Listen() = 0;
     // Waits for one connection to the listener that Listen started, at most `limit`, and reads its
-    // request line (at most MaxRedirectRequestBytes). It then answers with `answer(requestLine)` and
-    // closes both the connection and the listener. Returns as soon as `cancel` is set (checked at
+    // request line (at most MaxRedirectRequestBytes). It then answers with `answer(requestLine)`, which
+    // may take seconds (it exchanges the code for tokens, so that the page tells how the sign-in
+    // ended), and closes both the connection and the listener. Returns as soon as `cancel` is set (checked at
     // least every 100 ms). After a time-out, a cancel or a failure the listener is closed too.
     virtual WaitResult
     WaitForRedirect(std::chrono::milliseconds limit, const std::atomic<bool>& cancel,

@@ -48,12 +48,14 @@ public:
     // `system` outlives it.
     explicit SignIn(SignInSystem& system) : system_(system) {}
 
-    // The status line's texts ("Waiting for sign-in in your browser...", "Renewing sign-in..."); called
-    // on the worker. Also told when the browser wait begins and ends, so a send can stop counting its
-    // time-out meanwhile.
+    // What the caller sees of a sign-in and how it stops one. The functions are called on the worker.
     struct Observer {
+        // "Waiting for sign-in in your browser...", "Renewing sign-in...".
         std::function<void(std::string_view status)> status;
+        // The browser wait begins (true) and ends (false): a send stops counting its time-out meanwhile.
         std::function<void(bool waiting)> browserWait;
+        // Set from any thread: a browser wait under way ends at once, and no step after it is taken.
+        const std::atomic<bool>* cancel = nullptr;
     };
 
     // The send's steps: the access token kept in memory while it has RenewBefore left; else a renewal
@@ -70,8 +72,6 @@ public:
     // Whether a refresh token is stored for this user: "Signed in as <user>" or "Not signed in".
     bool IsSignedIn(const OAuth2Settings& settings, const std::string& user);
 
-    // From any thread: a browser wait under way ends at once, and the next sign-in starts afresh.
-    void Cancel() { cancel_ = true; }
     void SetRedirectWaitLimit(std::chrono::milliseconds limit) { waitLimit_ = limit; }
 
     // An access token with less than this left is renewed before it is used.
@@ -84,9 +84,11 @@ private:
                        const std::string& refreshToken, const Observer& observer, bool& invalidGrant);
     // Stores a new refresh token, then keeps the access token; a failure to store is reported.
     TokenOutcome Accept(const std::string& target, const TokenResponse& response);
+    bool Cancelled(const Observer& observer) const {
+        return observer.cancel != nullptr && observer.cancel->load();
+    }
 
     SignInSystem& system_;
-    std::atomic<bool> cancel_{false};
     std::chrono::milliseconds waitLimit_ = RedirectWaitLimit;
     std::mutex mutex_; // guards what follows
     std::string accessToken_;
