@@ -57,13 +57,13 @@ struct Services {
     // The OAuth 2.0 sign-in in the system browser (core/oauth/sign_in_flow.h): one for the whole run, so
     // that the access token it keeps in memory serves every send.
     std::shared_ptr<oauth::SignIn> signIn;
-    // The Security page's uses of it: whether a refresh token is stored for the user, the "Sign in..."
-    // button's sign-in (blocks until the browser comes back or the sign-in is cancelled: call it on a
-    // worker), and the cancel of that sign-in, from any thread.
+    // The Security page's uses of it: whether a refresh token is stored for the user, and the "Sign
+    // in..." button's sign-in (blocks until the browser comes back or the observer's cancel is set: call
+    // it on a worker).
     std::function<bool(const OAuth2Settings& settings, const std::string& user)> isSignedIn;
-    std::function<oauth::TokenOutcome(const OAuth2Settings& settings, const std::string& user)>
+    std::function<oauth::TokenOutcome(const OAuth2Settings& settings, const std::string& user,
+                                      const oauth::SignIn::Observer& observer)>
         signInWithBrowser;
-    std::function<void()> cancelSignIn;
 };
 
 } // namespace tarvel

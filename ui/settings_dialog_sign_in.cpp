@@ -1,6 +1,7 @@
 // The Security page's log-on method and OAuth 2.0 sign-in: "Log-on" (Password or OAuth 2.0), the
 // provider, the client ID, and "Sign in...", which runs a sign-in in the browser on a worker thread.
 #include <array>
+#include <atomic>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -63,6 +64,7 @@ template <class T, std::size_t N> int IndexOf(const T (&choices)[N], T value) {
 
 // What the worker and the dialog share: the worker posts its outcome to the dialog while one is there.
 struct SettingsDialog::SignInRun {
+    std::atomic<bool> cancel{false};
     std::mutex mutex;
     SettingsDialog* dialog = nullptr; // nullptr once the dialog no longer waits for this run
 };
@@ -164,7 +166,9 @@ void SettingsDialog::SignInClick() {
     // Detached: the sign-in may wait minutes for the browser, and the dialog may close meanwhile; it then
     // cancels the run and the outcome is dropped.
     std::thread([run, signIn = services_.signInWithBrowser, settings = FieldsOAuth2(), user] {
-        oauth::TokenOutcome outcome = signIn(settings, user);
+        oauth::SignIn::Observer observer;
+        observer.cancel = &run->cancel;
+        oauth::TokenOutcome outcome = signIn(settings, user, observer);
         std::lock_guard lock(run->mutex);
         if (!run->dialog) return;
         SettingsDialog* dialog = run->dialog;
@@ -188,8 +192,9 @@ void SettingsDialog::EndSignIn() {
         std::lock_guard lock(signIn_->mutex);
         signIn_->dialog = nullptr;
     }
+    signIn_->cancel = true;
+    signIn_->cancel.notify_all();
     signIn_.reset();
-    if (services_.cancelSignIn) services_.cancelSignIn();
     if (Handle()) SetText(signInButton, SignInCaption);
 }
 

@@ -1,11 +1,11 @@
 #!/usr/bin/python3
-"""Runs a Win32 test program under Wine beside https_servers.py; the test finds the servers' folder
-(servers.txt, ca.der), as a Windows path, in TARVEL_HTTPS_FOLDER. Wine's WinHTTP takes a proxy from
-http(s)_proxy and ignores no_proxy, so neither reaches the test."""
+"""Runs a Win32 test program under Wine beside https_servers.py, whose folder it names (as a Windows path) in
+TARVEL_HTTPS_FOLDER. Wine's WinHTTP takes a proxy from http(s)_proxy even for localhost: none reaches the test."""
 import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "support"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "support"))
 from server_runner import run_beside, windows_path  # noqa: E402
 
 
@@ -17,7 +17,4 @@ def environment(line, folder):
     return {"TARVEL_HTTPS_FOLDER": windows_path(folder)}
 
 
-if __name__ == "__main__":
-    sys.exit(run_beside("run_with_https_servers", os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                                               "https_servers.py"),
-                        environment, start_limit=60, test_limit=100))
+sys.exit(run_beside("run_with_https_servers", os.path.join(HERE, "https_servers.py"), environment, 60, 100))

@@ -20,106 +20,106 @@ using oauth::WaitEnd;
 
 namespace {
 
-constexpr const char* SignedIn = "Tarvel Pro is signed in; you may close this tab";
-
 std::string Get(const std::string& target) {
     return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/html\r\n\r\n";
 }
 
-// Each client connects in turn, sends its request (empty: opens and stays idle) and keeps what it got.
-struct Client {
-    std::string request;
-    std::string answer;
-};
-
-struct ListenerCase {
-    const char* name;
-    std::vector<std::string> requests;
-    WaitEnd outcome;
-    std::string target;               // of the request line served
-    std::vector<std::string> answers; // the status line each client got; "" for none
-};
+// What one client got for its request ("": it connected and stayed idle), connecting in turn.
+std::vector<std::string> Browse(std::uint16_t port, const std::vector<std::string>& requests) {
+    std::vector<std::string> answers;
+    std::vector<test::Socket> idle;
+    for (const std::string& request : requests) {
+        test::Socket s(socket(AF_INET, SOCK_STREAM, 0));
+        const sockaddr_in address = test::LoopbackAddress(port);
+        connect(s.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        if (!request.empty()) s.Send(request);
+        answers.push_back(request.empty() ? "" : s.Receive(1 << 16));
+        if (request.empty()) idle.push_back(std::move(s)); // open, unused, to the end
+    }
+    return answers;
+}
 
 } // namespace
 
 TEST(LoopbackListenerTest, ServesTheOneRedirectAndRefusesTheRest) {
     const std::string longest = "/?code=" + std::string(LoopbackListener::MaxRequestLine - 20, 'c');
-    const ListenerCase cases[] = {
-        {"redirect", {Get("/?code=abc&state=xyz")}, WaitEnd::Request, "/?code=abc&state=xyz", {"200 OK"}},
+    const oauth::BrowserPage signedIn{200, "Tarvel Pro is signed in; you may close this tab"};
+    const oauth::BrowserPage refused{400, "Refused: <access_denied> & \"gone\""};
+    const struct {
+        const char* name;
+        std::vector<std::string> requests;
+        oauth::BrowserPage page;
+        WaitEnd end;
+        std::string target;               // of the request line served
+        std::vector<std::string> answers; // the status line each client got; "" for none
+    } cases[] = {
+        {"redirect",
+         {Get("/?code=abc&state=xyz")},
+         signedIn,
+         WaitEnd::Request,
+         "/?code=abc&state=xyz",
+         {"200 OK"}},
+        {"error page",
+         {Get("/?error=access_denied")},
+         refused,
+         WaitEnd::Request,
+         "/?error=access_denied",
+         {"400 Bad Request"}},
         {"other paths first",
          {Get("/favicon.ico"), "POST /?code=a HTTP/1.1\r\n\r\n", Get("/")},
+         signedIn,
          WaitEnd::Request,
          "/",
          {"404 Not Found", "404 Not Found", "200 OK"}},
         {"idle connection beside",
-         {"", Get("/?error=access_denied")},
+         {"", Get("/?code=a")},
+         signedIn,
          WaitEnd::Request,
-         "/?error=access_denied",
+         "/?code=a",
          {"", "200 OK"}},
         // "GET " + target + " HTTP/1.1" is exactly the limit long; one byte more is refused.
-        {"8 KiB line", {Get(longest)}, WaitEnd::Request, longest, {"200 OK"}},
-        {"line over 8 KiB", {Get(longest + "c")}, WaitEnd::Failed, "", {"414 URI Too Long"}},
+        {"8 KiB line", {Get(longest)}, signedIn, WaitEnd::Request, longest, {"200 OK"}},
+        {"line over 8 KiB", {Get(longest + "c")}, signedIn, WaitEnd::Failed, "", {"414 URI Too Long"}},
         {"no end of line",
          {"GET /?code=" + std::string(9000, 'c')},
+         signedIn,
          WaitEnd::Failed,
          "",
          {"414 URI Too Long"}},
     };
     test::WinSockSession winsock;
-    for (const ListenerCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         LoopbackListener listener;
         ASSERT_EQ(listener.Open(), "");
-        ASSERT_NE(listener.Port(), 0);
-        std::vector<Client> clients;
-        for (const std::string& request : c.requests)
-            clients.push_back({request, {}});
-        std::thread browser([&] {
-            std::vector<test::Socket> idle;
-            for (Client& client : clients) {
-                test::Socket s(socket(AF_INET, SOCK_STREAM, 0));
-                const sockaddr_in address = test::LoopbackAddress(listener.Port());
-                connect(s.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-                if (client.request.empty()) {
-                    idle.push_back(std::move(s)); // stays open, unused, to the end
-                    continue;
-                }
-                s.Send(client.request);
-                client.answer = s.Receive(1 << 16);
-            }
-        });
+        std::vector<std::string> answers;
+        std::thread browser([&] { answers = Browse(listener.Port(), c.requests); });
         std::string pageFor;
         const std::atomic<bool> cancel{false};
         const oauth::WaitResult result = listener.Wait(30s, cancel, [&](std::string_view line) {
             pageFor = line;
-            return oauth::BrowserPage{200, SignedIn};
+            return c.page;
         });
         browser.join();
         const std::string line = c.target.empty() ? "" : "GET " + c.target + " HTTP/1.1";
-        EXPECT_EQ(result.end, c.outcome);
+        EXPECT_EQ(result.end, c.end);
         EXPECT_EQ(result.requestLine, line);
         EXPECT_EQ(pageFor, line);
-        for (std::size_t i = 0; i < clients.size(); ++i) {
-            const std::string& answer = clients[i].answer;
-            if (c.answers[i] == "200 OK")
-                EXPECT_EQ(answer, LoopbackResponse({200, SignedIn}));
-            else if (c.answers[i].empty())
-                EXPECT_EQ(answer, "") << i;
-            else
-                EXPECT_EQ(answer.substr(0, answer.find("\r\n")), "HTTP/1.1 " + c.answers[i]) << i;
+        for (std::size_t i = 0; i < answers.size(); ++i) {
+            const std::string& answer = answers[i];
+            EXPECT_EQ(answer.substr(0, answer.find("\r\n")),
+                      c.answers[i].empty() ? "" : "HTTP/1.1 " + c.answers[i]);
+            if (!c.answers[i].starts_with("200") && !c.answers[i].starts_with("400")) continue;
+            // The page: its text escaped, the length right, and the connection closed after it.
+            const std::string body = answer.substr(answer.find("\r\n\r\n") + 4);
+            const std::string text =
+                c.page.status == 200 ? c.page.text : "Refused: &lt;access_denied&gt; &amp; &quot;gone&quot;";
+            EXPECT_NE(body.find("<p>" + text + "</p>"), std::string::npos) << body;
+            EXPECT_NE(answer.find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"),
+                      std::string::npos);
+            EXPECT_NE(answer.find("\r\nConnection: close\r\n"), std::string::npos);
         }
     }
-}
-
-TEST(LoopbackListenerTest, TheAnswerIsOneSmallEscapedPage) {
-    const std::string response = LoopbackResponse({400, "Refused: <denied> & \"gone\""});
-    const std::size_t headEnd = response.find("\r\n\r\n");
-    ASSERT_NE(headEnd, std::string::npos);
-    const std::string body = response.substr(headEnd + 4);
-    EXPECT_NE(response.find("Content-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos);
-    EXPECT_EQ(response.substr(0, response.find("\r\n")), "HTTP/1.1 400 Bad Request");
-    EXPECT_NE(response.find("Connection: close\r\n"), std::string::npos);
-    EXPECT_NE(body.find("<p>Refused: &lt;denied&gt; &amp; &quot;gone&quot;</p>"), std::string::npos) << body;
 }
 
 TEST(LoopbackListenerTest, EndsAtItsLimitOrWhenCancelled) {
@@ -140,21 +140,23 @@ TEST(LoopbackListenerTest, EndsAtItsLimitOrWhenCancelled) {
 TEST(TokenStoreTest, SplitsOverNumberedEntriesAtTheWindowsLimitAndDeletesEveryPart) {
     const std::string target =
         "Tarvel Pro/oauth2/test-" + std::to_string(GetCurrentProcessId()) + "@token.example";
-    auto exists = [&](const std::string& name) {
-        PCREDENTIALA raw = nullptr;
-        if (!CredReadA(name.c_str(), CRED_TYPE_GENERIC, 0, &raw)) return false;
-        CredFree(raw);
-        return true;
+    // The blob sizes of the target's entries, "<target>", "<target>#2"... up to the first missing one.
+    auto stored = [&] {
+        std::vector<DWORD> sizes;
+        for (PCREDENTIALA raw = nullptr;; CredFree(raw)) {
+            const std::string name = target + (sizes.empty() ? "" : "#" + std::to_string(sizes.size() + 1));
+            if (!CredReadA(name.c_str(), CRED_TYPE_GENERIC, 0, &raw)) return sizes;
+            sizes.push_back(raw->CredentialBlobSize);
+        }
     };
     const struct {
         std::size_t size;
-        std::vector<std::string> entries; // beside the target itself
-        std::vector<std::string> gone;
+        std::vector<DWORD> parts;
     } cases[] = {
-        {7500, {"#2", "#3"}, {"#4"}},
-        {2560, {}, {"#2", "#3"}}, // a shorter token leaves none of the longer one's parts
-        {2561, {"#2"}, {"#3"}},
-        {1, {}, {"#2"}},
+        {7500, {2560, 2560, 2380}},
+        {2560, {2560}}, // a shorter token leaves none of the longer one's parts
+        {2561, {2560, 1}},
+        {1, {1}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
@@ -162,19 +164,14 @@ TEST(TokenStoreTest, SplitsOverNumberedEntriesAtTheWindowsLimitAndDeletesEveryPa
         for (std::size_t i = 0; i < token.size(); ++i)
             token[i] = static_cast<char>('a' + i % 26);
         ASSERT_EQ(StoreToken(target, token), "");
-        EXPECT_TRUE(exists(target));
-        for (const std::string& part : c.entries)
-            EXPECT_TRUE(exists(target + part)) << part;
-        for (const std::string& part : c.gone)
-            EXPECT_FALSE(exists(target + part)) << part;
+        EXPECT_EQ(stored(), c.parts);
         const oauth::TokenRead read = LoadToken(target);
         EXPECT_TRUE(read.found);
         EXPECT_EQ(read.token, token);
     }
     ASSERT_EQ(StoreToken(target, std::string(2561, 'x')), "");
     EXPECT_EQ(DeleteToken(target), "");
-    EXPECT_FALSE(exists(target));
-    EXPECT_FALSE(exists(target + "#2"));
+    EXPECT_EQ(stored(), std::vector<DWORD>{});
     const oauth::TokenRead none = LoadToken(target);
     EXPECT_FALSE(none.found);
     EXPECT_EQ(none.error, "");          // not found is no error

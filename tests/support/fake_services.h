@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -67,7 +66,7 @@ public:
     std::string storeFailure;                     // what a store answers; empty: stored
 
     // The sign-in: the users with a stored sign-in, and how the next sign-in in the browser ends (on the
-    // caller's worker); with signInWaits it waits for cancelSignIn and ends Cancelled.
+    // caller's worker); with signInWaits it waits for the observer's cancel and ends Cancelled.
     std::set<std::string> signedIn;
     oauth::TokenOutcome signInOutcome{oauth::TokenEnd::Ready, "access token", ""};
     bool signInWaits = false;
@@ -136,27 +135,24 @@ public:
             std::lock_guard lock(mutex_);
             return signedIn.contains(user);
         };
-        s.signInWithBrowser = [this](const OAuth2Settings& settings, const std::string& user) {
+        s.signInWithBrowser = [this](const OAuth2Settings& settings, const std::string& user,
+                                     const oauth::SignIn::Observer& observer) {
             std::unique_lock lock(mutex_);
             signInsAsked.push_back(settings);
-            if (signInWaits) {
-                cancelled_.wait(lock, [this] { return signInCancels > 0; });
+            if (signInWaits && observer.cancel) {
+                lock.unlock();
+                observer.cancel->wait(false);
+                ++signInCancels;
                 return oauth::TokenOutcome{oauth::TokenEnd::Cancelled, "", ""};
             }
             if (signInOutcome.end == oauth::TokenEnd::Ready) signedIn.insert(user);
             return signInOutcome;
-        };
-        s.cancelSignIn = [this] {
-            std::lock_guard lock(mutex_);
-            ++signInCancels;
-            cancelled_.notify_all();
         };
         return s;
     }
 
 private:
     std::mutex mutex_;
-    std::condition_variable cancelled_;
 };
 
 } // namespace tarvel::test
