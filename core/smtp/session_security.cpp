@@ -59,6 +59,8 @@ EhloOffer ParseEhloOffer(std::string_view reply) {
         for (std::size_t i = 1; i < words.size(); ++i) {
             offer.authPlain = offer.authPlain || words[i] == "PLAIN";
             offer.authLogin = offer.authLogin || words[i] == "LOGIN";
+            offer.authOAuthBearer = offer.authOAuthBearer || words[i] == "OAUTHBEARER";
+            offer.authXOAuth2 = offer.authXOAuth2 || words[i] == "XOAUTH2";
         }
     }
     return offer;
@@ -87,6 +89,15 @@ std::string AuthPlainResponse(std::string_view user, std::string_view password) 
     std::string response = Base64(message);
     WipeSecret(message);
     return response;
+}
+
+std::string LogOnRefusalText(std::string_view reply) {
+    std::string text(reply);
+    if (text.find(" 5.7.139 ") == std::string::npos && text.find("-5.7.139 ") == std::string::npos)
+        return text;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text + "\r\n" + std::string(SmtpAuthDisabledText) + "\r\n";
 }
 
 void WipeSecret(std::string& secret) {

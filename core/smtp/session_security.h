@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/oauth/oauth_settings.h"
+
 namespace tarvel {
 
 enum class SecurityMode {
@@ -18,7 +20,8 @@ enum class SecurityMode {
 struct SessionSecurity {
     SecurityMode mode = SecurityMode::None;
     std::string user;     // empty: no log-on
-    std::string password; // wiped by the session as soon as it has been sent
+    std::string password; // or with OAuth2 the access token; wiped by the session once it has been sent
+    LogOnMethod logOn = LogOnMethod::Password;
 };
 
 // Texts the session shows or records for the secure part of a send.
@@ -30,6 +33,11 @@ inline constexpr std::string_view NoAuthMechanismText =
     "The server offers no way to log on that this program knows (AUTH PLAIN or AUTH LOGIN)";
 inline constexpr std::string_view NoAuthWithoutTlsText =
     "The user name and password are only sent over an encrypted connection: choose STARTTLS or SSL/TLS";
+inline constexpr std::string_view NoOAuthMechanismText =
+    "The server offers no way to log on with OAuth 2.0 (AUTH OAUTHBEARER or AUTH XOAUTH2)";
+// After the server's words when it answers 5.7.139: Microsoft 365 turned SMTP AUTH off for the mailbox.
+inline constexpr std::string_view SmtpAuthDisabledText =
+    "Ask your Microsoft 365 administrator to allow authenticated SMTP (SMTP AUTH) for this mailbox.";
 inline constexpr std::string_view InjectedPlaintextText =
     "The server sent unencrypted data after agreeing to encrypt the connection; nothing was sent";
 
@@ -38,6 +46,8 @@ struct EhloOffer {
     bool startTls = false;
     bool authPlain = false;
     bool authLogin = false;
+    bool authOAuthBearer = false;
+    bool authXOAuth2 = false;
 };
 // Reads the keyword lines of a whole 250 reply to EHLO (RFC 5321 section 4.1.1.1); the first line is
 // the server's name. "AUTH=" is the form some older servers use.
@@ -47,6 +57,10 @@ EhloOffer ParseEhloOffer(std::string_view reply);
 std::string Base64(std::string_view bytes);
 // RFC 4616: authorization identity empty, then NUL user NUL password, in base64.
 std::string AuthPlainResponse(std::string_view user, std::string_view password);
+
+// The server's refusal of a log-on as the user sees it: its own words, and for Microsoft's 5.7.139 the
+// sentence that says who can change it.
+std::string LogOnRefusalText(std::string_view reply);
 
 // Overwrites the string's bytes in a way the compiler may not drop, then empties it.
 void WipeSecret(std::string& secret);

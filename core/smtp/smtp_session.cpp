@@ -49,6 +49,12 @@ const char* SessionStateName(SessionState state) {
         return "AuthLogin";
     case SessionState::AuthUser:
         return "AuthUser";
+    case SessionState::AuthBearer:
+        return "AuthBearer";
+    case SessionState::AuthBearerReady:
+        return "AuthBearerReady";
+    case SessionState::AuthBearerError:
+        return "AuthBearerError";
     }
     return "?";
 }
@@ -70,6 +76,11 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
     recipientIndex_ = 0;
     messageIndex_ = 0;
     server_ = server;
+    {
+        const std::string p = port.empty() ? "25" : port;
+        port_ = p.size() <= 5 && p.find_first_not_of("0123456789") == std::string::npos ? std::stoi(p) : 0;
+    }
+    bearerTokenRefused_.store(false);
     encrypted_ = false;
     received_ = 0;
     if (messages_.empty()) {
@@ -204,6 +215,12 @@ void SmtpSession::OnReply(const SmtpReply& reply) {
         return OnAuthLogin(reply);
     case SessionState::AuthUser:
         return OnAuthUser(reply);
+    case SessionState::AuthBearer:
+        return OnAuthBearer(reply);
+    case SessionState::AuthBearerReady:
+        return OnAuthBearerReady(reply);
+    case SessionState::AuthBearerError:
+        return OnAuthBearerError(reply);
     }
 }
 

@@ -44,6 +44,7 @@ void SmtpSession::OnEhlo(const SmtpReply& reply) {
     if (security_.user.empty()) return OnHelo(reply);
     if (!encrypted_) return RefuseSession(SendOutcome::Failure(NoAuthWithoutTlsText));
     ShowStatus(LoggingOnText);
+    if (security_.logOn == LogOnMethod::OAuth2) return BeginBearerLogOn(offer);
     if (offer.authPlain) {
         std::string command = "AUTH PLAIN " + AuthPlainResponse(security_.user, security_.password);
         WipeSecret(security_.password);
@@ -95,7 +96,8 @@ bool SmtpSession::BeginTls() {
 void SmtpSession::OnAuth(const SmtpReply& reply) {
     WipeSecret(security_.password);
     // 535 and the like: the server's own words tell the user what is wrong with the log-on.
-    if (reply.code != CodeAuthenticated) return RefuseSession(SendOutcome::Refusal(reply.text));
+    if (reply.code != CodeAuthenticated)
+        return RefuseSession(SendOutcome::Refusal(LogOnRefusalText(reply.text)));
     OnHelo(SmtpReply{CodeOk, reply.text});
 }
 
