@@ -1,11 +1,13 @@
 // What the SMTP session needs to know to secure and log on to its connection, and the portable helpers
-// for it: EHLO keyword parsing, SASL PLAIN and LOGIN texts, and wiping secrets from memory.
+// for it: EHLO keyword parsing, the choice of log-on mechanism and its lines, and wiping secrets.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/smtp/secret.h"
 
 namespace tarvel {
 
@@ -17,8 +19,8 @@ enum class SecurityMode {
 
 struct SessionSecurity {
     SecurityMode mode = SecurityMode::None;
-    std::string user;     // empty: no log-on
-    std::string password; // wiped by the session as soon as it has been sent
+    std::string user; // empty: no log-on; sent as it stands (UTF-8)
+    Secret password;  // wiped by the session as soon as it has been sent
 };
 
 // Texts the session shows or records for the secure part of a send.
@@ -30,6 +32,8 @@ inline constexpr std::string_view NoAuthMechanismText =
     "The server offers no way to log on that this program knows (AUTH PLAIN or AUTH LOGIN)";
 inline constexpr std::string_view NoAuthWithoutTlsText =
     "The user name and password are only sent over an encrypted connection: choose STARTTLS or SSL/TLS";
+inline constexpr std::string_view NulInCredentialsText =
+    "The user name or password holds a NUL character, which cannot be sent to the server";
 inline constexpr std::string_view InjectedPlaintextText =
     "The server sent unencrypted data after agreeing to encrypt the connection; nothing was sent";
 
@@ -45,10 +49,30 @@ EhloOffer ParseEhloOffer(std::string_view reply);
 
 // Base64 of any bytes on one line (RFC 4648), as SASL wants it.
 std::string Base64(std::string_view bytes);
-// RFC 4616: authorization identity empty, then NUL user NUL password, in base64.
-std::string AuthPlainResponse(std::string_view user, std::string_view password);
+// Appends the base64 of `bytes` to `to`, which must have the room reserved.
+void AppendBase64(Secret& to, std::string_view bytes);
+
+// The log-on: which mechanism, and its lines. Another mechanism is one more enumerator here, one more
+// case in AuthCommand, and the session's handler for its replies.
+enum class AuthMechanism {
+    None,  // the server offers nothing this program knows
+    Plain, // RFC 4616: one line, user and password together
+    Login, // the user name and the password each on a line of their own, as the server asks for them
+};
+// PLAIN where offered (one round trip, and the most widely offered), else LOGIN.
+AuthMechanism ChooseAuthMechanism(const EhloOffer& offer);
+// The first line of the log-on, CR LF included, built in one buffer reserved once: "AUTH PLAIN" with
+// the base64 of NUL user NUL password (authorization identity empty), or "AUTH LOGIN".
+Secret AuthCommand(AuthMechanism mechanism, std::string_view user, const Secret& password);
+// A base64 line, CR LF included, for the answers to AUTH LOGIN's requests.
+Secret Base64Line(std::string_view bytes);
+// Why the user name and password cannot be sent, or empty. A NUL would end either early in PLAIN.
+std::string_view CredentialProblem(std::string_view user, const Secret& password);
 
 // Overwrites the string's bytes in a way the compiler may not drop, then empties it.
 void WipeSecret(std::string& secret);
+inline void WipeSecret(Secret& secret) {
+    secret.Clear();
+}
 
 } // namespace tarvel
