@@ -279,11 +279,12 @@ void SendFlow::Failure(unsigned send, const std::string& text) {
     AbortSmtpSession(session_, text);
 }
 
-bool SendFlow::AskUser(const std::function<bool()>& ask) {
-    // Set before SendAborted is looked at, as Failure and the time-out look at it before they abort: one
-    // side always sees the other.
+bool SendFlow::AskUser(const std::function<bool(const StopAsking& stop)>& ask) {
+    // Set before SendAborted is looked at, as Failure and the time-out look at it before they abort. An
+    // abort that looked first has set SendAborted, or will: the question ends when it does.
     asking_.store(true);
-    const bool answer = !shared_.SendAborted.load() && ask();
+    const StopAsking stop = [this] { return shared_.SendAborted.load(); };
+    const bool answer = !stop() && ask(stop) && !stop();
     asking_.store(false);
     post_([this, send = sendNumber_.load()] { Answered(send); });
     return answer;

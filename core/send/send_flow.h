@@ -118,9 +118,12 @@ public:
     // Asks the user something on behalf of a worker that holds the session (whether to trust the server's
     // certificate) and returns the answer; false without asking once the send is being aborted. Until it
     // is answered no idle tick counts, since the user's time is no silence of the server's, and failures
-    // wait for the answer: an abort would wait for that worker, which waits for this thread to answer.
-    // Called on that worker; `ask` has the user-interface thread ask.
-    bool AskUser(const std::function<bool()>& ask);
+    // wait for the answer. `ask` has the user-interface thread ask, and waits for the answer only while
+    // `stop` says no: an abort (a cancel, a failure that could not wait, the end of the program) ends the
+    // question whenever it comes, so that no abort can wait for the worker while the worker waits for the
+    // user. Called on that worker.
+    using StopAsking = std::function<bool()>;
+    bool AskUser(const std::function<bool(const StopAsking& stop)>& ask);
     // Told of every change of the step, "from -> to", on the user-interface thread.
     std::function<void(SendStep from, SendStep to)> OnStep;
 

@@ -60,7 +60,9 @@ const char* SessionStateName(SessionState state) {
 }
 
 SmtpSession::SmtpSession(SmtpConnection& connection, MessageList& messages, SendSignals& state)
-    : connection_(connection), messages_(messages), send_(state) {}
+    : connection_(connection), messages_(messages), send_(state) {
+    connection_.SetCancel(&send_.SendAborted);
+}
 
 bool SmtpSession::Start(const std::string& server, const std::string& port) {
     std::lock_guard lock(mutex_);
@@ -97,7 +99,14 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
         if (!unsendable.empty()) message.Outcome = SendOutcome::Failure(unsendable);
         sendable = sendable && unsendable.empty();
     }
+    // A NUL cannot be sent in a user name or password: refused before any connect.
+    if (const std::string_view problem = CredentialProblem(security_.user, security_.password);
+        sendable && !security_.user.empty() && !problem.empty()) {
+        current_->Outcome = SendOutcome::Failure(problem);
+        sendable = false;
+    }
     if (!sendable) {
+        WipeSecret(security_.password);
         SetState(SessionState::Idle);
         send_.SendAborted.store(true);
         return false;
@@ -107,6 +116,7 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
     try {
         connection_.Connect();
     } catch (const ConvertError& error) {
+        WipeSecret(security_.password);
         send_.SendAborted.store(true);
         RecordLocalFailure(error.what());
         SetState(SessionState::Idle);
@@ -230,6 +240,7 @@ void SmtpSession::OnGreeting(const SmtpReply& reply) {
     if (reply.code == CodeReady) {
         SendHello();
     } else if (Refuses(reply.code)) {
+        if (AwaitsEncryption()) return RefuseBeforeTls(reply);
         // The server refuses the whole session: no transaction to go on with.
         current_->Outcome = SendOutcome::Refusal(reply.text);
         SetState(SessionState::Quit);

@@ -53,6 +53,9 @@ inline constexpr std::string_view LineBreakInCommandText = "A command to the ser
 // Before the server's words: it answered while the message text was still being written.
 inline constexpr std::string_view EarlyReplyText = "The server answered before the whole message was sent: ";
 
+// What a refusal before the stream is encrypted shows instead of the server's own words.
+std::string PreTlsRefusalText(int code);
+
 class SmtpSession {
 public:
     SmtpSession(SmtpConnection& connection, MessageList& messages, SendSignals& state);
@@ -120,7 +123,11 @@ private:
     void OnAuthBearerError(const SmtpReply& reply);
     // The handshake; false when it failed, which has then ended the session.
     bool BeginTls();
-    void SendSecret(std::string& command);
+    // A line with the password in it, through the stream's call that refuses unless it is encrypted.
+    void SendSecret(const Secret& line);
+    // Set up to encrypt, and not encrypted yet: the server's words cannot be trusted.
+    bool AwaitsEncryption() const;
+    void RefuseBeforeTls(const SmtpReply& reply);
     void ShowStatus(std::string_view text);
     // A failure that ends the whole session, not only the current record: its outcome, then "QUIT".
     void RefuseSession(SendOutcome outcome);

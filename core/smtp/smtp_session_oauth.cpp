@@ -17,6 +17,16 @@ std::string_view ChallengeOf(const SmtpReply& reply) {
         text.remove_suffix(1);
     return text;
 }
+// `prefix`, the response and CR LF in one buffer reserved once; the plain response is wiped.
+Secret BearerLine(std::string_view prefix, std::string& response) {
+    Secret line;
+    line.Reserve(prefix.size() + response.size() + 2);
+    line.Append(prefix);
+    line.Append(response);
+    line.Append("\r\n");
+    WipeSecret(response);
+    return line;
+}
 } // namespace
 
 void SmtpSession::BeginBearerLogOn(const EhloOffer& offer) {
@@ -27,16 +37,17 @@ void SmtpSession::BeginBearerLogOn(const EhloOffer& offer) {
     else
         return RefuseSession(SendOutcome::Failure(NoOAuthMechanismText));
 
+    const std::string verb = std::string("AUTH ") + oauth::MechanismName(bearer_);
     std::string response =
-        oauth::BearerInitialResponse(bearer_, security_.user, security_.password, server_, port_);
-    std::string line = oauth::AuthLineWithResponse(bearer_, response);
-    WipeSecret(response);
-    if (line.empty()) {
+        oauth::BearerInitialResponse(bearer_, security_.user, security_.password.View(), server_, port_);
+    if (!oauth::FitsOnAuthLine(bearer_, response.size())) {
+        WipeSecret(response);
         // RFC 4954 section 4: an AUTH line over 512 octets is cut by servers (Postfix at 2,048); the
         // response waits for the server's empty 334 instead.
         SetState(SessionState::AuthBearerReady);
-        return Send(std::string("AUTH ") + oauth::MechanismName(bearer_));
+        return Send(verb);
     }
+    const Secret line = BearerLine(verb + " ", response);
     WipeSecret(security_.password);
     SetState(SessionState::AuthBearer);
     SendSecret(line);
@@ -45,10 +56,11 @@ void SmtpSession::BeginBearerLogOn(const EhloOffer& offer) {
 void SmtpSession::OnAuthBearerReady(const SmtpReply& reply) {
     if (reply.code != CodeContinue) return RefuseSession(SendOutcome::Refusal(LogOnRefusalText(reply.text)));
     std::string response =
-        oauth::BearerInitialResponse(bearer_, security_.user, security_.password, server_, port_);
+        oauth::BearerInitialResponse(bearer_, security_.user, security_.password.View(), server_, port_);
     WipeSecret(security_.password);
+    const Secret line = BearerLine("", response);
     SetState(SessionState::AuthBearer);
-    SendSecret(response);
+    SendSecret(line);
 }
 
 void SmtpSession::OnAuthBearer(const SmtpReply& reply) {

@@ -439,30 +439,34 @@ TEST_F(SendFlowTest, FailuresReportedWhileAWorkerRunsTheSessionAreHandledAfterIt
     }
 }
 
-TEST_F(SendFlowTest, AQuestionToTheUserStopsTheTimeOutAndHoldsFailuresUntilItIsAnswered) {
+TEST_F(SendFlowTest, AQuestionToTheUserStopsTheTimeOutHoldsFailuresAndEndsAtAnAbort) {
     view.security = SessionSecurity{SecurityMode::StartTls, "", ""};
-    std::atomic<bool> asking{false}, answered{false};
+    std::atomic<bool> asking{false}, answered{false}, stopped{false};
     // The handshake's worker asks about the certificate while it holds the session, as the window does.
     socket.duringTls = [&] {
-        EXPECT_TRUE(flow->AskUser([&] {
+        flow->AskUser([&](const SendFlow::StopAsking& stop) {
             asking = true;
-            // The user reads the question. A tick or a failure that did not wait for the answer would wait
-            // for this worker in turn: it answers after five seconds at the latest, and the test fails.
-            for (int i = 0; i < 500 && !answered.load(); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            return true;
-        }));
+            // The user reads the question until the test answers, or an abort ends it. A tick or a failure
+            // that did not wait for the answer would wait for this worker in turn: the bound fails the test.
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (!answered.load() && !stop() && std::chrono::steady_clock::now() < limit)
+                std::this_thread::yield();
+            stopped = stop();
+            return answered.load();
+        });
     };
     const struct {
         const char* failure; // reported while the question is open; null: none
+        bool cancel;         // the user cancels (or the program closes) while the question is open
         const char* status;
     } cases[] = {
-        {nullptr, "Mail has been cancelled!"},
-        {"Connection reset by peer", "Connection reset by peer"},
+        {nullptr, false, "Mail has been cancelled!"},
+        {"Connection reset by peer", false, "Connection reset by peer"},
+        {nullptr, true, "Mail has been cancelled!"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.status);
-        asking = answered = false;
+        asking = answered = stopped = false;
         Click();
         Server("220 mx ESMTP\r\n");
         Server("250-mx\r\n250 STARTTLS\r\n");
@@ -470,18 +474,23 @@ TEST_F(SendFlowTest, AQuestionToTheUserStopsTheTimeOutAndHoldsFailuresUntilItIsA
         socket.incoming.push_back("220 go ahead\r\n");
         flow->OnData(socket.SocketHandle());
         ASSERT_TRUE(ui.RunUntil([&] { return asking.load(); }));
+        // The window thread's own ticks while the question is open, up to past the time-out.
         const int idle = shared.IdleTicks.load();
         for (int i = 0; i < flow->TimeoutTicks() + 2; ++i)
             flow->OnTick();
         if (c.failure) flow->OnError(socket.SocketHandle(), c.failure);
         EXPECT_EQ(shared.IdleTicks.load(), idle) << "the time the user takes counted as the server's";
         EXPECT_FALSE(shared.SendAborted.load()) << "aborted while the question was open";
-        answered = true;
+        if (c.cancel)
+            flow->OnCancel();
+        else
+            answered = true;
         ASSERT_TRUE(ui.RunUntil([&] { return flow->TextsHandled() == handled + 1; }));
+        EXPECT_EQ(stopped.load(), c.cancel) << "the abort did not end the question";
         const Strings log = Log();
         const auto tls = std::find(log.rbegin(), log.rend(), "<tls>");
         ASSERT_NE(tls, log.rbegin());
-        if (!c.failure) {
+        if (!c.failure && !c.cancel) {
             EXPECT_EQ(*(tls - 1), "EHLO testhost\r\n") << "the session did not go on after the answer";
             EXPECT_FALSE(shared.SendAborted.load());
             flow->OnClick(); // Cancel

@@ -127,7 +127,7 @@ TEST_F(OAuthSessionTest, LogOnTranscripts) {
         list[0] = Message();
         SendSignals sendState;
         SmtpSession s(conn, list, sendState);
-        s.SetSecurity(SessionSecurity{c.mode, User, c.token, LogOnMethod::OAuth2});
+        s.SetSecurity(SessionSecurity{c.mode, User, Secret(std::string_view(c.token)), LogOnMethod::OAuth2});
         ASSERT_TRUE(s.Start("mx.example.org", "465"));
         std::vector<Turn> turns = {S("220 hi\r\n"), C("EHLO testhost")};
         if (c.mode == SecurityMode::Implicit) turns.insert(turns.begin(), Tls);
