@@ -50,10 +50,10 @@ std::string BearerInitialResponse(BearerMechanism mechanism, std::string_view us
     return response;
 }
 
-std::string AuthLineWithResponse(BearerMechanism mechanism, std::string_view response) {
-    std::string line = std::string("AUTH ") + MechanismName(mechanism) + " " + std::string(response);
-    if (line.size() + 2 > MaxCommandLine) return {};
-    return line;
+bool FitsOnAuthLine(BearerMechanism mechanism, std::size_t responseSize) {
+    const std::size_t line = std::string_view("AUTH ").size() +
+                             std::string_view(MechanismName(mechanism)).size() + 1 + responseSize + 2;
+    return line <= MaxCommandLine;
 }
 
 std::string_view ErrorChallengeAnswer(BearerMechanism mechanism) {

@@ -18,9 +18,9 @@ const char* MechanismName(BearerMechanism mechanism); // "OAUTHBEARER", "XOAUTH2
 std::string BearerInitialResponse(BearerMechanism mechanism, std::string_view user, std::string_view token,
                                   std::string_view host, int port);
 
-// The whole AUTH line (without CR LF) when it stays within SMTP's 512 octets with its CR LF (RFC 4954
-// section 4); empty when the response must wait for the server's 334.
-std::string AuthLineWithResponse(BearerMechanism mechanism, std::string_view response);
+// Whether "AUTH <mechanism> <response>" CR LF stays within SMTP's 512 octets (RFC 4954 section 4);
+// otherwise the response waits for the server's 334.
+bool FitsOnAuthLine(BearerMechanism mechanism, std::size_t responseSize);
 inline constexpr std::size_t MaxCommandLine = 512;
 
 // What the client sends after a 334 that carries an error: XOAUTH2 an empty line, OAUTHBEARER the

@@ -182,6 +182,32 @@ TEST_F(TlsDelivery, AttachmentOfManyBuffersGoesAsFourRecordsToASendAndArrivesByt
     EXPECT_LE(records, 4 * batches);
 }
 
+TEST_F(TlsDelivery, AnEarlyReplyThenGarbageDuringALargeMessageEndsEverySendTheSameWay) {
+    // The server answers after 1 MiB of 64 MiB and then sends bytes that are no TLS record, while this
+    // side still encrypts and writes: the window thread decrypts what arrives while the writer encrypts.
+    test::TempFolder folder;
+    std::string block(1 << 20, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>(i * 7919 >> 3);
+    std::string bytes;
+    for (int i = 0; i < 64; ++i)
+        bytes += block;
+    ASSERT_TRUE(test::TempFolder::PutFile("large.bin", bytes));
+    messages_[0].Attachments = {"large.bin"};
+    messages_[0].XAttachments = "large.bin";
+    for (int run = 0; run < 100; ++run) {
+        SCOPED_TRACE(run);
+        SecureSend send(messages_);
+        const SendOutcome outcome =
+            send.Run("localhost", info_["early"], SessionSecurity{SecurityMode::StartTls, "", ""});
+        // Never taken; refused in the server's words, or ended by the broken stream, whichever came first.
+        ASSERT_NE(outcome.kind, SendOutcome::Kind::Accepted);
+        ASSERT_TRUE(outcome.Decided()) << "the send ended without a reason";
+        if (outcome.kind == SendOutcome::Kind::Refused)
+            ASSERT_EQ(outcome.text, "554 5.7.0 early refusal\r\n");
+    }
+}
+
 TEST_F(TlsDelivery, RefusalsShowTheirReasonAndStoreNothing) {
     const struct {
         const char* server;
