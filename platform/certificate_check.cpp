@@ -1,7 +1,11 @@
 // CertGetCertificateChain + CertVerifyCertificateChainPolicy(SSL), and the fields the user is shown
 // when a certificate fails them.
+// The XP headers stop CERT_CHAIN_PARA before its download time-out; every crypt32 that checks revocation
+// knows the longer form.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include "platform/certificate_check.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -13,6 +17,15 @@ namespace {
 #ifndef CALG_SHA_256
 constexpr ALG_ID CALG_SHA_256 = 0x0000800c;
 #endif
+#ifndef SECURITY_FLAG_IGNORE_REVOCATION // wininet.h's, which the SSL policy shares
+constexpr DWORD SECURITY_FLAG_IGNORE_REVOCATION = 0x00000080;
+#endif
+
+constexpr DWORD SystemUrlTimeoutMs = 5000;
+
+// Best effort, as curl's: a revocation status that could not be learned (no list, none reachable) is
+// no finding. Wine reports either bit alone or both for the same cause.
+constexpr DWORD RevocationUnknown = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
 struct ChainFree {
     void operator()(PCCERT_CHAIN_CONTEXT chain) const noexcept { CertFreeCertificateChain(chain); }
@@ -108,7 +121,15 @@ std::string PolicyProblem(DWORD error, const std::string& serverName) {
 
 } // namespace
 
-CertificateReport CheckServerCertificate(PCCERT_CONTEXT certificate, const std::string& serverName) {
+ChainSettings SystemChain() {
+    ChainSettings settings;
+    GetSystemTimeAsFileTime(&settings.time);
+    settings.urlTimeoutMs = SystemUrlTimeoutMs;
+    return settings;
+}
+
+CertificateReport CheckServerCertificate(PCCERT_CONTEXT certificate, const std::string& serverName,
+                                         const ChainSettings& settings) {
     CertificateReport report;
     if (certificate == nullptr) {
         report.problem = "The server sent no certificate.";
@@ -123,13 +144,21 @@ CertificateReport CheckServerCertificate(PCCERT_CONTEXT certificate, const std::
     char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
     LPSTR usages[] = {serverAuth};
     CERT_CHAIN_PARA chainPara{};
-    chainPara.cbSize = sizeof chainPara;
+    // Vista's length, up to pftCacheResync: Windows reads the time-out from any longer form, Wine 8 only
+    // from exactly this one (and waits without end otherwise).
+    chainPara.cbSize = offsetof(CERT_CHAIN_PARA, pStrongSignPara);
     chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
     chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    chainPara.dwUrlRetrievalTimeout = settings.urlTimeoutMs;
+    // The root is trusted by being in the root store, not by a list of its own; the time-out counts for
+    // the whole chain, not for each download.
+    const DWORD flags =
+        CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT | CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT;
+    FILETIME time = settings.time;
     PCCERT_CHAIN_CONTEXT rawChain = nullptr;
-    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0,
-                                 nullptr, &rawChain)) {
+    if (!CertGetCertificateChain(settings.engine, certificate, &time, certificate->hCertStore, &chainPara,
+                                 flags, nullptr, &rawChain)) {
         report.problem = "The certificate's chain of trust could not be built.";
         return report;
     }
@@ -140,6 +169,9 @@ CertificateReport CheckServerCertificate(PCCERT_CONTEXT certificate, const std::
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
     ssl.pwszServerName = wideName.data();
+    // Revocation is judged from the chain's status below, best effort; Wine's policy would otherwise
+    // stop at an unknown status before it ever compares the name.
+    ssl.fdwChecks = SECURITY_FLAG_IGNORE_REVOCATION;
     CERT_CHAIN_POLICY_PARA policyPara{};
     policyPara.cbSize = sizeof policyPara;
     policyPara.pvExtraPolicyPara = &ssl;
@@ -150,7 +182,7 @@ CertificateReport CheckServerCertificate(PCCERT_CONTEXT certificate, const std::
         return report;
     }
     // Wine's policy passes partial chains: the chain's own status must be clean as well.
-    const DWORD chainStatus = chain->TrustStatus.dwErrorStatus;
+    const DWORD chainStatus = chain->TrustStatus.dwErrorStatus & ~RevocationUnknown;
     if (chainStatus != 0 && policyStatus.dwError != static_cast<DWORD>(CERT_E_CN_NO_MATCH))
         report.problem = ChainProblem(chainStatus);
     else if (policyStatus.dwError != 0)
