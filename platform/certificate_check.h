@@ -24,8 +24,8 @@ struct CertificateReport {
 struct ChainSettings {
     HCERTCHAINENGINE engine = nullptr; // nullptr: the default engine (the user's and the machine's roots)
     FILETIME time{};                   // the moment the certificates must be valid at
-    // The revocation lists' downloads of one check, all together: an unreachable distribution point
-    // must not hold the handshake up for long.
+    // The revocation check, downloads included: an unreachable list or responder must not hold the
+    // handshake up for long. 0 leaves revocation unchecked.
     DWORD urlTimeoutMs = 0;
 };
 

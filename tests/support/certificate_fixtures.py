@@ -33,7 +33,7 @@ def name(text):
 
 
 def certificate(subject, key, issuer, issuer_key, ca=False, dns=(), ips=(), usage=SERVER_AUTH,
-                start=NOW - DAY, end=NOW + 2 * DAY, crl_url=None):
+                start=NOW - DAY, end=NOW + 2 * DAY, crl_url=None, ocsp_url=None):
     b = (x509.CertificateBuilder().subject_name(subject).issuer_name(issuer).public_key(key.public_key())
          .serial_number(x509.random_serial_number()).not_valid_before(start).not_valid_after(end)
          .add_extension(x509.BasicConstraints(ca=ca, path_length=None), critical=True))
@@ -47,6 +47,10 @@ def certificate(subject, key, issuer, issuer_key, ca=False, dns=(), ips=(), usag
     if crl_url:
         point = x509.DistributionPoint([x509.UniformResourceIdentifier(crl_url)], None, None, None)
         b = b.add_extension(x509.CRLDistributionPoints([point]), critical=False)
+    if ocsp_url:
+        access = x509.AccessDescription(x509.oid.AuthorityInformationAccessOID.OCSP,
+                                        x509.UniformResourceIdentifier(ocsp_url))
+        b = b.add_extension(x509.AuthorityInformationAccess([access]), critical=False)
     return b.sign(issuer_key, hashes.SHA256())
 
 
@@ -104,6 +108,7 @@ def main():
         "revoked-url": leaf(crl_url=url("revoked", crl_server.server_address[1])),
         "offline-url": leaf(crl_url=url("offline", closed.getsockname()[1])),
         "silent-url": leaf(crl_url=url("silent", silent.getsockname()[1])),
+        "silent-ocsp": leaf(ocsp_url="http://127.0.0.1:%d/" % silent.getsockname()[1]),
     }
     crl = x509.CertificateRevocationListBuilder().issuer_name(ca_name).last_update(NOW - DAY / 24)
     crl = crl.next_update(NOW + DAY)
