@@ -160,8 +160,9 @@ SessionSecurity SecurityForSend(const Services& services, const SecuritySettings
                                 const std::string& server) {
     // A user name kept from an earlier choice means nothing without encryption: no log-on then.
     if (security.Mode == SecurityMode::None) return SessionSecurity{};
-    SessionSecurity session{security.Mode, security.User, {}};
-    if (!security.User.empty()) {
+    SessionSecurity session{security.Mode, security.User, {}, security.LogOn};
+    // With OAuth 2.0 the send fetches its access token itself, after the dial.
+    if (!security.User.empty() && security.LogOn == LogOnMethod::Password) {
         if (std::optional<std::string> password =
                 services.readPassword(CredentialTarget(security.User, server))) {
             session.password = std::move(*password);

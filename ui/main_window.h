@@ -130,6 +130,7 @@ private:
     void RestartTick() override;
     void Done(bool sent) override;
     SessionSecurity SecurityFor(const std::string& server) override;
+    OAuthSource OAuthFor() override;
 
     Settings& settings_;
     MessageList& messages_;

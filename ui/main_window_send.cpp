@@ -77,4 +77,8 @@ SessionSecurity MainWindow::SecurityFor(const std::string& server) {
     return SecurityForSend(services_, settings_.Security, server);
 }
 
+SendView::OAuthSource MainWindow::OAuthFor() {
+    return {services_.signIn.get(), settings_.Security.OAuth2};
+}
+
 } // namespace tarvel::ui

@@ -19,6 +19,7 @@
 #include "support/pump.h"
 #include "support/fake_services.h"
 #include "platform/client_socket.h"
+#include "core/smtp/write_loop.h"
 
 using tarvel::ClientSocket;
 using tarvel::test::Listener;
@@ -218,7 +219,7 @@ TEST_F(SocketsTest, RawSendStopsAtAFullBufferAndWaitWritableSaysSo) {
     Listener listener;
     Socket notReading = Connect(listener);
     const std::string chunk(64 * 1024, 'x');
-    tarvel::SmtpConnection::SendResult result{};
+    tarvel::SendResult result{};
     for (int i = 0; i < 1024; ++i) { // at most 64 MB: far more than the loopback buffers hold
         result = sockets.RawSend(chunk.data(), chunk.size());
         if (result.written <= 0) break;

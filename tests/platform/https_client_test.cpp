@@ -4,45 +4,22 @@
 
 #include <windows.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 
 #include "platform/https_client.h"
-#include "trusted_test_ca.h"
+#include "python_servers.h"
 
 using namespace tarvel;
 
-namespace {
-
-std::string Folder() {
-    const char* folder = std::getenv("TARVEL_HTTPS_FOLDER");
-    return folder ? folder : "";
-}
-
-std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::map<std::string, std::string> Ports() {
-    std::map<std::string, std::string> ports;
-    std::ifstream in(Folder() + "\\servers.txt");
-    for (std::string line; std::getline(in, line);)
-        if (const auto equals = line.find('='); equals != std::string::npos)
-            ports[line.substr(0, equals)] = line.substr(equals + 1);
-    return ports;
-}
-
-} // namespace
+using test::ReadWhole;
 
 TEST(HttpsClientTest, PostsTheFormAndRefusesWhatWindowsDoesNotTrust) {
-    ASSERT_FALSE(Folder().empty()) << "run through run_with_https_servers.py";
-    const test::TrustedTestCa ca(ReadWhole(Folder() + "\\ca.der"));
+    const std::string folder = test::ServerFolder("TARVEL_HTTPS_FOLDER");
+    ASSERT_FALSE(folder.empty()) << "run through run_with_https_servers.py";
+    const test::TrustedTestCa ca(ReadWhole(folder + "\\ca.der"));
     ASSERT_TRUE(ca.Added());
-    std::map<std::string, std::string> port = Ports();
+    std::map<std::string, std::string> port = test::ServerInfo(folder);
     const std::string form = "grant_type=authorization_code&code=a%2Fb&code_verifier=v~1";
     const std::string sent =
         "POST /token?tenant=x HTTP/1.1\napplication/x-www-form-urlencoded\napplication/json\n";
@@ -68,7 +45,7 @@ TEST(HttpsClientTest, PostsTheFormAndRefusesWhatWindowsDoesNotTrust) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string before =
-            ReadWhole(Folder() + "\\trusted.log") + ReadWhole(Folder() + "\\untrusted.log");
+            ReadWhole(folder + "\\trusted.log") + ReadWhole(folder + "\\untrusted.log");
         const HttpsReply reply = PostForm(c.url, form);
         EXPECT_EQ(reply.status, c.status);
         EXPECT_EQ(reply.body, c.body);
@@ -77,8 +54,7 @@ TEST(HttpsClientTest, PostsTheFormAndRefusesWhatWindowsDoesNotTrust) {
         else
             EXPECT_NE(reply.error.find(c.error), std::string::npos) << reply.error;
         // Refused means the form never left: no server saw a request.
-        const std::string after =
-            ReadWhole(Folder() + "\\trusted.log") + ReadWhole(Folder() + "\\untrusted.log");
+        const std::string after = ReadWhole(folder + "\\trusted.log") + ReadWhole(folder + "\\untrusted.log");
         EXPECT_EQ(after.size() > before.size(), c.reached);
     }
 }

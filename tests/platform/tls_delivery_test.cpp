@@ -27,7 +27,7 @@
 #include "platform/client_socket.h"
 #include "platform/tls_connection.h"
 #include "support/temp_folder.h"
-#include "trusted_test_ca.h"
+#include "python_servers.h"
 
 namespace tarvel {
 namespace {
@@ -36,24 +36,14 @@ constexpr std::chrono::milliseconds SendLimit{60000};
 const std::string User = "ann";
 const std::string Password = "s3cret pass";
 
-std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using test::ReadWhole;
 
 std::string Folder() {
-    const char* folder = std::getenv("TARVEL_TLS_FOLDER");
-    return folder ? folder : "";
+    return test::ServerFolder("TARVEL_TLS_FOLDER");
 }
 
 std::map<std::string, std::string> ServerInfo() {
-    std::map<std::string, std::string> info;
-    std::ifstream in(Folder() + "\\servers.txt");
-    std::string line;
-    while (std::getline(in, line))
-        if (const auto equals = line.find('='); equals != std::string::npos)
-            info[line.substr(0, equals)] = line.substr(equals + 1);
-    return info;
+    return test::ServerInfo(Folder());
 }
 
 // The stored message whose envelope names `sender`; empty when the server stored none.
