@@ -74,7 +74,7 @@ SENT = "Mail has been sent!"
 CANCELLED = "Mail has been cancelled!"
 NOT_SENT = "The connection ended before the mail was sent"
 PASSING = {"Waiting...", "Creating mail...", "Sending mail...", "Establishing ISP connection...", "Hanging up...",
-           "Connecting securely...", "Logging on..."}
+           "Connecting securely...", "Logging on...", "Waiting for sign-in in your browser...", "Renewing sign-in..."}
 
 
 def escape(text):
@@ -236,7 +236,7 @@ class Driver:
         return self.wait_outcome(timeout)
 
     def wait_outcome(self, timeout=30.0):
-        seen = []
+        seen = self.statuses = []  # every status the send showed, in order, for a test that wants them
 
         def done():
             status = self.text(MAIN, Main.STATUS)

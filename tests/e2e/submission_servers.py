@@ -296,3 +296,22 @@ smtputf8_enable = no
             os.killpg(group, signal.SIGKILL)
         except ProcessLookupError:
             pass
+
+
+def relayed(mailbox, subject, timeout=15):
+    """The message with this subject as Postfix passed it on to the capture (harness.Mailbox), without the
+    Received line Postfix puts first; None when none came within the time given (0: looks once)."""
+    needle = f"\r\nSubject: {subject}\r\n".encode()
+    end = time.monotonic() + timeout
+    while True:
+        for _, _, data in list(mailbox.messages):
+            if needle in data:
+                assert data.startswith(b"Received: "), data[:200]
+                lines = data.split(b"\r\n")
+                rest = 1
+                while lines[rest][:1] in (b" ", b"\t"):  # the Received line's continuation lines
+                    rest += 1
+                return b"\r\n".join(lines[rest:])
+        if time.monotonic() >= end:
+            return None
+        time.sleep(0.05)

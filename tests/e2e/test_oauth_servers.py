@@ -46,9 +46,8 @@ def servers(tmp_path_factory):
 @pytest.fixture
 def auth(servers):
     """The authorization server with its knobs as they start, whatever the test before set."""
-    server = servers[0]
-    server.user, server.answer, server.lifetime, server.token_length = USER, "code", 3600, 40
-    return server
+    servers[0].reset(USER)
+    return servers[0]
 
 
 def post(auth, path, **form):
