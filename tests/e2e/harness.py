@@ -95,7 +95,8 @@ def unescape(text):
 
 
 def wine_env(**extra):
-    env = dict(os.environ)
+    # Every server of the suite is on this machine; Wine's WinHTTP would send even localhost to a proxy.
+    env = {k: v for k, v in os.environ.items() if k.lower() not in ("http_proxy", "https_proxy")}
     env.update(extra)
     return env
 
