@@ -1,10 +1,14 @@
 // Each service as Windows does it: the real boxes, dialogs, menus and shell, the registry, the dial-up
-// manager and Credential Manager.
+// manager, Credential Manager and the OAuth 2.0 sign-in.
 #include "app/system_services.h"
+
+#include <cstdlib>
+#include <memory>
 
 #include "core/config/config.h"
 #include "platform/credentials.h"
 #include "platform/registry.h"
+#include "platform/sign_in_system.h"
 #include "ui/certificate_question.h"
 #include "win/form.h"
 
@@ -17,6 +21,20 @@ void OpenShortcut(const std::string& exeFolder) {
     const std::string shortcut = exeFolder + "zembrix.url";
     ShellExecuteA(nullptr, "open", shortcut.c_str(), " ", exeFolder.empty() ? " " : exeFolder.c_str(),
                   SW_SHOWNORMAL);
+}
+
+// The sign-in over Windows' own parts, one for the run.
+struct SystemSignIn {
+    WindowsSignInSystem system;
+    oauth::SignIn signIn{system};
+};
+
+std::shared_ptr<oauth::SignIn> MakeSignIn() {
+    auto made = std::make_shared<SystemSignIn>();
+    // The end-to-end tests cannot wait five minutes for a browser that never comes back.
+    if (const char* limit = std::getenv("TARVEL_SIGN_IN_WAIT_MS"); limit && *limit)
+        made->signIn.SetRedirectWaitLimit(std::chrono::milliseconds(std::strtoul(limit, nullptr, 10)));
+    return std::shared_ptr<oauth::SignIn>(made, &made->signIn);
 }
 
 } // namespace
@@ -46,6 +64,14 @@ Services SystemServices(const std::string& exePath) {
         if (!password.empty()) return StorePassword(target, password);
         DeletePassword(target);
         return std::string();
+    };
+    s.signIn = MakeSignIn();
+    s.isSignedIn = [signIn = s.signIn](const OAuth2Settings& settings, const std::string& user) {
+        return signIn->IsSignedIn(settings, user);
+    };
+    s.signInWithBrowser = [signIn = s.signIn](const OAuth2Settings& settings, const std::string& user,
+                                              const oauth::SignIn::Observer& observer) {
+        return signIn->SignInWithBrowser(settings, user, observer);
     };
     return s;
 }

@@ -188,7 +188,7 @@ std::string ClientSocket::GetLocalHostName() {
     return name;
 }
 
-SmtpConnection::SendResult ClientSocket::RawSend(const char* data, std::size_t length) {
+SendResult ClientSocket::RawSend(const char* data, std::size_t length) {
     const int count = static_cast<int>(std::min<std::size_t>(length, INT_MAX));
     const int written = send(ToSocket(socketHandle_), data, count, 0);
     if (written > 0) return {written, 0};

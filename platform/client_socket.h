@@ -1,5 +1,6 @@
 // ClientSocket: the program's own TCP client component over WinSock 1.1. It resolves, connects, sends and
 // receives, and passes what the platform reports on as events; every failure goes through OnErrorOccurred.
+// A send reads and writes through a stream over it (platform/plain_stream.h, platform/tls_connection.h).
 #pragma once
 
 #include <atomic>
@@ -9,8 +10,7 @@
 
 #include <winsock.h>
 
-#include "core/smtp/send_socket.h"
-#include "core/smtp/smtp_connection.h"
+#include "core/smtp/write_loop.h"
 #include "platform/blocking_call.h"
 #include "platform/services.h"
 #include "win/window.h"
@@ -28,7 +28,7 @@ using SocketEvent = std::function<void(ClientSocket& sender, int socket)>;
 using SocketErrorEvent =
     std::function<void(ClientSocket& sender, int socket, int error, const std::string& msg)>;
 
-class ClientSocket : public ui::Window, public SmtpConnection, public SendSocket {
+class ClientSocket : public ui::Window {
 public:
     // The IPv4 address record handed to connect, laid out as WinSock's 16-byte sockaddr_in; port and
     // address in network byte order.
@@ -51,16 +51,16 @@ public:
     int MaximumReceiveLength() const { return maximumReceiveLength_; }
     void SetMaximumReceiveLength(int length) { maximumReceiveLength_ = length; }
     const std::string& Address() const { return ipAddr_; }
-    void SetAddress(const std::string& address) override { ipAddr_ = address; }
+    void SetAddress(const std::string& address) { ipAddr_ = address; }
     const std::string& Port() const { return port_; }
-    void SetPort(const std::string& port) override { port_ = port; }
+    void SetPort(const std::string& port) { port_ = port; }
     bool NonBlocking() const { return nonBlocking_ == 1; }
     void SetNonBlocking(bool nonBlocking) { nonBlocking_ = nonBlocking ? 1 : 0; }
     // Seconds allowed for one blocking call in blocking mode; 0 or less means no limit.
     int Timeout() const { return timeout_; }
     void SetTimeout(int seconds) { timeout_ = seconds; }
     // The open socket, -1 when none.
-    int SocketHandle() const override { return socketHandle_; }
+    int SocketHandle() const { return socketHandle_; }
     // The address of the last Connect, as far as it got.
     const AddressRecord& RemoteAddress() const { return remote_; }
 
@@ -73,20 +73,20 @@ public:
 
     // Connects to Address and Port; in non-blocking mode the outcome arrives later as an event. Throws
     // ConvertError for a port that is neither a service name nor a number, before any socket exists.
-    void Connect() override;
+    void Connect();
     // One send of the text as it stands: line ends are the caller's, a partial send is not continued.
-    void SendCommand(const std::string& text) override;
+    void SendCommand(const std::string& text);
     // Receives at most `length` bytes into the caller's buffer: 0 when the peer has closed, -1 for
     // socket -1 (with no report), negative on failure.
     int ReceiveOn(int socket, void* buffer, int length);
     // ReceiveOn on the open socket.
-    int Receive(char* buffer, int length) override { return ReceiveOn(SocketHandle(), buffer, length); }
+    int Receive(char* buffer, int length) { return ReceiveOn(SocketHandle(), buffer, length); }
     // Closes the socket at once with a reset, and leaves SocketHandle -1 whatever the close says.
-    void Disconnect() override;
-    std::string GetLocalHostName() override;
+    void Disconnect();
+    std::string GetLocalHostName();
 
-    SendResult RawSend(const char* data, std::size_t length) override;
-    bool WaitWritable(int timeoutMs) override;
+    SendResult RawSend(const char* data, std::size_t length);
+    bool WaitWritable(int timeoutMs);
 
 protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;

@@ -1,7 +1,7 @@
 // What the program asks of Windows wherever a test must answer in its place: boxes, dialogs and menus
 // that wait for a person, the shell, the address lookup, the registry, the phone book and Credential
-// Manager. The program fills it with SystemServices() (app/system_services.h) and hands it to what it
-// makes; the tests hand in one fake (tests/support/fake_services.h).
+// Manager, and the OAuth 2.0 sign-in. The program fills it with SystemServices() (app/system_services.h) and
+// hands it to what it makes; the tests hand in one fake (tests/support/fake_services.h).
 #pragma once
 
 #include <windows.h>
@@ -10,11 +10,13 @@
 #include <shellapi.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/config/settings.h"
+#include "core/oauth/sign_in_flow.h"
 #include "core/send/dialler.h"
 #include "platform/certificate_check.h"
 #include "platform/dialup.h"
@@ -51,6 +53,17 @@ struct Services {
     std::function<std::optional<std::string>(const std::string& target)> readPassword;
     // Empty on success, else why not; an empty password removes the entry.
     std::function<std::string(const std::string& target, const std::string& password)> storePassword;
+
+    // The OAuth 2.0 sign-in in the system browser (core/oauth/sign_in_flow.h): one for the whole run, so
+    // that the access token it keeps in memory serves every send.
+    std::shared_ptr<oauth::SignIn> signIn;
+    // The Security page's uses of it: whether a refresh token is stored for the user, and the "Sign
+    // in..." button's sign-in (blocks until the browser comes back or the observer's cancel is set: call
+    // it on a worker).
+    std::function<bool(const OAuth2Settings& settings, const std::string& user)> isSignedIn;
+    std::function<oauth::TokenOutcome(const OAuth2Settings& settings, const std::string& user,
+                                      const oauth::SignIn::Observer& observer)>
+        signInWithBrowser;
 };
 
 } // namespace tarvel

@@ -2,7 +2,8 @@
 """The headless demo behind `scripts/run.sh --demo`: a local SMTP server, the real tarvel.exe under Wine on a
 virtual display, a first run that asks for the settings, the about box from the tray menu, and a message with
 an attachment sent from a "mailto:" link. It prints what the server received and saves screenshots of the
-three windows and the settings' Security page to docs/screenshots/. The caller provides the display and the wineserver (scripts/headless.sh)
+three windows and the settings' Security page (with a password, and with a sign-in in the browser) to
+docs/screenshots/. The caller provides the display and the wineserver (scripts/headless.sh)
 and names the Win32 build folder in TARVEL_BUILD."""
 
 import shutil
@@ -64,9 +65,17 @@ def main():
         drive.set_text(SETTINGS, Settings.USER, "me@example.com")
         drive.set_text(SETTINGS, Settings.LOG_ON_PASSWORD, "secret")
         screenshot(drive, SETTINGS, "security", work)
-        # The demo's server speaks plain SMTP: back to no security, nothing kept.
-        drive.set_text(SETTINGS, Settings.USER, "")
+        step("the Security page with a sign-in in the browser (OAuth 2.0), as for a Microsoft 365 account")
         drive.set_text(SETTINGS, Settings.LOG_ON_PASSWORD, "")
+        drive("pick", SETTINGS, Settings.LOG_ON, Settings.BY_OAUTH2)
+        drive.wait_for(lambda: drive("shown", SETTINGS, Settings.PROVIDER) == "1", what="the sign-in's rows")
+        drive("pick", SETTINGS, Settings.PROVIDER, Settings.MICROSOFT)
+        drive.set_text(SETTINGS, Settings.CLIENT_ID, "0d3f5a1c-7e2b-4c8d-9a61-2f4e8b7c5d90")
+        screenshot(drive, SETTINGS, "security-oauth", work)
+        # The demo's server speaks plain SMTP: back to no security, nothing kept.
+        drive("pick", SETTINGS, Settings.LOG_ON, Settings.BY_PASSWORD)
+        drive.set_text(SETTINGS, Settings.CLIENT_ID, "")
+        drive.set_text(SETTINGS, Settings.USER, "")
         drive("pick", SETTINGS, Settings.SECURITY, Settings.NONE)
         drive("click", SETTINGS, Settings.OK)
         drive.wait_gone(SETTINGS)

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cctype>
+#include <atomic>
 #include <future>
 #include <memory>
 #include <string_view>
@@ -172,30 +173,40 @@ SessionSecurity SecurityForSend(const Services& services, const SecuritySettings
 
 bool AskCertificateTrust(const Services& services, const Window& window, SecuritySettings& security,
                          const std::string& securityPath, const std::string& server,
-                         const CertificateReport& report) {
+                         const CertificateReport& report, const std::function<bool()>& stop) {
     auto answer = std::make_shared<std::promise<bool>>();
+    // Set once the worker has stopped waiting: nothing more is asked or saved for that send.
+    auto abandoned = std::make_shared<std::atomic<bool>>(false);
     std::future<bool> answered = answer->get_future();
-    const bool posted = window.Post([&services, &window, &security, securityPath, server, report, answer] {
-        // The settings belong to this thread: the check and the save happen here.
-        if (!report.sha256.empty() && TrustedFingerprint(security, server) == report.sha256)
-            return answer->set_value(true);
-        if (report.sha256.empty() || !services.certificateQuestion(window.Handle(), server, report))
-            return answer->set_value(false);
-        SecuritySettings changed = security;
-        TrustFingerprint(changed, server, report.sha256);
-        try {
-            SaveSecuritySettings(changed, securityPath);
-            security = std::move(changed);
-        } catch (const ConfigError& error) {
-            // Trusted for this send; the next one asks again.
-            ShowMessage(services.messageBox, window.Handle(), error.what(), MB_OK | MB_ICONERROR);
-        }
-        answer->set_value(true);
-    });
+    const bool posted =
+        window.Post([&services, &window, &security, securityPath, server, report, answer, abandoned] {
+            if (abandoned->load()) return answer->set_value(false);
+            // The settings belong to this thread: the check and the save happen here.
+            const CertificateVerdict verdict =
+                JudgeCertificate(report.trusted, report.sha256, security, server);
+            if (verdict != CertificateVerdict::Ask)
+                return answer->set_value(verdict == CertificateVerdict::Accept);
+            if (!services.certificateQuestion(window.Handle(), server, report) || abandoned->load())
+                return answer->set_value(false);
+            SecuritySettings changed = security;
+            TrustFingerprint(changed, server, report.sha256);
+            try {
+                SaveSecuritySettings(changed, securityPath);
+                security = std::move(changed);
+            } catch (const ConfigError& error) {
+                // Trusted for this send; the next one asks again.
+                ShowMessage(services.messageBox, window.Handle(), error.what(), MB_OK | MB_ICONERROR);
+            }
+            answer->set_value(true);
+        });
     if (!posted) return false;
     // A window that closes meanwhile never answers: its handle going tells.
-    while (answered.wait_for(std::chrono::milliseconds(200)) != std::future_status::ready)
-        if (window.Handle() == nullptr) return false;
+    while (answered.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+        if (window.Handle() == nullptr || stop()) {
+            abandoned->store(true);
+            return false;
+        }
+    }
     return answered.get();
 }
 

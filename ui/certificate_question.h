@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "core/config/settings.h"
@@ -44,9 +45,11 @@ bool AskAboutCertificate(HWND owner, const std::string& server, const Certificat
 
 // On the handshake's worker: a fingerprint trusted before for this server is accepted at once;
 // otherwise the user is asked on the window's thread (the worker waits), and a trusted one is saved
-// to `securityPath`. False when the window is gone. `services` and `window` outlive the question.
+// to `securityPath`. False when the window is gone, or as soon as `stop` says so (the send was aborted):
+// a question not shown yet is then never shown, and an answer that comes later is dropped unsaved.
+// `services` and `window` outlive the question.
 bool AskCertificateTrust(const Services& services, const Window& window, SecuritySettings& security,
                          const std::string& securityPath, const std::string& server,
-                         const CertificateReport& report);
+                         const CertificateReport& report, const std::function<bool()>& stop);
 
 } // namespace tarvel::ui

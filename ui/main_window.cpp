@@ -85,9 +85,9 @@ MainWindow::MainWindow(Settings& settings, MessageList& messages, tarvel::Servic
             [this](std::function<void()> work) { Post(std::move(work)); }) {
     flow_.SetTimeoutTicks(options_.timeoutTicks);
     tls_.AskTrust = [this](const std::string& server, const CertificateReport& report) {
-        return flow_.AskUser([&] {
+        return flow_.AskUser([&](const SendFlow::StopAsking& stop) {
             return AskCertificateTrust(services_, *this, settings_.Security, options_.securityPath, server,
-                                       report);
+                                       report, stop);
         });
     };
     socket_.SetMaximumReceiveLength(8192);
@@ -143,8 +143,9 @@ void MainWindow::FormCreate() {
 }
 
 void MainWindow::ShowStatus(std::string_view text) {
-    SetText(statusLabel, text);
-    SetHint(statusLabel, text);
+    // The server's words may come from anyone on the path: one line of sane length, no control bytes.
+    SetText(statusLabel, StatusLineText(text));
+    SetHint(statusLabel, HintText(text));
 }
 
 void MainWindow::EmailChanged() {

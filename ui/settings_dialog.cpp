@@ -1,5 +1,6 @@
 // The settings dialog: its layout on three pages, FormCreate with the registry and the phone book, and OK,
-// which refuses values the configuration file cannot carry before it copies and saves anything.
+// which refuses values the configuration file cannot carry before it copies and saves anything. The
+// OAuth 2.0 rows of the Security page are in settings_dialog_sign_in.cpp.
 #include "ui/settings_dialog.h"
 
 #include <algorithm>
@@ -23,13 +24,13 @@ using K = ControlKind;
 using S = SettingsDialog;
 
 constexpr int OuterWidth = 344;
-constexpr int OuterHeight = 230;
+constexpr int OuterHeight = 300; // the Security page holds the OAuth 2.0 sign-in's rows too
 constexpr DWORD FormStyle = WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN; // no system menu, no buttons
 
 // id, name, kind, left, top, width, height, caption, tab order, flags, hint, handler, parent. The pages
 // are placed over the page control's display area once it exists.
 constexpr std::array<ControlDef<S>, 28> SettingsControls{{
-    {S::pageTabs, "pageTabs", K::TabControl, 5, 4, 328, 165, nullptr, 2, NoFlags, nullptr, &S::PageChanged},
+    {S::pageTabs, "pageTabs", K::TabControl, 5, 4, 328, 235, nullptr, 2, NoFlags, nullptr, &S::PageChanged},
     {S::basicPage, "basicPage", K::Panel, 0, 0, 0, 0, "Basic settings", NoTabOrder, NoFlags, nullptr,
      nullptr},
     {S::dialUpPage, "dialUpPage", K::Panel, 0, 0, 0, 0, "Dial Up", NoTabOrder, Hidden, nullptr, nullptr},
@@ -56,9 +57,9 @@ constexpr std::array<ControlDef<S>, 28> SettingsControls{{
      "Your RAS entries. If you want to add, edit or delete an entry, do it in your Dial Up Networking "
      "settings.",
      &S::EntryPicked, S::dialUpPage},
-    {S::okButton, "okButton", K::Button, 174, 173, 75, 25, "&Ok", 0, NoFlags,
+    {S::okButton, "okButton", K::Button, 174, 243, 75, 25, "&Ok", 0, NoFlags,
      "Closes this dialog and saves all changes you've made.", &S::OkClick},
-    {S::cancelButton, "cancelButton", K::Button, 256, 173, 75, 25, "&Cancel", 1, NoFlags,
+    {S::cancelButton, "cancelButton", K::Button, 256, 243, 75, 25, "&Cancel", 1, NoFlags,
      "Closes this dialog and cancels all the changes.", &S::CancelClick},
     {S::mailToButton, "mailToButton", K::Button, 239, 4, 75, 25, "MailTo", 0, NoFlags,
      "Sets Tarvel as your default e-mail program.", &S::MailToClick, S::basicPage},
@@ -81,12 +82,12 @@ constexpr std::array<ControlDef<S>, 28> SettingsControls{{
      &S::SecurityPicked, S::securityPage},
     {S::userLabel, "userLabel", K::Label, 15, 70, 0, 0, "User name", NoTabOrder, NoFlags, nullptr, nullptr,
      S::securityPage},
-    {S::userEdit, "userEdit", K::Edit, 15, 86, 145, 21, "", 1, NoFlags,
+    {S::userEdit, "userEdit", K::Edit, 15, 86, 145, 21, "", 2, NoFlags,
      "The name to log on to your server with. Leave it empty when the server needs no log-on.", nullptr,
      S::securityPage},
     {S::passwordLabel, "passwordLabel", K::Label, 168, 70, 0, 0, "Password", NoTabOrder, NoFlags, nullptr,
      nullptr, S::securityPage},
-    {S::passwordEdit, "passwordEdit", K::Edit, 168, 86, 145, 21, "", 2, Password | HintHidden,
+    {S::passwordEdit, "passwordEdit", K::Edit, 168, 86, 145, 21, "", 3, Password | HintHidden,
      "The password to log on with. Windows keeps it in its Credential Manager, never in a file.", nullptr,
      S::securityPage},
 }};
@@ -114,6 +115,7 @@ SettingsDialog::SettingsDialog(SharedState& state, Services services)
     : state_(state), services_(std::move(services)) {}
 
 SettingsDialog::~SettingsDialog() {
+    EndSignIn();
     Destroy();
 }
 
@@ -131,7 +133,7 @@ bool SettingsDialog::Create(HWND owner) {
                       OuterHeight - (frame.bottom - frame.top)};
     layout.classIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_MAINICON));
     if (!CreateForm(layout, owner)) return false;
-    if (!CreateControls<S>(SettingsControls)) return false;
+    if (!CreateControls<S>(SettingsControls) || !CreateSignInControls()) return false;
 
     HWND tabs = Control(pageTabs);
     for (std::size_t i = 0; i < std::size(Pages); ++i) {
@@ -207,6 +209,7 @@ void SettingsDialog::FormCreate() {
         password = services_.readPassword(CredentialTarget(s.Security.User, s.SMTPServer));
     SetText(passwordEdit, password.value_or(""));
     if (password) WipeSecret(*password);
+    FillSignIn();
     EnableLogOnFields();
 }
 
@@ -219,11 +222,17 @@ SecurityMode SettingsDialog::ChosenSecurity() const {
 void SettingsDialog::EnableLogOnFields() {
     // No log-on over an unencrypted connection.
     const bool secure = ChosenSecurity() != SecurityMode::None;
-    for (int id : {int(userLabel), int(userEdit), int(passwordLabel), int(passwordEdit)})
+    for (int id : {int(userLabel), int(userEdit)})
         SetEnabled(id, secure);
+    // A sign-in replaces the password.
+    for (int id : {int(passwordLabel), int(passwordEdit)})
+        SetEnabled(id, secure && ChosenLogOn() == LogOnMethod::Password);
+    EnableSignInFields(secure);
 }
 
 void SettingsDialog::SecurityPicked() {
+    // OAuth 2.0 sends a bearer token: never over a plain connection.
+    if (ChosenSecurity() == SecurityMode::None) SetSelectedIndex(logOnList, 0);
     EnableLogOnFields();
     // The plain SMTP port is not where a server takes encrypted submissions: offer the usual one.
     if (Text(portEdit) == "25" || Text(portEdit).empty()) {
@@ -263,6 +272,8 @@ void SettingsDialog::OkClick() {
     SecuritySettings security = state_.settings.Security;
     security.Mode = ChosenSecurity();
     security.User = Text(userEdit);
+    security.LogOn = ChosenLogOn();
+    security.OAuth2 = FieldsOAuth2();
     if (auto problem = CheckStorable(security)) return Refuse(userEdit, problem->message);
 
     Settings& s = state_.settings;
@@ -274,6 +285,7 @@ void SettingsDialog::OkClick() {
     s.UseDialup = SendMessageA(Control(dialUpCheck), BM_GETCHECK, 0, 0) == BST_CHECKED;
     state_.SettingsOpen = false;
     HWND owner = GetWindow(Handle(), GW_OWNER);
+    EndSignIn();
     CloseLater();
     Save(owner, std::move(security));
 }
@@ -295,7 +307,8 @@ void SettingsDialog::Save(HWND owner, SecuritySettings security) {
     // Without anything to keep the program stays as it always was: no new file beside it.
     const std::string securityPath = SecurityConfigPath(ExeFolderOf(state_.configPath));
     const bool plain = s.Security.Mode == SecurityMode::None && s.Security.User.empty() &&
-                       s.Security.Trusted.empty() && s.Security.OtherLines.empty();
+                       s.Security.Trusted.empty() && s.Security.OtherLines.empty() &&
+                       s.Security.LogOn == LogOnMethod::Password && s.Security.OAuth2.ClientId.empty();
     if (!plain || GetFileAttributesA(securityPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
         try {
             SaveSecuritySettings(s.Security, securityPath);
@@ -305,7 +318,8 @@ void SettingsDialog::Save(HWND owner, SecuritySettings security) {
     }
     // The password goes to Credential Manager only, and only for a log-on that can use it.
     std::string password = Text(passwordEdit);
-    if (!s.Security.User.empty() && s.Security.Mode != SecurityMode::None && services_.storePassword) {
+    if (!s.Security.User.empty() && s.Security.Mode != SecurityMode::None &&
+        s.Security.LogOn == LogOnMethod::Password && services_.storePassword) {
         const std::string failure =
             services_.storePassword(CredentialTarget(s.Security.User, s.SMTPServer), password);
         if (!failure.empty()) ShowMessage(services_.messageBox, owner, failure, MB_OK | MB_ICONERROR);
@@ -314,6 +328,7 @@ void SettingsDialog::Save(HWND owner, SecuritySettings security) {
 }
 
 void SettingsDialog::CancelClick() {
+    EndSignIn();
     CloseLater();
     state_.SettingsOpen = false;
 }

@@ -1,6 +1,6 @@
 // SettingsDialog: the modeless dialog that edits the mail server, the user's own address,
-// the dial-up choice and the connection's security, offers the "mailto:" registration, and has the
-// settings saved on OK.
+// the dial-up choice and the connection's security and log-on (a password, or an OAuth 2.0 sign-in in the
+// browser), offers the "mailto:" registration, and has the settings saved on OK.
 #pragma once
 
 #include <windows.h>
@@ -53,6 +53,15 @@ public:
         userEdit,
         passwordLabel,
         passwordEdit,
+        // The Security page's log-on method and its OAuth 2.0 sign-in (settings_dialog_sign_in.cpp).
+        logOnLabel,
+        logOnList,
+        providerLabel,
+        providerList,
+        clientIdLabel,
+        clientIdEdit,
+        signInButton,
+        signInStatus,
     };
 
     SettingsDialog(SharedState& state, Services services);
@@ -70,6 +79,10 @@ public:
     void MailToClick();
     void PageChanged();
     void SecurityPicked();
+    void LogOnPicked();
+    void ProviderPicked();
+    // "Sign in...": a sign-in in the browser on a worker; while it runs the button cancels it.
+    void SignInClick();
 
     // The page shown (0: "Basic settings", 1: "Dial Up", 2: "Security").
     int ActivePage() const;
@@ -79,8 +92,21 @@ protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    struct SignInRun; // a sign-in under way, shared with its worker
+
     SecurityMode ChosenSecurity() const;
     void EnableLogOnFields();
+    // The OAuth 2.0 part of the Security page, in settings_dialog_sign_in.cpp.
+    bool CreateSignInControls();
+    void FillSignIn();
+    void EnableSignInFields(bool secure);
+    LogOnMethod ChosenLogOn() const;
+    OAuthProvider ChosenProvider() const;
+    // The settings a sign-in uses: the file's, with the page's provider and client ID.
+    OAuth2Settings FieldsOAuth2() const;
+    void ShowSignInState();
+    void SignInEnded(const oauth::TokenOutcome& outcome);
+    void EndSignIn(); // cancels a sign-in under way and forgets it
     // A value the files cannot hold: says why, and shows the page and the field that holds it.
     void Refuse(int control, const std::string& message);
     // Writes zembrix.cfg, zembrix.ini where there is anything to keep, and the password to its store;
@@ -89,6 +115,7 @@ private:
 
     SharedState& state_;
     Services services_;
+    std::shared_ptr<SignInRun> signIn_;
 };
 
 // The tray menu's Properties and the first run: makes the dialog when none exists (SettingsOpen clear), else

@@ -1,17 +1,37 @@
-// zembrix.ini: an INI file with CR LF lines. [Security] holds Mode and User, [Trusted] one
-// "<server>=<sha256 hex>" line per server; anything else in the file is carried through unchanged.
+// zembrix.ini: an INI file with CR LF lines. [Security] holds Mode, User and LogOn, [OAuth2] the
+// sign-in's provider and client, [Trusted] one "<server>=<sha256 hex>" line per server; anything else
+// in the file is carried through unchanged.
 #include "core/config/security_config.h"
 
 #include <algorithm>
 #include <cctype>
 
 #include "core/config/atomic_file.h"
+#include "core/oauth/provider.h"
 
 namespace tarvel {
 namespace {
 
 constexpr const char* SecuritySection = "security";
 constexpr const char* TrustedSection = "trusted";
+constexpr const char* OAuthSection = "oauth2";
+
+// The [OAuth2] keys that hold text as it is, in the order a save writes them. Provider is apart: it
+// is one of three words.
+struct OAuthTextKey {
+    const char* name;
+    const char* field; // for messages
+    std::string OAuth2Settings::*member;
+    bool url;
+};
+constexpr OAuthTextKey OAuthTextKeys[] = {
+    {"ClientId", FieldClientId, &OAuth2Settings::ClientId, false},
+    {"ClientSecret", FieldClientSecret, &OAuth2Settings::ClientSecret, false},
+    {"Tenant", FieldTenant, &OAuth2Settings::Tenant, false},
+    {"AuthorizeUrl", FieldAuthorizeUrl, &OAuth2Settings::AuthorizeUrl, true},
+    {"TokenUrl", FieldTokenUrl, &OAuth2Settings::TokenUrl, true},
+    {"Scope", FieldScope, &OAuth2Settings::Scope, false},
+};
 constexpr std::size_t FingerprintDigits = 64;
 
 std::string Lower(std::string_view text) {
@@ -63,6 +83,28 @@ std::optional<StorageProblem> LineBreakProblem(std::string_view field, std::stri
     return std::nullopt;
 }
 
+// A value given for a key of [OAuth2] that a sign-in could not use; nullopt when it is usable. An
+// empty value always is: it means "the built-in one".
+std::optional<std::string> OAuthValueProblem(const OAuthTextKey& key, std::string_view value) {
+    if (value.empty()) return std::nullopt;
+    if (key.url && Lower(value.substr(0, 8)) != "https://")
+        return std::string("must begin with https://: the sign-in sends secrets to it.");
+    if (key.member == &OAuth2Settings::Tenant &&
+        value.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-") !=
+            std::string_view::npos)
+        return std::string("may hold only letters, digits, \".\" and \"-\" (a tenant name or ID).");
+    if (value.find_first_of(" \t") != std::string_view::npos && key.member != &OAuth2Settings::Scope)
+        return std::string("must not contain a space.");
+    return std::nullopt;
+}
+
+bool HasOAuthValues(const OAuth2Settings& o) {
+    if (o.Provider != OAuth2Settings{}.Provider) return true;
+    for (const OAuthTextKey& key : OAuthTextKeys)
+        if (!(o.*key.member).empty()) return true;
+    return false;
+}
+
 std::string FileText(const SecuritySettings& s) {
     std::string text;
     auto line = [&text](std::string_view value) {
@@ -77,7 +119,20 @@ std::string FileText(const SecuritySettings& s) {
     line("[Security]");
     line(std::string("Mode=") + SecurityModeText(s.Mode));
     line("User=" + s.User);
+    // Written only when it is not the default, so a password user's file stays as earlier versions wrote it.
+    if (s.LogOn == LogOnMethod::OAuth2) line("LogOn=OAuth2");
     others(SecuritySection);
+    bool oauthOthers = false;
+    for (const auto& entry : s.OtherLines)
+        oauthOthers = oauthOthers || entry.first == OAuthSection;
+    if (s.LogOn == LogOnMethod::OAuth2 || HasOAuthValues(s.OAuth2) || oauthOthers) {
+        line("[OAuth2]");
+        line(std::string("Provider=") + oauth::ProviderText(s.OAuth2.Provider));
+        for (const OAuthTextKey& key : OAuthTextKeys)
+            if (!(s.OAuth2.*key.member).empty() || key.member == &OAuth2Settings::ClientId)
+                line(std::string(key.name) + "=" + s.OAuth2.*key.member);
+        others(OAuthSection);
+    }
     bool trustedOthers = false;
     for (const auto& entry : s.OtherLines)
         trustedOthers = trustedOthers || entry.first == TrustedSection;
@@ -90,7 +145,8 @@ std::string FileText(const SecuritySettings& s) {
     // Sections of other programs or later versions, in the order they were read.
     std::vector<std::string> written;
     for (const auto& [where, content] : s.OtherLines) {
-        if (where.empty() || where == SecuritySection || where == TrustedSection) continue;
+        if (where.empty() || where == SecuritySection || where == TrustedSection || where == OAuthSection)
+            continue;
         if (std::find(written.begin(), written.end(), where) != written.end()) continue;
         written.push_back(where);
         others(where);
@@ -140,7 +196,8 @@ void LoadSecuritySettings(SecuritySettings& settings, const std::string& path) {
 
     SecuritySettings loaded;
     std::string section;
-    bool haveMode = false, haveUser = false;
+    bool haveMode = false, haveUser = false, haveLogOn = false, haveProvider = false;
+    std::vector<std::string> oauthKeysSeen;
     const std::vector<std::string> lines = SplitLines(*content);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
@@ -151,11 +208,11 @@ void LoadSecuritySettings(SecuritySettings& settings, const std::string& path) {
         if (auto name = SectionName(line)) {
             section = *name;
             // A section header of another program's part is kept with that part's lines.
-            if (section != SecuritySection && section != TrustedSection)
+            if (section != SecuritySection && section != TrustedSection && section != OAuthSection)
                 loaded.OtherLines.emplace_back(section, line);
             continue;
         }
-        const bool ours = section == SecuritySection || section == TrustedSection;
+        const bool ours = section == SecuritySection || section == TrustedSection || section == OAuthSection;
         if (!ours || IsComment(line)) {
             loaded.OtherLines.emplace_back(section, line);
             continue;
@@ -177,6 +234,35 @@ void LoadSecuritySettings(SecuritySettings& settings, const std::string& path) {
                 if (haveUser) fail("gives the user name a second time.");
                 loaded.User = value;
                 haveUser = true;
+            } else if (key == "logon") {
+                if (haveLogOn) fail("gives the log-on a second time.");
+                const std::string method = Lower(Trimmed(value));
+                if (method != "password" && method != "oauth2")
+                    fail("names the log-on \"" + std::string(value) + "\"; it must be Password or OAuth2.");
+                loaded.LogOn = method == "oauth2" ? LogOnMethod::OAuth2 : LogOnMethod::Password;
+                haveLogOn = true;
+            } else {
+                loaded.OtherLines.emplace_back(section, line);
+            }
+        } else if (section == OAuthSection) {
+            const auto textKey = std::find_if(std::begin(OAuthTextKeys), std::end(OAuthTextKeys),
+                                              [&](const OAuthTextKey& k) { return Lower(k.name) == key; });
+            if (key == "provider") {
+                if (haveProvider) fail("gives the sign-in provider a second time.");
+                const auto provider = oauth::ParseProvider(value);
+                if (!provider)
+                    fail("names the sign-in provider \"" + std::string(value) +
+                         "\"; it must be Microsoft, Google or Other.");
+                loaded.OAuth2.Provider = *provider;
+                haveProvider = true;
+            } else if (textKey != std::end(OAuthTextKeys)) {
+                if (std::find(oauthKeysSeen.begin(), oauthKeysSeen.end(), key) != oauthKeysSeen.end())
+                    fail("gives the " + std::string(textKey->field) + " a second time.");
+                oauthKeysSeen.push_back(key);
+                const std::string_view text = Trimmed(value);
+                if (const auto problem = OAuthValueProblem(*textKey, text))
+                    fail("holds \"" + std::string(text) + "\" for " + textKey->name + ", which " + *problem);
+                loaded.OAuth2.*textKey->member = std::string(text);
             } else {
                 loaded.OtherLines.emplace_back(section, line);
             }
@@ -195,6 +281,15 @@ void LoadSecuritySettings(SecuritySettings& settings, const std::string& path) {
 
 std::optional<StorageProblem> CheckStorable(const SecuritySettings& s) {
     if (auto problem = LineBreakProblem(FieldUserName, s.User)) return problem;
+    for (const OAuthTextKey& key : OAuthTextKeys) {
+        const std::string& value = s.OAuth2.*key.member;
+        if (auto problem = LineBreakProblem(key.field, value)) return problem;
+        if (Trimmed(value) != value)
+            return StorageProblem{key.field,
+                                  "The " + std::string(key.field) + " must not begin or end with a space."};
+        if (const auto problem = OAuthValueProblem(key, value))
+            return StorageProblem{key.field, "The " + std::string(key.field) + " " + *problem};
+    }
     for (const auto& [server, fingerprint] : s.Trusted) {
         if (auto problem = LineBreakProblem(FieldTrustedServer, server)) return problem;
         if (Trimmed(server).empty() || server.find('=') != std::string::npos || Trimmed(server) != server ||
@@ -223,6 +318,15 @@ std::optional<std::string> TrustedFingerprint(const SecuritySettings& settings, 
 void TrustFingerprint(SecuritySettings& settings, std::string_view server, std::string_view fingerprint) {
     settings.Trusted[Lower(Trimmed(server))] =
         NormalizeFingerprint(fingerprint).value_or(std::string(fingerprint));
+}
+
+CertificateVerdict JudgeCertificate(bool chainTrusted, std::string_view sha256,
+                                    const SecuritySettings& settings, std::string_view server) {
+    if (chainTrusted) return CertificateVerdict::Accept;
+    const std::optional<std::string> fingerprint = NormalizeFingerprint(sha256);
+    if (!fingerprint) return CertificateVerdict::Refuse;
+    return TrustedFingerprint(settings, server) == fingerprint ? CertificateVerdict::Accept
+                                                               : CertificateVerdict::Ask;
 }
 
 } // namespace tarvel

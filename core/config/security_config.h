@@ -1,5 +1,6 @@
 // zembrix.ini beside zembrix.cfg: how the connection to the server is secured, the user name to log on
-// with, and the certificates the user chose to trust per server. zembrix.cfg keeps its format untouched.
+// with and how (password or OAuth 2.0, with the sign-in's provider), and the certificates the user
+// chose to trust per server. zembrix.cfg keeps its format untouched.
 #pragma once
 
 #include <map>
@@ -33,6 +34,12 @@ void SaveSecuritySettings(const SecuritySettings& settings, const std::string& p
 inline constexpr const char* FieldUserName = "user name";
 inline constexpr const char* FieldTrustedServer = "trusted server";
 inline constexpr const char* FieldFingerprint = "certificate fingerprint";
+inline constexpr const char* FieldClientId = "client ID";
+inline constexpr const char* FieldClientSecret = "client secret";
+inline constexpr const char* FieldTenant = "tenant";
+inline constexpr const char* FieldAuthorizeUrl = "authorization URL";
+inline constexpr const char* FieldTokenUrl = "token URL";
+inline constexpr const char* FieldScope = "scope";
 
 std::optional<StorageProblem> CheckStorable(const SecuritySettings& settings);
 
@@ -41,5 +48,12 @@ std::optional<std::string> NormalizeFingerprint(std::string_view text);
 // The fingerprint the user trusted for this server, if any (server names compare case-insensitively).
 std::optional<std::string> TrustedFingerprint(const SecuritySettings& settings, std::string_view server);
 void TrustFingerprint(SecuritySettings& settings, std::string_view server, std::string_view fingerprint);
+
+// A server's certificate: a chain the system trusts, or the very certificate the user trusted for this
+// server before, goes on; one without a fingerprint to keep cannot be trusted by the user either; any
+// other is the user's to decide (a caller that asks no one refuses it).
+enum class CertificateVerdict { Accept, Ask, Refuse };
+CertificateVerdict JudgeCertificate(bool chainTrusted, std::string_view sha256,
+                                    const SecuritySettings& settings, std::string_view server);
 
 } // namespace tarvel

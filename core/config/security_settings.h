@@ -1,5 +1,5 @@
-// The settings kept in zembrix.ini: how the connection is secured, who logs on, which certificates
-// the user trusted. The password is not among them: it lives in Credential Manager.
+// The settings kept in zembrix.ini: how the connection is secured, who logs on and how, which
+// certificates the user trusted. The password is not among them: it lives in Credential Manager.
 #pragma once
 
 #include <map>
@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/oauth/oauth_settings.h"
 #include "core/smtp/session_security.h"
 
 namespace tarvel {
@@ -19,6 +20,9 @@ struct SecuritySettings {
     // Lines of the file this program does not interpret (comments, other sections), with the section
     // they stood in ("" before the first one), so that a save gives them back.
     std::vector<std::pair<std::string, std::string>> OtherLines;
+    // Last, so that records written out member by member elsewhere keep their meaning.
+    LogOnMethod LogOn = LogOnMethod::Password;
+    OAuth2Settings OAuth2; // read and kept whatever LogOn says, used only with OAuth2
 };
 
 } // namespace tarvel

@@ -28,6 +28,13 @@ struct SendOutcome {
     bool operator==(const SendOutcome&) const = default;
 };
 
+// The server's words (or any outcome's) as the status line shows them: control characters gone, a line
+// break one space, cut to StatusLineLimit bytes (never inside a UTF-8 character) with "..." after.
+inline constexpr std::size_t StatusLineLimit = 160;
+std::string StatusLineText(std::string_view text);
+// For the hint beside it: the whole text, its lines kept, every other control character gone.
+std::string HintText(std::string_view text);
+
 const char* SendOutcomeKindName(SendOutcome::Kind kind);
 // For test failure messages and logs: the kind, then the text in quotes.
 std::ostream& operator<<(std::ostream& out, const SendOutcome& outcome);

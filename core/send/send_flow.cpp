@@ -150,9 +150,18 @@ void SendFlow::OnClick() {
     // Nothing of an earlier send may cut this one short.
     shared_.IdleTicks.store(0);
     shared_.SendAborted.store(false);
-    const Job job{settings_.SMTPServer, settings_.SMTPPort, settings_.UseDialup, settings_.DialEntry,
-                  settings_.DialPassword};
-    session_.SetSecurity(view_.SecurityFor(job.server));
+    Job job{settings_.SMTPServer, settings_.SMTPPort, settings_.UseDialup, settings_.DialEntry,
+            settings_.DialPassword};
+    SessionSecurity security = view_.SecurityFor(job.server);
+    if (security.logOn == LogOnMethod::OAuth2) {
+        job.oauth = true;
+        job.signIn = view_.OAuthFor();
+        job.mode = security.mode;
+        job.user = security.user;
+    }
+    session_.SetSecurity(std::move(security));
+    job_ = job;
+    tokenRetried_ = false;
     dialled_ = job.useDialup;
     userCancelled_ = false;
     sendSocket_ = -1;
@@ -167,6 +176,21 @@ void SendFlow::OnClick() {
     if (socket_.SocketHandle() != -1) socket_.Disconnect();
     connectPending_ = true;
     SetStep(job.useDialup ? SendStep::Dialling : SendStep::Connecting);
+    worker_ = std::thread([this, job, send] { RunWorker(job, send); });
+}
+
+void SendFlow::StartWorker(const Job& job) {
+    sendSocket_ = -1;
+    pendingFailure_.clear();
+    drainQueued_ = false;
+    drained_ = false;
+    shared_.IdleTicks.store(0);
+    shared_.SendAborted.store(false);
+    const unsigned send = sendNumber_.fetch_add(1) + 1;
+    JoinWorker();
+    if (socket_.SocketHandle() != -1) socket_.Disconnect();
+    connectPending_ = true;
+    SetStep(SendStep::Connecting);
     worker_ = std::thread([this, job, send] { RunWorker(job, send); });
 }
 
@@ -190,6 +214,10 @@ void SendFlow::RunWorker(const Job& job, unsigned send) {
         }
     }
     post_([this, send] { Dialled(send); });
+    if (job.oauth && !SignInForSend(job, send)) {
+        post_([this, send] { ConnectStepDone(send); });
+        return;
+    }
     // A send that ends at once (a port that is no number) has set SendAborted and its Outcome; the first
     // tick shows it. A failed connect arrives as an error event, handled once this step is over.
     StartSmtpSession(session_, job.server, job.port);
@@ -279,11 +307,12 @@ void SendFlow::Failure(unsigned send, const std::string& text) {
     AbortSmtpSession(session_, text);
 }
 
-bool SendFlow::AskUser(const std::function<bool()>& ask) {
-    // Set before SendAborted is looked at, as Failure and the time-out look at it before they abort: one
-    // side always sees the other.
+bool SendFlow::AskUser(const std::function<bool(const StopAsking& stop)>& ask) {
+    // Set before SendAborted is looked at, as Failure and the time-out look at it before they abort. An
+    // abort that looked first has set SendAborted, or will: the question ends when it does.
     asking_.store(true);
-    const bool answer = !shared_.SendAborted.load() && ask();
+    const StopAsking stop = [this] { return shared_.SendAborted.load(); };
+    const bool answer = !stop() && ask(stop) && !stop();
     asking_.store(false);
     post_([this, send = sendNumber_.load()] { Answered(send); });
     return answer;
@@ -302,7 +331,7 @@ void SendFlow::AbortWithHeldFailure() {
 }
 
 void SendFlow::OnTick() {
-    if (!asking_.load()) shared_.IdleTicks.fetch_add(1);
+    if (!asking_.load() && !signingIn_.load()) shared_.IdleTicks.fetch_add(1);
     if (step_ == SendStep::Ending) {
         // After the server's close a transfer still going on can never be accepted: it gets a grace
         // period, then it is stopped (after a cancel or a failure it has stopped already).
@@ -359,6 +388,7 @@ void SendFlow::TryFinish() {
 }
 
 void SendFlow::Finish() {
+    if (RetryWithRenewedToken()) return;
     view_.RunTimers(false, false);
     // Also after the server closed: no socket may be left for the next connect.
     if (socket_.SocketHandle() != -1) socket_.Disconnect();

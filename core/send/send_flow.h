@@ -13,6 +13,7 @@
 #include "core/config/settings.h"
 #include "core/send/dialler.h"
 #include "core/mail/message.h"
+#include "core/oauth/sign_in_flow.h"
 #include "core/smtp/reply_worker.h"
 #include "core/smtp/send_socket.h"
 #include "core/smtp/send_state.h"
@@ -32,6 +33,9 @@ inline constexpr std::string_view Cancelled = "Mail has been cancelled!";
 // The connection ended before the server took the message and nothing said why.
 inline constexpr std::string_view NotSent = "The connection ended before the mail was sent";
 inline constexpr std::string_view UnreadableAttachment = "Cannot read the attachment ";
+inline constexpr std::string_view OAuthNeedsUser =
+    "Signing in with OAuth 2.0 needs the user name (the account's e-mail address) on the Security page";
+inline constexpr std::string_view OAuthUnavailable = "Signing in with OAuth 2.0 is not available here";
 } // namespace send_text
 
 // Where a send stands. Only the user-interface thread changes it.
@@ -78,6 +82,14 @@ public:
         (void)server;
         return {};
     }
+    // With the OAuth 2.0 log-on (SecurityFor says so): the sign-in that gives the send its access token,
+    // kept by the window for the program's life so that one token serves many sends, and the settings
+    // it signs in with. Asked on the user-interface thread as a send starts.
+    struct OAuthSource {
+        oauth::SignIn* signIn = nullptr;
+        OAuth2Settings settings;
+    };
+    virtual OAuthSource OAuthFor() { return {}; }
 };
 
 // Hands work to the user-interface thread, after what is queued there already; safe from any thread.
@@ -118,9 +130,12 @@ public:
     // Asks the user something on behalf of a worker that holds the session (whether to trust the server's
     // certificate) and returns the answer; false without asking once the send is being aborted. Until it
     // is answered no idle tick counts, since the user's time is no silence of the server's, and failures
-    // wait for the answer: an abort would wait for that worker, which waits for this thread to answer.
-    // Called on that worker; `ask` has the user-interface thread ask.
-    bool AskUser(const std::function<bool()>& ask);
+    // wait for the answer. `ask` has the user-interface thread ask, and waits for the answer only while
+    // `stop` says no: an abort (a cancel, a failure that could not wait, the end of the program) ends the
+    // question whenever it comes, so that no abort can wait for the worker while the worker waits for the
+    // user. Called on that worker.
+    using StopAsking = std::function<bool()>;
+    bool AskUser(const std::function<bool(const StopAsking& stop)>& ask);
     // Told of every change of the step, "from -> to", on the user-interface thread.
     std::function<void(SendStep from, SendStep to)> OnStep;
 
@@ -132,6 +147,11 @@ private:
         bool useDialup = false;
         std::string dialEntry;
         std::string dialPassword;
+        // With the OAuth 2.0 log-on: the token is asked for after the dial and before the connect.
+        bool oauth = false;
+        SendView::OAuthSource signIn;
+        SecurityMode mode = SecurityMode::None;
+        std::string user;
     };
 
     // Every change of the step goes through here, and so does what entering a step does.
@@ -141,6 +161,13 @@ private:
     bool OwnSocketEvent(int socket);
     bool CheckMessage();
     void RunWorker(const Job& job, unsigned send);
+    // The OAuth 2.0 part, in send_flow_oauth.cpp. On the worker: the access token into the session, or
+    // false with the send aborted (and its outcome set when something failed).
+    bool SignInForSend(const Job& job, unsigned send);
+    // At the end, on this thread: a token the server refused as invalid or expired is renewed and the
+    // send goes again on a new connection, once. True when it does.
+    bool RetryWithRenewedToken();
+    void StartWorker(const Job& job);
     // Posted by the worker.
     void Dialled(unsigned send);
     void DialFailed(unsigned send, const std::string& error);
@@ -171,10 +198,13 @@ private:
     bool busyShown_ = false; // the view reads "&Cancel": a click cancels
     bool dialled_ = false;   // the send under way asked for the dial-up line
     bool userCancelled_ = false;
-    bool connectPending_ = false;     // the worker has not yet returned from the connect step
-    std::atomic<bool> asking_{false}; // a worker that holds the session waits for the user's answer
-    std::string pendingFailure_;      // reported while a worker held the session; handled when it lets go
-    int sendSocket_ = -1;             // the socket the send opened, once an event has named it
+    bool connectPending_ = false;        // the worker has not yet returned from the connect step
+    std::atomic<bool> asking_{false};    // a worker that holds the session waits for the user's answer
+    std::atomic<bool> signingIn_{false}; // the worker waits for the sign-in: no idle tick counts
+    Job job_;                            // the send under way
+    bool tokenRetried_ = false;          // it went again once with a renewed token
+    std::string pendingFailure_;         // reported while a worker held the session; handled when it lets go
+    int sendSocket_ = -1;                // the socket the send opened, once an event has named it
     std::chrono::steady_clock::time_point endingSince_{};
     bool drainQueued_ = false; // the reply worker will report once it has handled every text
     bool drained_ = false;     // and it has

@@ -59,6 +59,8 @@ EhloOffer ParseEhloOffer(std::string_view reply) {
         for (std::size_t i = 1; i < words.size(); ++i) {
             offer.authPlain = offer.authPlain || words[i] == "PLAIN";
             offer.authLogin = offer.authLogin || words[i] == "LOGIN";
+            offer.authOAuthBearer = offer.authOAuthBearer || words[i] == "OAUTHBEARER";
+            offer.authXOAuth2 = offer.authXOAuth2 || words[i] == "XOAUTH2";
         }
     }
     return offer;
@@ -77,23 +79,79 @@ std::string Base64(std::string_view bytes) {
     return text;
 }
 
-std::string AuthPlainResponse(std::string_view user, std::string_view password) {
-    std::string message;
-    message.reserve(user.size() + password.size() + 2);
-    message += '\0';
-    message += user;
-    message += '\0';
-    message += password;
-    std::string response = Base64(message);
-    WipeSecret(message);
-    return response;
+void AppendBase64(Secret& to, std::string_view bytes) {
+    static constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t left = bytes.size() - i;
+        const unsigned group =
+            (data[i] << 16) | (left > 1 ? data[i + 1] << 8 : 0) | (left > 2 ? data[i + 2] : 0);
+        char quad[4] = {Alphabet[(group >> 18) & 63], Alphabet[(group >> 12) & 63],
+                        left > 1 ? Alphabet[(group >> 6) & 63] : '=', left > 2 ? Alphabet[group & 63] : '='};
+        to.Append(std::string_view(quad, 4));
+        WipeBytes(quad, sizeof quad);
+    }
+}
+
+AuthMechanism ChooseAuthMechanism(const EhloOffer& offer) {
+    if (offer.authPlain) return AuthMechanism::Plain;
+    if (offer.authLogin) return AuthMechanism::Login;
+    return AuthMechanism::None;
+}
+
+Secret AuthCommand(AuthMechanism mechanism, std::string_view user, const Secret& password) {
+    constexpr std::string_view PlainVerb = "AUTH PLAIN ";
+    Secret line;
+    switch (mechanism) {
+    case AuthMechanism::Plain: {
+        const std::size_t message = user.size() + password.Size() + 2;
+        line.Reserve(PlainVerb.size() + (message + 2) / 3 * 4 + 2);
+        line.Append(PlainVerb);
+        // NUL user NUL password, encoded a piece at a time: no plain copy of it is ever made whole.
+        Secret pieces;
+        pieces.Reserve(message);
+        pieces.Append('\0');
+        pieces.Append(user);
+        pieces.Append('\0');
+        pieces.Append(password.View());
+        AppendBase64(line, pieces.View());
+        break;
+    }
+    case AuthMechanism::Login:
+        line.Append("AUTH LOGIN");
+        break;
+    case AuthMechanism::None:
+        return line;
+    }
+    line.Append("\r\n");
+    return line;
+}
+
+Secret Base64Line(std::string_view bytes) {
+    Secret line;
+    line.Reserve((bytes.size() + 2) / 3 * 4 + 2);
+    AppendBase64(line, bytes);
+    line.Append("\r\n");
+    return line;
+}
+
+std::string_view CredentialProblem(std::string_view user, const Secret& password) {
+    if (user.find('\0') != std::string_view::npos || password.View().find('\0') != std::string_view::npos)
+        return NulInCredentialsText;
+    return {};
+}
+
+std::string LogOnRefusalText(std::string_view reply) {
+    std::string text(reply);
+    if (text.find(" 5.7.139 ") == std::string::npos && text.find("-5.7.139 ") == std::string::npos)
+        return text;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text + "\r\n" + std::string(SmtpAuthDisabledText) + "\r\n";
 }
 
 void WipeSecret(std::string& secret) {
-    // Through a volatile pointer so that the stores are kept although the string is cleared after.
-    volatile char* bytes = secret.data();
-    for (std::size_t i = 0; i < secret.size(); ++i)
-        bytes[i] = 0;
+    WipeBytes(secret.data(), secret.size());
     secret.clear();
 }
 

@@ -1,11 +1,14 @@
 // What the SMTP session needs to know to secure and log on to its connection, and the portable helpers
-// for it: EHLO keyword parsing, SASL PLAIN and LOGIN texts, and wiping secrets from memory.
+// for it: EHLO keyword parsing, the choice of log-on mechanism and its lines, and wiping secrets.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/oauth/oauth_settings.h"
+#include "core/smtp/secret.h"
 
 namespace tarvel {
 
@@ -17,8 +20,9 @@ enum class SecurityMode {
 
 struct SessionSecurity {
     SecurityMode mode = SecurityMode::None;
-    std::string user;     // empty: no log-on
-    std::string password; // wiped by the session as soon as it has been sent
+    std::string user; // empty: no log-on; sent as it stands (UTF-8)
+    Secret password;  // or with OAuth2 the access token; wiped by the session as soon as it has been sent
+    LogOnMethod logOn = LogOnMethod::Password;
 };
 
 // Texts the session shows or records for the secure part of a send.
@@ -30,6 +34,13 @@ inline constexpr std::string_view NoAuthMechanismText =
     "The server offers no way to log on that this program knows (AUTH PLAIN or AUTH LOGIN)";
 inline constexpr std::string_view NoAuthWithoutTlsText =
     "The user name and password are only sent over an encrypted connection: choose STARTTLS or SSL/TLS";
+inline constexpr std::string_view NoOAuthMechanismText =
+    "The server offers no way to log on with OAuth 2.0 (AUTH OAUTHBEARER or AUTH XOAUTH2)";
+// After the server's words when it answers 5.7.139: Microsoft 365 turned SMTP AUTH off for the mailbox.
+inline constexpr std::string_view SmtpAuthDisabledText =
+    "Ask your Microsoft 365 administrator to allow authenticated SMTP (SMTP AUTH) for this mailbox.";
+inline constexpr std::string_view NulInCredentialsText =
+    "The user name or password holds a NUL character, which cannot be sent to the server";
 inline constexpr std::string_view InjectedPlaintextText =
     "The server sent unencrypted data after agreeing to encrypt the connection; nothing was sent";
 
@@ -38,6 +49,8 @@ struct EhloOffer {
     bool startTls = false;
     bool authPlain = false;
     bool authLogin = false;
+    bool authOAuthBearer = false;
+    bool authXOAuth2 = false;
 };
 // Reads the keyword lines of a whole 250 reply to EHLO (RFC 5321 section 4.1.1.1); the first line is
 // the server's name. "AUTH=" is the form some older servers use.
@@ -45,10 +58,34 @@ EhloOffer ParseEhloOffer(std::string_view reply);
 
 // Base64 of any bytes on one line (RFC 4648), as SASL wants it.
 std::string Base64(std::string_view bytes);
-// RFC 4616: authorization identity empty, then NUL user NUL password, in base64.
-std::string AuthPlainResponse(std::string_view user, std::string_view password);
+// Appends the base64 of `bytes` to `to`, which must have the room reserved.
+void AppendBase64(Secret& to, std::string_view bytes);
+
+// The log-on: which mechanism, and its lines. Another mechanism is one more enumerator here, one more
+// case in AuthCommand, and the session's handler for its replies.
+enum class AuthMechanism {
+    None,  // the server offers nothing this program knows
+    Plain, // RFC 4616: one line, user and password together
+    Login, // the user name and the password each on a line of their own, as the server asks for them
+};
+// PLAIN where offered (one round trip, and the most widely offered), else LOGIN.
+AuthMechanism ChooseAuthMechanism(const EhloOffer& offer);
+// The first line of the log-on, CR LF included, built in one buffer reserved once: "AUTH PLAIN" with
+// the base64 of NUL user NUL password (authorization identity empty), or "AUTH LOGIN".
+Secret AuthCommand(AuthMechanism mechanism, std::string_view user, const Secret& password);
+// A base64 line, CR LF included, for the answers to AUTH LOGIN's requests.
+Secret Base64Line(std::string_view bytes);
+// Why the user name and password cannot be sent, or empty. A NUL would end either early in PLAIN.
+std::string_view CredentialProblem(std::string_view user, const Secret& password);
+
+// The server's refusal of a log-on as the user sees it: its own words, and for Microsoft's 5.7.139 the
+// sentence that says who can change it.
+std::string LogOnRefusalText(std::string_view reply);
 
 // Overwrites the string's bytes in a way the compiler may not drop, then empties it.
 void WipeSecret(std::string& secret);
+inline void WipeSecret(Secret& secret) {
+    secret.Clear();
+}
 
 } // namespace tarvel

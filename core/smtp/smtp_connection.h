@@ -1,36 +1,53 @@
-// What the SMTP session needs of a connection: the socket component implements it, tests script it.
+// The byte stream that the SMTP session reads and writes: a plain and a TLS implementation over the
+// socket component (platform/), a script in tests. Every byte goes out through the one write loop.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "core/smtp/write_loop.h"
 
 namespace tarvel {
 
-class SmtpConnection {
+class SmtpConnection : public RawChannel {
 public:
-    virtual ~SmtpConnection() = default;
+    using SendResult = tarvel::SendResult;
 
     virtual void SetAddress(const std::string& address) = 0;
     virtual void SetPort(const std::string& port) = 0;
     // Starts a connect and returns at once; the greeting later arrives as received text. Throws
     // ConvertError (core/errors/convert_error.h) for a port that is neither a service name nor a number.
     virtual void Connect() = 0;
-    // One send of a command. A failure is reported through the component's error event, which
-    // calls the session's Abort on this same thread before SendCommand returns.
-    virtual void SendCommand(const std::string& text) = 0;
+    // A whole command line through Write, with the command limits. A failure is reported through the
+    // component's error event, which calls the session's Abort on this same thread before it returns.
+    virtual void SendCommand(std::string_view text) = 0;
     virtual void Disconnect() = 0;
     virtual std::string GetLocalHostName() = 0;
 
-    // Raw writes of message text on the open socket, for the session's writers.
-    struct SendResult {
-        long written; // > 0: bytes accepted
-        int error;    // when written <= 0: the WinSock error number (10035 = would block)
-    };
-    virtual SendResult RawSend(const char* data, std::size_t length) = 0;
-    // Waits until the socket can take more bytes, at most timeoutMs; false on time-out or error.
-    virtual bool WaitWritable(int timeoutMs) = 0;
+    // All of `bytes` through the write loop (encrypted first once the stream is).
+    virtual WriteResult Write(std::string_view bytes, const WriteLimits& limits) {
+        return WriteAll(*this, bytes, limits);
+    }
+    // The stream itself encrypts what it writes and decrypts what it reads.
+    virtual bool Encrypted() const { return false; }
+    // A line that holds a password: refused (false, nothing written) unless the stream is encrypted.
+    bool SendSecret(std::string_view line) {
+        if (!Encrypted()) return false;
+        SendCommand(line);
+        return true;
+    }
+
+    // What a command's write stops at: the send's cancel, except for the "QUIT" that ends a send after
+    // it was aborted, which has a short limit of its own instead.
+    void SetCancel(const std::atomic<bool>* cancel) { cancel_ = cancel; }
+    WriteLimits CommandLimits() const {
+        if (cancel_ != nullptr && cancel_->load()) return {nullptr, std::chrono::milliseconds(5000), nullptr};
+        return {cancel_, std::chrono::milliseconds(30000), nullptr};
+    }
 
     // Turns the open connection into a TLS one: the handshake, then the server's certificate checked
     // for `serverName`. Everything sent and received afterwards goes through TLS.
@@ -47,6 +64,9 @@ public:
         (void)request;
         return "This connection cannot be encrypted";
     }
+
+private:
+    const std::atomic<bool>* cancel_ = nullptr;
 };
 
 } // namespace tarvel

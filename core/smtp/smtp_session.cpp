@@ -49,12 +49,20 @@ const char* SessionStateName(SessionState state) {
         return "AuthLogin";
     case SessionState::AuthUser:
         return "AuthUser";
+    case SessionState::AuthBearer:
+        return "AuthBearer";
+    case SessionState::AuthBearerReady:
+        return "AuthBearerReady";
+    case SessionState::AuthBearerError:
+        return "AuthBearerError";
     }
     return "?";
 }
 
 SmtpSession::SmtpSession(SmtpConnection& connection, MessageList& messages, SendSignals& state)
-    : connection_(connection), messages_(messages), send_(state) {}
+    : connection_(connection), messages_(messages), send_(state) {
+    connection_.SetCancel(&send_.SendAborted);
+}
 
 bool SmtpSession::Start(const std::string& server, const std::string& port) {
     std::lock_guard lock(mutex_);
@@ -70,6 +78,11 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
     recipientIndex_ = 0;
     messageIndex_ = 0;
     server_ = server;
+    {
+        const std::string p = port.empty() ? "25" : port;
+        port_ = p.size() <= 5 && p.find_first_not_of("0123456789") == std::string::npos ? std::stoi(p) : 0;
+    }
+    bearerTokenRefused_.store(false);
     encrypted_ = false;
     received_ = 0;
     if (messages_.empty()) {
@@ -86,7 +99,14 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
         if (!unsendable.empty()) message.Outcome = SendOutcome::Failure(unsendable);
         sendable = sendable && unsendable.empty();
     }
+    // A NUL cannot be sent in a user name or password: refused before any connect.
+    if (const std::string_view problem = CredentialProblem(security_.user, security_.password);
+        sendable && !security_.user.empty() && !problem.empty()) {
+        current_->Outcome = SendOutcome::Failure(problem);
+        sendable = false;
+    }
     if (!sendable) {
+        WipeSecret(security_.password);
         SetState(SessionState::Idle);
         send_.SendAborted.store(true);
         return false;
@@ -96,6 +116,7 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
     try {
         connection_.Connect();
     } catch (const ConvertError& error) {
+        WipeSecret(security_.password);
         send_.SendAborted.store(true);
         RecordLocalFailure(error.what());
         SetState(SessionState::Idle);
@@ -204,6 +225,12 @@ void SmtpSession::OnReply(const SmtpReply& reply) {
         return OnAuthLogin(reply);
     case SessionState::AuthUser:
         return OnAuthUser(reply);
+    case SessionState::AuthBearer:
+        return OnAuthBearer(reply);
+    case SessionState::AuthBearerReady:
+        return OnAuthBearerReady(reply);
+    case SessionState::AuthBearerError:
+        return OnAuthBearerError(reply);
     }
 }
 
@@ -213,6 +240,7 @@ void SmtpSession::OnGreeting(const SmtpReply& reply) {
     if (reply.code == CodeReady) {
         SendHello();
     } else if (Refuses(reply.code)) {
+        if (AwaitsEncryption()) return RefuseBeforeTls(reply);
         // The server refuses the whole session: no transaction to go on with.
         current_->Outcome = SendOutcome::Refusal(reply.text);
         SetState(SessionState::Quit);

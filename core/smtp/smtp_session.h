@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/mail/message.h"
+#include "core/oauth/sasl.h"
 #include "core/smtp/reply_assembler.h"
 #include "core/smtp/send_state.h"
 #include "core/smtp/session_security.h"
@@ -34,6 +35,10 @@ enum class SessionState : int {
     Auth = 10,      // the outcome of a log-on: the reply to "AUTH PLAIN" or to the password
     AuthLogin = 11, // the request for the user name after "AUTH LOGIN"
     AuthUser = 12,  // the request for the password after the user name
+    // OAuth 2.0 (OAUTHBEARER or XOAUTH2):
+    AuthBearer = 13,      // the outcome of the log-on: the reply to the initial response
+    AuthBearerReady = 14, // the 334 after an AUTH line too long to carry the initial response
+    AuthBearerError = 15, // the final reply after answering a 334 that carried an error
 };
 
 const char* SessionStateName(SessionState state);
@@ -47,6 +52,9 @@ inline constexpr std::string_view ReplyTooLongText =
 inline constexpr std::string_view LineBreakInCommandText = "A command to the server would hold a line break";
 // Before the server's words: it answered while the message text was still being written.
 inline constexpr std::string_view EarlyReplyText = "The server answered before the whole message was sent: ";
+
+// What a refusal before the stream is encrypted shows instead of the server's own words.
+std::string PreTlsRefusalText(int code);
 
 class SmtpSession {
 public:
@@ -80,6 +88,9 @@ public:
     std::function<void(SessionState from, SessionState to)> OnStateChange;
 
     SessionState State() const { return state_.load(); }
+    // The last send's OAuth 2.0 log-on was refused because the token was invalid or had expired (the
+    // server's 334 error said so): a renewed token on a new connection may succeed.
+    bool BearerTokenRefused() const { return bearerTokenRefused_.load(); }
     // Received bytes that wait for the end of a reply (takes the session's lock: not from a handler).
     std::size_t PendingReplyBytes();
 
@@ -104,9 +115,19 @@ private:
     void OnAuth(const SmtpReply& reply);
     void OnAuthLogin(const SmtpReply& reply);
     void OnAuthUser(const SmtpReply& reply);
+    // The OAuth 2.0 log-on, in smtp_session_oauth.cpp.
+    void BeginBearerLogOn(const EhloOffer& offer);
+    void SendBearerResponse();
+    void OnAuthBearer(const SmtpReply& reply);
+    void OnAuthBearerReady(const SmtpReply& reply);
+    void OnAuthBearerError(const SmtpReply& reply);
     // The handshake; false when it failed, which has then ended the session.
     bool BeginTls();
-    void SendSecret(std::string& command);
+    // A line with the password in it, through the stream's call that refuses unless it is encrypted.
+    void SendSecret(const Secret& line);
+    // Set up to encrypt, and not encrypted yet: the server's words cannot be trusted.
+    bool AwaitsEncryption() const;
+    void RefuseBeforeTls(const SmtpReply& reply);
     void ShowStatus(std::string_view text);
     // A failure that ends the whole session, not only the current record: its outcome, then "QUIT".
     void RefuseSession(SendOutcome outcome);
@@ -139,6 +160,9 @@ private:
     SessionSecurity security_;
     std::function<void(std::string_view)> statusSink_;
     std::string server_;
+    int port_ = 0; // 0 when the port was given as a service name
+    oauth::BearerMechanism bearer_ = oauth::BearerMechanism::OAuthBearer;
+    std::atomic<bool> bearerTokenRefused_{false};
     bool encrypted_ = false;
     std::uint64_t received_ = 0; // bytes handed to HandleReply since Start
 };

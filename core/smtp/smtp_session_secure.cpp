@@ -2,6 +2,8 @@
 // with AUTH PLAIN or AUTH LOGIN (RFC 4954), never over an unencrypted connection.
 #include "core/smtp/smtp_session.h"
 
+#include <cstdio>
+
 namespace tarvel {
 
 namespace {
@@ -11,11 +13,24 @@ constexpr int CodeOk = 250;
 constexpr int CodeContinue = 334;
 } // namespace
 
+std::string PreTlsRefusalText(int code) {
+    char text[80];
+    std::snprintf(text, sizeof text, "The server refused to start encryption (%d)", code);
+    return text;
+}
+
 void SmtpSession::SetSecurity(SessionSecurity security) {
     std::lock_guard lock(mutex_);
-    WipeSecret(security_.password);
     security_ = std::move(security);
-    WipeSecret(security.password);
+}
+
+bool SmtpSession::AwaitsEncryption() const {
+    return security_.mode != SecurityMode::None && !encrypted_;
+}
+
+void SmtpSession::RefuseBeforeTls(const SmtpReply& reply) {
+    // Nothing the server says before the stream is encrypted is authenticated: only its code is shown.
+    RefuseSession(SendOutcome::Refusal(PreTlsRefusalText(reply.code)));
 }
 
 bool SmtpSession::UsesEhlo() const {
@@ -31,7 +46,10 @@ void SmtpSession::SendHello() {
 
 void SmtpSession::OnEhlo(const SmtpReply& reply) {
     if (reply.code != CodeOk) {
-        if (reply.code >= 400 && reply.code <= 599) RefuseSession(SendOutcome::Refusal(reply.text));
+        if (reply.code >= 400 && reply.code <= 599) {
+            if (AwaitsEncryption()) return RefuseBeforeTls(reply);
+            RefuseSession(SendOutcome::Refusal(reply.text));
+        }
         return;
     }
     const EhloOffer offer = ParseEhloOffer(reply.text);
@@ -44,21 +62,18 @@ void SmtpSession::OnEhlo(const SmtpReply& reply) {
     if (security_.user.empty()) return OnHelo(reply);
     if (!encrypted_) return RefuseSession(SendOutcome::Failure(NoAuthWithoutTlsText));
     ShowStatus(LoggingOnText);
-    if (offer.authPlain) {
-        std::string command = "AUTH PLAIN " + AuthPlainResponse(security_.user, security_.password);
-        WipeSecret(security_.password);
-        SetState(SessionState::Auth);
-        return SendSecret(command);
-    }
-    if (offer.authLogin) {
-        SetState(SessionState::AuthLogin);
-        return Send("AUTH LOGIN");
-    }
-    RefuseSession(SendOutcome::Failure(NoAuthMechanismText));
+    if (security_.logOn == LogOnMethod::OAuth2) return BeginBearerLogOn(offer);
+    const AuthMechanism mechanism = ChooseAuthMechanism(offer);
+    if (mechanism == AuthMechanism::None) return RefuseSession(SendOutcome::Failure(NoAuthMechanismText));
+    const Secret command = AuthCommand(mechanism, security_.user, security_.password);
+    // PLAIN has sent the password with its first line; the others send it when asked for.
+    if (mechanism == AuthMechanism::Plain) WipeSecret(security_.password);
+    SetState(mechanism == AuthMechanism::Plain ? SessionState::Auth : SessionState::AuthLogin);
+    SendSecret(command);
 }
 
 void SmtpSession::OnStartTls(const SmtpReply& reply) {
-    if (reply.code != CodeReady) return RefuseSession(SendOutcome::Refusal(reply.text));
+    if (reply.code != CodeReady) return RefuseBeforeTls(reply);
     // Text behind the 220 was sent before the handshake and would be read as if it came through TLS.
     if (replies_.Pending() != 0) {
         send_.SendAborted.store(true);
@@ -85,6 +100,7 @@ bool SmtpSession::BeginTls() {
         encrypted_ = true;
         return true;
     }
+    WipeSecret(security_.password);
     // A cancel or a time-out stopped the handshake: their own texts tell the outcome.
     if (!send_.SendAborted.exchange(true)) RecordLocalFailure(failure);
     SetState(SessionState::Idle);
@@ -95,29 +111,34 @@ bool SmtpSession::BeginTls() {
 void SmtpSession::OnAuth(const SmtpReply& reply) {
     WipeSecret(security_.password);
     // 535 and the like: the server's own words tell the user what is wrong with the log-on.
-    if (reply.code != CodeAuthenticated) return RefuseSession(SendOutcome::Refusal(reply.text));
+    if (reply.code != CodeAuthenticated)
+        return RefuseSession(SendOutcome::Refusal(LogOnRefusalText(reply.text)));
     OnHelo(SmtpReply{CodeOk, reply.text});
 }
 
 void SmtpSession::OnAuthLogin(const SmtpReply& reply) {
     if (reply.code != CodeContinue) return RefuseSession(SendOutcome::Refusal(reply.text));
-    std::string command = Base64(security_.user);
+    const Secret command = Base64Line(security_.user);
     SetState(SessionState::AuthUser);
     SendSecret(command);
 }
 
 void SmtpSession::OnAuthUser(const SmtpReply& reply) {
     if (reply.code != CodeContinue) return RefuseSession(SendOutcome::Refusal(reply.text));
-    std::string command = Base64(security_.password);
+    const Secret command = Base64Line(security_.password.View());
     WipeSecret(security_.password);
     SetState(SessionState::Auth);
     SendSecret(command);
 }
 
-void SmtpSession::SendSecret(std::string& command) {
-    command += CRLF;
-    connection_.SendCommand(command);
-    WipeSecret(command);
+void SmtpSession::SendSecret(const Secret& line) {
+    if (connection_.SendSecret(line.View())) return;
+    // The stream is not encrypted, whatever the session believed: nothing of the line went out.
+    WipeSecret(security_.password);
+    send_.SendAborted.store(true);
+    RecordLocalFailure(NoAuthWithoutTlsText);
+    SetState(SessionState::Idle);
+    connection_.Disconnect();
 }
 
 void SmtpSession::ShowStatus(std::string_view text) {

@@ -5,6 +5,7 @@
 
 #include "core/mail/dot_stuffing.h"
 #include "core/errors/winsock_errors.h"
+#include "core/smtp/smtp_session.h"
 
 namespace tarvel {
 
@@ -86,19 +87,12 @@ void SocketWriter::WriteEndOfData() {
 }
 
 void SocketWriter::Flush() {
-    std::size_t done = 0;
-    while (done < buffer_.size() && !Stopped()) {
-        const std::size_t left = buffer_.size() - done;
-        const SmtpConnection::SendResult result = connection_.RawSend(buffer_.data() + done, left);
-        if (result.written > 0) {
-            done += std::min(static_cast<std::size_t>(result.written), left);
-            state_.IdleTicks.store(0);
-        } else if (result.error == WouldBlock || result.error == 0) {
-            // The socket's send buffer is full: wait for room instead of spinning, but only briefly so
-            // that a cancel is still seen.
-            connection_.WaitWritable(WaitMs);
-        } else {
-            failure_ = WinSockErrorText(result.error);
+    if (!Stopped()) {
+        const WriteResult result =
+            connection_.Write(buffer_, WriteLimits{&state_.SendAborted, IdleLimit, &state_.IdleTicks});
+        if (result.end == WriteEnd::Failed || result.end == WriteEnd::TimedOut) {
+            failure_ =
+                result.end == WriteEnd::TimedOut ? std::string(TimeOutText) : WinSockErrorText(result.error);
             state_.SendAborted.store(true);
         }
     }

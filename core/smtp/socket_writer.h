@@ -2,6 +2,7 @@
 // counters, and one bounded buffer so that the socket sees few large sends instead of one per line.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -16,9 +17,8 @@ class SocketWriter final : public MessageOutput {
 public:
     // One send of this size moves data about as fast as the socket can; smaller ones cost a call each.
     static constexpr std::size_t Capacity = 64 * 1024;
-    // How long one wait for a writable socket lasts, so that SendAborted is seen soon enough.
-    static constexpr int WaitMs = 100;
-    static constexpr int WouldBlock = 10035; // WSAEWOULDBLOCK
+    // A socket that takes nothing for this long ends the transfer, as the window's 30 idle ticks would.
+    static constexpr std::chrono::milliseconds IdleLimit{30000};
 
     SocketWriter(SmtpConnection& connection, SendSignals& state);
 

@@ -59,14 +59,23 @@ class Settings:
     DIALUP = "Button@15,28"
     ENTRIES = "ComboBox@15,68"
     PASSWORD = "Edit@16,108"
-    OK = "Button@174,173"
-    CANCEL = "Button@256,173"
+    OK = "Button@174,243"
+    CANCEL = "Button@256,243"
     # The "Security" page.
     SECURITY = "ComboBox@15,40"
     USER = "Edit@15,86"
     LOG_ON_PASSWORD = "Edit@168,86"
     # Its items: "None", "STARTTLS", "SSL/TLS".
     NONE, STARTTLS, SSL_TLS = 0, 1, 2
+    # "Log-on" and, with OAuth 2.0, the sign-in's rows.
+    LOG_ON = "ComboBox@168,40"
+    PROVIDER = "ComboBox@15,132"
+    CLIENT_ID = "Edit@168,132"
+    SIGN_IN = "Button@15,162"
+    SIGN_IN_STATUS = "Static@98,168"
+    # Their items: "Password", "OAuth 2.0"; "Microsoft", "Google", "Other".
+    BY_PASSWORD, BY_OAUTH2 = 0, 1
+    MICROSOFT, GOOGLE, OTHER = 0, 1, 2
 
 
 # Status texts: the final ones, and those that a send passes through.

@@ -31,7 +31,7 @@ def test_refused_recipient_refuses_the_message(tray_program, drive, scripted):
     server = scripted(answering({"RCPT TO: <bob@example.com>": reply}))
     tray_program(config(port=server.port))
     compose_typed(drive)
-    assert drive.send() == reply
+    assert drive.send() == reply.rstrip()
     assert server.done.wait(10)
     assert server.lines[1:] == ["MAIL FROM: <me@example.com>", "RCPT TO: <ann@example.com>",
                                 "RCPT TO: <bob@example.com>", "QUIT"]
@@ -44,7 +44,7 @@ def test_refused_sender_refuses_the_message(tray_program, drive, scripted, reply
     server = scripted(answering({"MAIL": reply}))
     tray_program(config(port=server.port))
     compose_typed(drive)
-    assert drive.send() == reply
+    assert drive.send() == reply.rstrip()
     assert server.done.wait(10)
     assert server.lines[1:] == ["MAIL FROM: <me@example.com>", "QUIT"]
     assert_kept(drive)
@@ -56,7 +56,7 @@ def test_refused_greeting_says_why(tray_program, drive, scripted, greeting):
     server = scripted(answering(greeting=greeting))
     tray_program(config(port=server.port))
     compose_typed(drive)
-    assert drive.send() == greeting
+    assert drive.send() == greeting.rstrip()
     assert server.done.wait(10)
     assert server.lines == ["QUIT"]
     assert_kept(drive)

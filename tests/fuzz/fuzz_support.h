@@ -129,8 +129,8 @@ public:
     void SetAddress(const std::string&) override {}
     void SetPort(const std::string&) override {}
     void Connect() override {}
-    void SendCommand(const std::string& command) override {
-        Record({Event::Command, command});
+    void SendCommand(std::string_view command) override {
+        Record({Event::Command, std::string(command)});
         if (failCommands && onError) onError("Connection reset by peer");
     }
     void Disconnect() override { Record({Event::Disconnect, {}}); }

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +27,7 @@
 #include "platform/client_socket.h"
 #include "platform/tls_connection.h"
 #include "support/temp_folder.h"
+#include "trusted_test_ca.h"
 
 namespace tarvel {
 namespace {
@@ -86,27 +88,13 @@ class TlsDelivery : public ::testing::Test {
 protected:
     // The test CA in the user's root store for the whole program; removed again however it ends.
     static void SetUpTestSuite() {
-        const std::string der = ReadWhole(Folder() + "\\ca.der");
-        store_ = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
-        if (store_ && !der.empty())
-            CertAddEncodedCertificateToStore(
-                store_, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, &ca_);
-        // Wine saves a system store's changes only when asked (or at close), and the chain engine
-        // reads the saved store.
-        if (store_) CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+        ca_ = std::make_unique<test::TrustedTestCa>(ReadWhole(Folder() + "\\ca.der"));
     }
-    static void TearDownTestSuite() {
-        if (ca_) CertDeleteCertificateFromStore(ca_); // frees the context too
-        ca_ = nullptr;
-        if (store_) CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
-        if (store_) CertCloseStore(store_, 0);
-        store_ = nullptr;
-    }
+    static void TearDownTestSuite() { ca_.reset(); }
 
     void SetUp() override {
         ASSERT_FALSE(Folder().empty()) << "run through run_with_tls_servers.py";
-        ASSERT_NE(ca_, nullptr) << "the test CA could not be added to the user's root store";
+        ASSERT_TRUE(ca_->Added()) << "the test CA could not be added to the user's root store";
         info_ = ServerInfo();
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
         sender_ = std::string(test->name()) + "-" + std::to_string(GetCurrentProcessId()) + "@example.org";
@@ -140,15 +128,13 @@ protected:
         return output.bytes + "\r\n";
     }
 
-    static HCERTSTORE store_;
-    static PCCERT_CONTEXT ca_;
+    static std::unique_ptr<test::TrustedTestCa> ca_;
     std::map<std::string, std::string> info_;
     std::string sender_;
     std::string target_;
     MessageList messages_;
 };
-HCERTSTORE TlsDelivery::store_ = nullptr;
-PCCERT_CONTEXT TlsDelivery::ca_ = nullptr;
+std::unique_ptr<test::TrustedTestCa> TlsDelivery::ca_;
 
 TEST_F(TlsDelivery, StartTlsAndImplicitTlsDeliverTheMessageByteForByte) {
     // The password goes through Credential Manager as the program keeps it.
@@ -194,6 +180,32 @@ TEST_F(TlsDelivery, AttachmentOfManyBuffersGoesAsFourRecordsToASendAndArrivesByt
     EXPECT_LE(batches, buffers + 1);
     EXPECT_GT(records, 4 * (batches - 1)) << batches << " batches";
     EXPECT_LE(records, 4 * batches);
+}
+
+TEST_F(TlsDelivery, AnEarlyReplyThenGarbageDuringALargeMessageEndsEverySendTheSameWay) {
+    // The server answers after 1 MiB of 64 MiB and then sends bytes that are no TLS record, while this
+    // side still encrypts and writes: the window thread decrypts what arrives while the writer encrypts.
+    test::TempFolder folder;
+    std::string block(1 << 20, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>(i * 7919 >> 3);
+    std::string bytes;
+    for (int i = 0; i < 64; ++i)
+        bytes += block;
+    ASSERT_TRUE(test::TempFolder::PutFile("large.bin", bytes));
+    messages_[0].Attachments = {"large.bin"};
+    messages_[0].XAttachments = "large.bin";
+    for (int run = 0; run < 100; ++run) {
+        SCOPED_TRACE(run);
+        SecureSend send(messages_);
+        const SendOutcome outcome =
+            send.Run("localhost", info_["early"], SessionSecurity{SecurityMode::StartTls, "", ""});
+        // Never taken; refused in the server's words, or ended by the broken stream, whichever came first.
+        ASSERT_NE(outcome.kind, SendOutcome::Kind::Accepted);
+        ASSERT_TRUE(outcome.Decided()) << "the send ended without a reason";
+        if (outcome.kind == SendOutcome::Kind::Refused)
+            ASSERT_EQ(outcome.text, "554 5.7.0 early refusal\r\n");
+    }
 }
 
 TEST_F(TlsDelivery, RefusalsShowTheirReasonAndStoreNothing) {

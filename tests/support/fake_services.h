@@ -1,15 +1,17 @@
 // The one stand-in for the system in the Win32 tests: every message box, file dialog, menu, tray request,
 // home-page request and certificate question is recorded and answered as the test says; the registry, the
-// phone book and Credential Manager are stand-ins that count their calls. Make() hands it to what is
-// under test; this object must outlive what it was handed to.
+// phone book, Credential Manager and the sign-in are stand-ins that count their calls. Make() hands it to
+// what is under test; this object must outlive what it was handed to.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +64,14 @@ public:
     std::vector<std::string> wantedNames;
     std::map<std::string, std::string> passwords; // by Credential Manager target
     std::string storeFailure;                     // what a store answers; empty: stored
+
+    // The sign-in: the users with a stored sign-in, and how the next sign-in in the browser ends (on the
+    // caller's worker); with signInWaits it waits for the observer's cancel and ends Cancelled.
+    std::set<std::string> signedIn;
+    oauth::TokenOutcome signInOutcome{oauth::TokenEnd::Ready, "access token", ""};
+    bool signInWaits = false;
+    std::vector<OAuth2Settings> signInsAsked;
+    std::atomic<int> signInCancels{0};
 
     Services Make() {
         Services s;
@@ -120,6 +130,23 @@ public:
             else
                 passwords[target] = password;
             return std::string();
+        };
+        s.isSignedIn = [this](const OAuth2Settings&, const std::string& user) {
+            std::lock_guard lock(mutex_);
+            return signedIn.contains(user);
+        };
+        s.signInWithBrowser = [this](const OAuth2Settings& settings, const std::string& user,
+                                     const oauth::SignIn::Observer& observer) {
+            std::unique_lock lock(mutex_);
+            signInsAsked.push_back(settings);
+            if (signInWaits && observer.cancel) {
+                lock.unlock();
+                observer.cancel->wait(false);
+                ++signInCancels;
+                return oauth::TokenOutcome{oauth::TokenEnd::Cancelled, "", ""};
+            }
+            if (signInOutcome.end == oauth::TokenEnd::Ready) signedIn.insert(user);
+            return signInOutcome;
         };
         return s;
     }

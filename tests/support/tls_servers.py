@@ -12,9 +12,12 @@ them). Then serves (aiosmtpd, log-on ann / "s3cret pass", never over plain text)
   changed   STARTTLS, the second untrusted one          wrong     STARTTLS, the wrong name
   late      TLS from the first byte, the first untrusted one, and a greeting that comes a moment after the
             handshake rather than with its last records (as Postfix's does)
+  early     STARTTLS, the good certificate, no log-on: after the 354 it reads 1 MiB of the message, then
+            refuses it through TLS ("554 5.7.0 early refusal"), writes bytes that are no TLS record, and
+            closes; any number of connections, one after the other
 Writes FOLDER/servers.txt ("name=port" lines, then "unknown-sha256=..." and "changed-sha256=...")
 and prints "ready". Accepted messages are stored as in aiosmtpd_capture.py. Ends when standard input
-closes or after 240 s.
+closes or after 600 s.
 """
 import asyncio
 import hashlib
@@ -86,6 +89,62 @@ class LateController(Controller):
         return LateGreeting(self.handler, **self.SMTP_kwargs)
 
 
+EARLY_REFUSAL = b"554 5.7.0 early refusal\r\n"
+
+
+def early_session(connection, ctx):
+    """One connection of the "early" server: the exchange up to DATA, then a reply and garbage mid-message."""
+    def line(stream):
+        data = b""
+        while not data.endswith(b"\n"):
+            chunk = stream.recv(1)
+            if not chunk:
+                raise ConnectionError("closed")
+            data += chunk
+        return data
+
+    try:
+        connection.sendall(b"220 early ESMTP\r\n")
+        line(connection)
+        connection.sendall(b"250-early\r\n250 STARTTLS\r\n")
+        line(connection)
+        connection.sendall(b"220 go ahead\r\n")
+        tls = ctx.wrap_socket(connection, server_side=True)
+        for answer in (b"250-early\r\n250 8BITMIME\r\n", b"250 ok\r\n", b"250 ok\r\n", b"354 go\r\n"):
+            line(tls)
+            tls.sendall(answer)
+        taken = 0
+        while taken < 1 << 20:
+            chunk = tls.recv(65536)
+            if not chunk:
+                return
+            taken += len(chunk)
+        tls.sendall(EARLY_REFUSAL)
+        # Bytes from anyone on the path: no TLS record, straight onto the connection.
+        os.write(tls.fileno(), b"\x00garbage that is no record\r\n" * 64)
+        tls.close()
+    except (OSError, ConnectionError, ssl.SSLError):
+        pass
+    finally:
+        connection.close()
+
+
+def start_early(cert_key):
+    import socket
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(8)
+    ctx = context(cert_key)
+
+    def serve():
+        while True:
+            connection, _ = listener.accept()
+            threading.Thread(target=early_session, args=(connection, ctx), daemon=True).start()
+
+    threading.Thread(target=serve, daemon=True).start()
+    return listener.getsockname()[1]
+
+
 def start(handler, kind=Controller, **kwargs):
     for _ in range(5):
         controller = kind(handler, hostname="127.0.0.1", port=free_port(), authenticator=authenticator,
@@ -124,6 +183,7 @@ def main():
         "wrong": start(capture, tls_context=context(wrong), **starttls),
     }
     lines = ["%s=%d\n" % (name, c.port) for name, c in servers.items()]
+    lines.append("early=%d\n" % start_early(good))
     lines += ["unknown-sha256=%s\n" % fingerprint(unknown[0]), "changed-sha256=%s\n" % fingerprint(changed[0])]
     with open(os.path.join(folder, "servers.txt"), "w") as f:
         f.writelines(lines)
@@ -136,7 +196,7 @@ def main():
         stdin_closed.set()
 
     threading.Thread(target=watch_stdin, daemon=True).start()
-    stdin_closed.wait(240)
+    stdin_closed.wait(600)
     for controller in servers.values():
         controller.stop()
 

@@ -143,7 +143,8 @@ protected:
     // The handshake's worker asks while this thread pumps, as the window's thread does in a send.
     bool Ask(const CertificateReport& report) {
         auto answer = std::async(std::launch::async, [&] {
-            return ui::AskCertificateTrust(services, window, security, path, "Mail.Example.org", report);
+            return ui::AskCertificateTrust(services, window, security, path, "Mail.Example.org", report,
+                                           [] { return false; });
         });
         EXPECT_TRUE(PumpUntil([&] { return answer.wait_for(0s) == std::future_status::ready; }));
         return answer.get();
@@ -222,7 +223,7 @@ TEST_F(TrustRound, AQuestionDroppedWithItsWindowTrustsNothing) {
     answer = true;
     auto asking = std::async(std::launch::async, [&] {
         return ui::AskCertificateTrust(services, window, security, path, "Mail.Example.org",
-                                       UnknownAuthority());
+                                       UnknownAuthority(), [] { return false; });
     });
     MSG queued{};
     for (int i = 0; i < 1000 && !PeekMessageA(&queued, window.Handle(), ui::WM_TARVEL_RUN, ui::WM_TARVEL_RUN,

@@ -363,7 +363,7 @@ TEST_F(SendTest, ACancelAfterTheServerRefusedShowsTheRefusal) {
     messages.front().Outcome = tarvel::SendOutcome::Refusal("550 No such user\r\n");
     Click(MainWindow::sendButton); // Cancel
     ASSERT_TRUE(WaitIdle()) << Status();
-    EXPECT_EQ(Status(), "550 No such user\r\n") << "the server's answer, not \"Mail has been cancelled!\"";
+    EXPECT_EQ(Status(), "550 No such user") << "the server's answer, not \"Mail has been cancelled!\"";
     EXPECT_EQ(window->Text(MainWindow::bodyEdit), "body");
 }
 

@@ -66,7 +66,7 @@ TEST_F(SettingsDialogTest, WindowAndControlsAsDesigned) {
     EXPECT_EQ(outer.left, 261);
     EXPECT_EQ(outer.top, 163);
     EXPECT_EQ(outer.right - outer.left, 344);
-    EXPECT_EQ(outer.bottom - outer.top, 230);
+    EXPECT_EQ(outer.bottom - outer.top, 300);
     const LONG style = GetWindowLongA(d.Handle(), GWL_STYLE);
     EXPECT_EQ(style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0) << std::hex << style;
 
@@ -489,4 +489,130 @@ TEST_F(SettingsDialogTest, OkRefusesAUserNameWithALineBreakAndChangesNothing) {
     EXPECT_TRUE(state.SettingsOpen);
     EXPECT_EQ(state.settings.Security.User, "");
     EXPECT_FALSE(folder.HasConfig());
+}
+
+TEST_F(SettingsDialogTest, SecurityPageOffersOAuthOnlyWhenEncryptedAndFillsTheProvidersServer) {
+    SettingsDialog& d = Open();
+    d.SetActivePage(2);
+    EXPECT_EQ(d.Items(S::logOnList), (std::vector<std::string>{"Password", "OAuth 2.0"}));
+    EXPECT_EQ(d.Items(S::providerList), (std::vector<std::string>{"Microsoft", "Google", "Other"}));
+    const int oauthRows[] = {S::providerList, S::clientIdEdit, S::signInButton, S::signInStatus};
+    // Each: the server before, the choices made in order (security, log-on, provider), then what the
+    // page shows.
+    const struct {
+        const char* name;
+        std::string server;
+        int security, logOn, provider;
+        std::string serverAfter, portAfter;
+        int securityAfter;
+        bool logOnOn, passwordOn, oauthShown;
+    } cases[] = {
+        {"Microsoft fills", "", 2, 1, 0, "smtp.office365.com", "587", 1, true, false, true},
+        {"Google fills", "", 1, 1, 1, "smtp.gmail.com", "587", 1, true, false, true},
+        {"a set server stays", "mail.example", 2, 1, 1, "mail.example", "465", 2, true, false, true},
+        {"Other fills nothing", "", 1, 1, 2, "", "587", 1, true, false, true},
+        {"password log-on", "", 1, 0, 0, "", "587", 1, true, true, false},
+        {"None turns OAuth off", "", 0, 1, 0, "", "25", 0, false, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        d.SetText(S::serverEdit, c.server);
+        d.SetText(S::portEdit, "25");
+        d.SetSelectedIndex(S::securityList, c.security);
+        d.SecurityPicked();
+        d.SetSelectedIndex(S::providerList, c.provider);
+        d.SetSelectedIndex(S::logOnList, c.logOn);
+        d.LogOnPicked();
+        d.ProviderPicked();
+        if (c.security == 0) d.SecurityPicked(); // a choice of None after OAuth 2.0 takes it back
+        EXPECT_EQ(d.Text(S::serverEdit), c.serverAfter);
+        EXPECT_EQ(d.Text(S::portEdit), c.portAfter);
+        EXPECT_EQ(d.SelectedIndex(S::securityList), c.securityAfter);
+        EXPECT_EQ(d.IsEnabled(S::logOnList), c.logOnOn);
+        EXPECT_EQ(d.IsEnabled(S::passwordEdit), c.passwordOn);
+        for (int id : oauthRows)
+            EXPECT_EQ(IsWindowVisible(d.Control(id)) != FALSE, c.oauthShown) << id;
+        if (!c.logOnOn) EXPECT_EQ(d.SelectedIndex(S::logOnList), 0);
+        tarvel::test::ExpectLaidOut(d.Handle());
+    }
+    // Tab runs down the page: connection security, log-on, user, then the sign-in's rows.
+    d.SetSelectedIndex(S::securityList, 1);
+    d.SecurityPicked();
+    d.SetSelectedIndex(S::logOnList, 1);
+    d.LogOnPicked();
+    EXPECT_EQ(
+        TabSequence(d, 10),
+        (std::vector<int>{S::okButton, S::cancelButton, S::pageTabs, S::securityList, S::logOnList,
+                          S::userEdit, S::providerList, S::clientIdEdit, S::signInButton, S::okButton}));
+}
+
+TEST_F(SettingsDialogTest, SignInRunsInTheBrowserAndShowsWhoIsSignedIn) {
+    const struct {
+        const char* name;
+        std::string user;
+        tarvel::oauth::TokenOutcome outcome;
+        bool cancelled; // the button is clicked again while the sign-in waits
+        std::string status;
+        std::string box; // "" for none
+    } cases[] = {
+        {"signed in", "ann", {tarvel::oauth::TokenEnd::Ready, "t", ""}, false, "Signed in as ann", ""},
+        {"refused",
+         "bob",
+         {tarvel::oauth::TokenEnd::Failed, "", "access_denied"},
+         false,
+         "Not signed in",
+         "access_denied"},
+        {"cancelled", "cid", {}, true, "Not signed in", ""},
+        {"no user", "", {}, false, "Not signed in", "Enter the user name to sign in with."},
+    };
+    state.settings.Security.Mode = tarvel::SecurityMode::StartTls;
+    state.settings.Security.LogOn = tarvel::LogOnMethod::OAuth2;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake.boxes.clear();
+        fake.signInOutcome = c.outcome;
+        fake.signInWaits = c.cancelled;
+        fake.signInCancels = 0;
+        SettingsDialog& d = Open();
+        d.SetActivePage(2);
+        d.SetText(S::userEdit, c.user);
+        d.SetText(S::clientIdEdit, "client-" + c.user);
+        Click(d.Control(S::signInButton));
+        if (!c.user.empty()) {
+            EXPECT_EQ(d.Text(S::signInStatus), "Waiting for sign-in in your browser...");
+            EXPECT_EQ(d.Text(S::signInButton), "Cancel");
+        }
+        if (c.cancelled) Click(d.Control(S::signInButton));
+        EXPECT_TRUE(tarvel::test::PumpUntil([&] { return d.Text(S::signInButton) == "Sign &in..."; }));
+        EXPECT_TRUE(tarvel::test::PumpUntil([&] { return d.Text(S::signInStatus) == c.status; }))
+            << d.Text(S::signInStatus);
+        EXPECT_TRUE(tarvel::test::PumpUntil([&] { return fake.signInCancels == (c.cancelled ? 1 : 0); }));
+        ASSERT_EQ(fake.boxes.size(), c.box.empty() ? 0u : 1u);
+        if (!c.box.empty()) EXPECT_EQ(fake.boxes[0].text, c.box);
+        if (!c.user.empty()) EXPECT_EQ(fake.signInsAsked.back().ClientId, "client-" + c.user);
+        Click(d.Control(S::cancelButton));
+        Drain();
+    }
+    EXPECT_EQ(fake.signInsAsked.size(), 3u); // none without a user name
+}
+
+TEST_F(SettingsDialogTest, OkKeepsTheOAuthChoiceAndStoresNoPassword) {
+    SettingsDialog& d = Open();
+    d.SetSelectedIndex(S::securityList, 1);
+    d.SecurityPicked();
+    d.SetSelectedIndex(S::logOnList, 1);
+    d.LogOnPicked();
+    d.SetSelectedIndex(S::providerList, 1);
+    d.ProviderPicked();
+    d.SetText(S::userEdit, "ann@gmail.com");
+    d.SetText(S::passwordEdit, "typed before");
+    d.SetText(S::clientIdEdit, "1234.apps.example");
+    Click(d.Control(S::okButton));
+    EXPECT_TRUE(fake.boxes.empty()) << fake.boxes.front().text;
+    const tarvel::SecuritySettings& saved = state.settings.Security;
+    EXPECT_EQ(saved.LogOn, tarvel::LogOnMethod::OAuth2);
+    EXPECT_EQ(saved.OAuth2.Provider, tarvel::OAuthProvider::Google);
+    EXPECT_EQ(saved.OAuth2.ClientId, "1234.apps.example");
+    EXPECT_EQ(state.settings.SMTPServer, "mail.example"); // a server was set: left alone
+    EXPECT_TRUE(fake.passwords.empty());
 }

@@ -33,6 +33,13 @@ protected:
     std::string path_ = SecurityConfigPath(dir_.string() + "/");
 };
 
+SecuritySettings OAuth(std::string OAuth2Settings::*member, const std::string& value) {
+    SecuritySettings s;
+    s.LogOn = LogOnMethod::OAuth2;
+    s.OAuth2.*member = value;
+    return s;
+}
+
 } // namespace
 
 TEST(SecurityModes, TextsRoundTripAndOtherTextsAreRefused) {
@@ -79,6 +86,29 @@ TEST(SecurityFingerprints, NormalizedToLowerCaseHexOrRefused) {
     };
     for (const auto& c : lookups)
         EXPECT_EQ(TrustedFingerprint(s, c.server), c.trusted) << c.server;
+}
+
+TEST(SecurityFingerprints, TrustedChainOrPinnedCertificateGoesOnOthersAreAskedOrRefused) {
+    SecuritySettings s;
+    TrustFingerprint(s, "mail.example.org", FingerprintA);
+    const std::string upperA(64, 'A');
+    const struct {
+        bool chainTrusted;
+        std::string sha256;
+        const char* server;
+        CertificateVerdict verdict;
+    } cases[] = {
+        {true, "", "mail.example.org", CertificateVerdict::Accept},
+        {false, FingerprintA, "MAIL.example.org", CertificateVerdict::Accept},
+        {false, upperA, "mail.example.org", CertificateVerdict::Accept},
+        {false, FingerprintB, "mail.example.org", CertificateVerdict::Ask},  // changed since trusted
+        {false, FingerprintA, "other.example.org", CertificateVerdict::Ask}, // trusted for another server
+        {false, "", "mail.example.org", CertificateVerdict::Refuse},         // no fingerprint to keep
+        {false, FingerprintA.substr(1), "mail.example.org", CertificateVerdict::Refuse},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(JudgeCertificate(c.chainTrusted, c.sha256, s, c.server), c.verdict)
+            << c.chainTrusted << " " << c.sha256 << " " << c.server;
 }
 
 TEST_F(SecurityFile, MissingFileMeansNoSecurityAndChangesNothing) {
@@ -146,6 +176,18 @@ TEST_F(SecurityFile, BadContentNamesTheLineAndChangesNothing) {
         {"[Trusted]\r\n=" + FingerprintA + "\r\n", "line 2 names no server before its \"=\"."},
         {"[Trusted]\r\nx=" + FingerprintA + "\r\nX=" + FingerprintB + "\r\n",
          "line 3 names the server x a second time."},
+        {"[Security]\r\nLogOn=Kerberos\r\n",
+         "line 2 names the log-on \"Kerberos\"; it must be Password or OAuth2."},
+        {"[Security]\r\nLogOn=OAuth2\r\nlogon=Password\r\n", "line 3 gives the log-on a second time."},
+        {"[OAuth2]\r\nProvider=Yahoo\r\n",
+         "line 2 names the sign-in provider \"Yahoo\"; it must be Microsoft, Google or Other."},
+        {"[OAuth2]\r\nClientId=a\r\nclientid=b\r\n", "line 3 gives the client ID a second time."},
+        {"[OAuth2]\r\n\r\nTokenUrl=http://login.example/token\r\n",
+         "line 3 holds \"http://login.example/token\" for TokenUrl, which must begin with https://"},
+        {"[OAuth2]\r\nTenant=contoso/x\r\n",
+         "line 2 holds \"contoso/x\" for Tenant, which may hold only letters"},
+        {"[OAuth2]\r\nClientId=a b\r\n",
+         "line 2 holds \"a b\" for ClientId, which must not contain a space."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.bytes));
@@ -160,6 +202,44 @@ TEST_F(SecurityFile, BadContentNamesTheLineAndChangesNothing) {
         EXPECT_EQ(s.User, "before");
         EXPECT_EQ(ReadBytes(path_), c.bytes) << "the file is left as it was";
     }
+}
+
+TEST_F(SecurityFile, OAuthSettingsRoundTripAndPasswordFilesStayAsTheyWere) {
+    // Keys in any case, spaces around values, an unknown key and a comment kept in their section.
+    WriteBytes(path_, "[Security]\r\nMode=STARTTLS\r\nUser=me@example.com\r\nlogon = oauth2\r\n"
+                      "[oauth2]\r\n; mine\r\nprovider=google\r\nCLIENTID= id.apps \r\nClientSecret=s3\r\n"
+                      "Future=1\r\nScope=https://mail.google.com/ openid\r\n");
+    SecuritySettings s;
+    LoadSecuritySettings(s, path_);
+    EXPECT_EQ(s.LogOn, LogOnMethod::OAuth2);
+    EXPECT_EQ(s.OAuth2.Provider, OAuthProvider::Google);
+    EXPECT_EQ(s.OAuth2.ClientId, "id.apps");
+    EXPECT_EQ(s.OAuth2.ClientSecret, "s3");
+    EXPECT_EQ(s.OAuth2.Scope, "https://mail.google.com/ openid");
+    SaveSecuritySettings(s, path_);
+    const std::string expected = "[Security]\r\nMode=STARTTLS\r\nUser=me@example.com\r\nLogOn=OAuth2\r\n"
+                                 "[OAuth2]\r\nProvider=Google\r\nClientId=id.apps\r\nClientSecret=s3\r\n"
+                                 "Scope=https://mail.google.com/ openid\r\n; mine\r\nFuture=1\r\n";
+    EXPECT_EQ(ReadBytes(path_), expected);
+    SecuritySettings again;
+    LoadSecuritySettings(again, path_);
+    SaveSecuritySettings(again, path_);
+    EXPECT_EQ(ReadBytes(path_), expected);
+
+    SecuritySettings microsoft;
+    microsoft.LogOn = LogOnMethod::OAuth2;
+    microsoft.OAuth2.Tenant = "contoso.onmicrosoft.com";
+    microsoft.OAuth2.AuthorizeUrl = "https://localhost:8443/authorize";
+    microsoft.OAuth2.TokenUrl = "https://localhost:8443/token";
+    SaveSecuritySettings(microsoft, path_);
+    EXPECT_EQ(ReadBytes(path_), "[Security]\r\nMode=None\r\nUser=\r\nLogOn=OAuth2\r\n[OAuth2]\r\n"
+                                "Provider=Microsoft\r\nClientId=\r\nTenant=contoso.onmicrosoft.com\r\n"
+                                "AuthorizeUrl=https://localhost:8443/authorize\r\n"
+                                "TokenUrl=https://localhost:8443/token\r\n");
+
+    // Password and nothing of OAuth: no LogOn line and no [OAuth2] section, as before.
+    SaveSecuritySettings(SecuritySettings{}, path_);
+    EXPECT_EQ(ReadBytes(path_), "[Security]\r\nMode=None\r\nUser=\r\n");
 }
 
 TEST_F(SecurityFile, ValuesTheFormatCannotCarryAreRefusedAndTheOldFileStays) {
@@ -178,6 +258,10 @@ TEST_F(SecurityFile, ValuesTheFormatCannotCarryAreRefusedAndTheOldFileStays) {
         {{SecurityMode::None, "", {{"[x]", FingerprintA}}, {}}, FieldTrustedServer},
         {{SecurityMode::None, "", {{"", FingerprintA}}, {}}, FieldTrustedServer},
         {{SecurityMode::None, "", {{"host", "12"}}, {}}, FieldFingerprint},
+        {OAuth(&OAuth2Settings::ClientId, "id\r\nTokenUrl=https://evil"), FieldClientId},
+        {OAuth(&OAuth2Settings::ClientSecret, " s"), FieldClientSecret},
+        {OAuth(&OAuth2Settings::TokenUrl, "http://x/token"), FieldTokenUrl},
+        {OAuth(&OAuth2Settings::Tenant, "a b"), FieldTenant},
     };
     for (size_t row = 0; row < std::size(cases); ++row) {
         const auto& c = cases[row];

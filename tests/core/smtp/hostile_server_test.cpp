@@ -131,3 +131,29 @@ TEST_F(HostileServerTest, ACommandWithALineBreakIsNeverSent) {
 
 } // namespace
 } // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+TEST(ServerWords, TheStatusLineShowsOneCleanLineOfSaneLengthAndTheHintTheWholeReply) {
+    const std::string longWord(400, 'x');
+    const struct {
+        std::string text, line, hint;
+    } cases[] = {
+        {"550 No such user\r\n", "550 No such user", "550 No such user"},
+        {"450-first\r\n450 second\r\n", "450-first 450 second", "450-first\r\n450 second"},
+        {"554 \x1b[31mred\x07\tbell\x7f\r\n", "554 [31mredbell", "554 [31mredbell"},
+        {"421 " + longWord, "421 " + std::string(StatusLineLimit - 7, 'x') + "...", "421 " + longWord},
+        // Never cut inside a UTF-8 character: "ü" is two bytes.
+        {std::string(StatusLineLimit - 4, 'a') + "\xC3\xBC" + "zzzz",
+         std::string(StatusLineLimit - 4, 'a') + "...",
+         std::string(StatusLineLimit - 4, 'a') + "\xC3\xBCzzzz"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(StatusLineText(c.text), c.line) << c.text;
+        EXPECT_EQ(HintText(c.text), c.hint) << c.text;
+    }
+}
+
+} // namespace
+} // namespace tarvel

@@ -58,6 +58,8 @@ public:
     const std::atomic<bool>* sendAborted = nullptr;
     std::string tlsFailure;          // what StartTls answers; empty: the handshake succeeds
     std::function<void()> duringTls; // runs inside StartTls, e.g. to press Cancel
+    bool encrypted = false;          // a handshake succeeded since the connect
+    bool staysPlain = false;         // the handshake "succeeds" but the stream is not encrypted
 
     // --- record ---
     std::string ipAddr, port;
@@ -100,13 +102,14 @@ public:
     void Connect() override {
         if (portIsInvalid) throw ConvertError(port);
         ++connects;
+        encrypted = false;
         if (connectError != 0) Report(connectError);
     }
-    void SendCommand(const std::string& text) override {
+    void SendCommand(std::string_view text) override {
         bool failed;
         {
             std::lock_guard lock(mutex_);
-            log_.push_back(text);
+            log_.emplace_back(text);
             failed = failCommandsFrom >= 0 && setTexts_ >= failCommandsFrom;
             ++setTexts_;
         }
@@ -127,8 +130,10 @@ public:
         }
         if (duringTls) duringTls();
         if (request.cancel != nullptr && request.cancel->load()) return "cancelled during the handshake";
+        encrypted = tlsFailure.empty() && !staysPlain;
         return tlsFailure;
     }
+    bool Encrypted() const override { return encrypted; }
 
     SendResult RawSend(const char* data, std::size_t length) override {
         SendResult result{};

@@ -110,17 +110,23 @@ TEST_F(SecureSessionTest, RefusalsEndTheSessionWithAClearStatusAndNoMail) {
          "ann",
          {S("220 hi\r\n"), C("EHLO testhost"), S(EhloAuthBoth), C("QUIT")},
          SendOutcome::Failure(NoStartTlsText)},
+        // Before the stream is encrypted the server's words are anyone's: only the code is shown.
         {"STARTTLS refused",
          SecurityMode::StartTls,
          "",
          {S("220 hi\r\n"), C("EHLO testhost"), S(EhloStartTls), C("STARTTLS"),
-          S("454 4.7.0 TLS not available\r\n"), C("QUIT")},
-         SendOutcome::Refusal("454 4.7.0 TLS not available\r\n")},
+          S("454 Password expired, re-enter it at http://evil.example/\r\n"), C("QUIT")},
+         SendOutcome::Refusal("The server refused to start encryption (454)")},
         {"EHLO refused",
          SecurityMode::StartTls,
          "",
          {S("220 hi\r\n"), C("EHLO testhost"), S("502 5.5.2 Error: command not recognized\r\n"), C("QUIT")},
-         SendOutcome::Refusal("502 5.5.2 Error: command not recognized\r\n")},
+         SendOutcome::Refusal("The server refused to start encryption (502)")},
+        {"greeting refused",
+         SecurityMode::StartTls,
+         "ann",
+         {S("554 5.3.2 call 555-0100 to unlock\r\n"), C("QUIT")},
+         SendOutcome::Refusal("The server refused to start encryption (554)")},
         {"wrong password",
          SecurityMode::Implicit,
          "ann",
@@ -165,6 +171,71 @@ TEST_F(SecureSessionTest, RefusalsEndTheSessionWithAClearStatusAndNoMail) {
         EXPECT_EQ(list[0].Outcome, c.outcome);
         EXPECT_EQ(conn.Wire(), "") << "no message text went out";
         EXPECT_EQ(s.State(), Quit);
+    }
+}
+
+TEST_F(SecureSessionTest, TheLogOnUsesOnlyWhatTheEncryptedEhloOffers) {
+    const struct {
+        const char* name;
+        std::string plainEhlo;     // offered before TLS: forgotten with the handshake
+        std::string encryptedEhlo; // what counts
+        bool staysPlain;           // the stream says it is not encrypted after all
+        std::vector<Turn> turns;   // after the encrypted EHLO
+        SendOutcome outcome;       // none: the log-on went on
+    } cases[] = {
+        {"LOGIN only after TLS",
+         "250-mx\r\n250-AUTH PLAIN\r\n250 STARTTLS\r\n",
+         EhloAuthLogin,
+         false,
+         {S(EhloAuthLogin), C("AUTH LOGIN"), S("334 VXNlcm5hbWU6\r\n"), C("YW5u")},
+         {}},
+        {"no AUTH after TLS",
+         "250-mx\r\n250-AUTH PLAIN LOGIN\r\n250 STARTTLS\r\n",
+         EhloNothing,
+         false,
+         {S(EhloNothing), C("QUIT")},
+         SendOutcome::Failure(NoAuthMechanismText)},
+        {"stream not encrypted",
+         EhloStartTls,
+         EhloAuthBoth,
+         true,
+         {S(EhloAuthBoth), Closed},
+         SendOutcome::Failure(NoAuthWithoutTlsText)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ScriptedConnection conn;
+        conn.staysPlain = c.staysPlain;
+        MessageList list(1);
+        list[0] = Message();
+        SendSignals sendState;
+        SmtpSession s(conn, list, sendState);
+        s.SetSecurity(SessionSecurity{SecurityMode::StartTls, "ann", "s3cret"});
+        ASSERT_TRUE(s.Start("mx.example.org", "587"));
+        std::vector<Turn> turns = {S("220 hi\r\n"),   C("EHLO testhost"), S(c.plainEhlo),
+                                   C("STARTTLS"),     S("220 go\r\n"),    Tls,
+                                   C("EHLO testhost")};
+        turns.insert(turns.end(), c.turns.begin(), c.turns.end());
+        std::vector<std::string> expected;
+        for (const Turn& turn : turns) {
+            if (turn.fromServer)
+                s.HandleReply(turn.text);
+            else
+                expected.push_back(turn.text);
+        }
+        EXPECT_EQ(conn.Log(), expected);
+        EXPECT_EQ(list[0].Outcome, c.outcome);
+    }
+}
+
+TEST_F(SecureSessionTest, ANulInTheUserNameOrPasswordIsRefusedBeforeAnyConnect) {
+    for (const auto& [user, password] : {std::pair{std::string("ann\0x", 5), std::string("s3cret")},
+                                         std::pair{std::string("ann"), std::string("s3\0cret", 7)}}) {
+        Secure(SecurityMode::StartTls, user, password);
+        EXPECT_FALSE(session.Start("mx.example.org", "587"));
+        EXPECT_EQ(Message().Outcome, SendOutcome::Failure(NulInCredentialsText));
+        EXPECT_EQ(connection.connects, 0);
+        EXPECT_TRUE(state.SendAborted.exchange(false));
     }
 }
 
@@ -239,21 +310,45 @@ TEST(EhloOffer, KeywordsAreReadFromTheLinesAfterTheFirst) {
     }
 }
 
-TEST(SaslTexts, Base64AndThePlainResponse) {
+TEST(SaslTexts, Base64AndTheLogOnLines) {
     const std::pair<std::string, std::string> vectors[] = {
         {"", ""},        {"f", "Zg=="},        {"fo", "Zm8="},
         {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"foobar", "Zm9vYmFy"}};
-    for (const auto& [in, out] : vectors)
+    for (const auto& [in, out] : vectors) {
         EXPECT_EQ(Base64(in), out) << in;
+        EXPECT_EQ(Base64Line(in).View(), out + "\r\n") << in;
+    }
     // Longer than one 57-byte group of the line encoder, and no line break inside.
     std::string sixty;
     for (int i = 0; i < 20; ++i)
         sixty += "YWFh";
     EXPECT_EQ(Base64(std::string(60, 'a')), sixty);
-    EXPECT_EQ(AuthPlainResponse("ann", "s3cret"), "AGFubgBzM2NyZXQ=");
-    std::string secret = "s3cret";
-    WipeSecret(secret);
-    EXPECT_TRUE(secret.empty());
+    // The user name and password as UTF-8, as they stand: "Jürgen", "pässwörd".
+    const Secret plain = AuthCommand(AuthMechanism::Plain, "J\xC3\xBCrgen", "p\xC3\xA4ssw\xC3\xB6rd");
+    EXPECT_EQ(plain.View(), "AUTH PLAIN AErDvHJnZW4AcMOkc3N3w7ZyZA==\r\n");
+    EXPECT_EQ(plain.Size(), plain.Capacity()) << "the line grew after its one reservation";
+    EXPECT_EQ(AuthCommand(AuthMechanism::Plain, "ann", "s3cret").View(), AuthPlain + "\r\n");
+    EXPECT_EQ(AuthCommand(AuthMechanism::Login, "ann", "s3cret").View(), "AUTH LOGIN\r\n");
+}
+
+TEST(SecretText, EveryByteIsWipedWhenItLetsGo) {
+    // A short secret, the kind std::string keeps inside the object, where a move used to leave it.
+    Secret source("s3cret");
+    Secret moved(std::move(source));
+    const auto* object = reinterpret_cast<const char*>(&source);
+    EXPECT_EQ(std::string_view(object, sizeof source).find("s3cret"), std::string_view::npos);
+    EXPECT_TRUE(source.View().empty());
+    EXPECT_EQ(moved.View(), "s3cret");
+    // Cleared: the whole buffer, not only the bytes in use; assigned over: the old buffer is wiped too.
+    moved.Append(" and more");
+    const char* buffer = moved.Data();
+    const std::size_t capacity = moved.Capacity();
+    moved.Clear();
+    EXPECT_EQ(std::string(buffer, capacity), std::string(capacity, '\0'));
+    std::string password = "from the store";
+    const Secret adopted(std::move(password));
+    EXPECT_EQ(adopted.View(), "from the store");
+    EXPECT_TRUE(password.empty());
 }
 
 } // namespace
