@@ -8,7 +8,8 @@ sudo_=""
 
 packages=(cmake make g++ g++-mingw-w64-i686-posix wine wine32:i386 xvfb googletest
           python3-pytest python3-aiosmtpd python3-cryptography nsis fonts-wine openssl libssl-dev
-          clang libclang-rt-14-dev clang-format git postfix dovecot-core)
+          clang libclang-rt-14-dev clang-format git postfix dovecot-core python3-oauthlib
+          nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -68,11 +68,14 @@ class SubmissionServers:
       starttls  STARTTLS required before anything else, then AUTH PLAIN/LOGIN (port 587's kind)
       implicit  TLS from the first byte, then AUTH (port 465's kind)
       plain     no STARTTLS and no AUTH at all
-    `users` maps user names to passwords. Accepted mail goes to 127.0.0.1:`relay_port`."""
+    `users` maps user names to passwords. Accepted mail goes to 127.0.0.1:`relay_port`.
+    With `oauth` (tests/support/oauth_server.py) the log-on is OAUTHBEARER and XOAUTH2 instead, Dovecot asking
+    that server's introspection endpoint about each token, and one more service:
+      xoauth2   as starttls, but offering XOAUTH2 alone"""
 
     NAMES = ("starttls", "implicit", "plain")
 
-    def __init__(self, users, relay_port):
+    def __init__(self, users, relay_port, oauth=None):
         if os.geteuid() != 0:
             raise SubmissionServerError("Postfix and Dovecot need root to run their own instance")
         for program in (POSTFIX, DOVECOT, "/usr/lib/postfix/sbin/master"):
@@ -88,9 +91,10 @@ class SubmissionServers:
         self.dovecot = None
         self.master_pid = None
         self.ports = {}
+        self.names = self.NAMES + (("xoauth2",) if oauth else ())
         try:
             self._certificate()
-            self._dovecot(users)
+            self._dovecot(users, oauth)
             self._postfix(relay_port)
         except BaseException:
             self.stop()
@@ -103,9 +107,25 @@ class SubmissionServers:
         self.cert, self.key = make_leaf(folder, "server", "localhost", ca)
         self.sha256 = fingerprint(self.cert)
 
-    def _dovecot(self, users):
+    def _dovecot(self, users, oauth):
         (self.folder / "users").write_text("".join(f"{name}:{{PLAIN}}{password}::::::\n"
                                                    for name, password in users.items()))
+        passdb = f"driver = passwd-file\n  args = scheme=PLAIN {self.folder}/users"
+        if oauth:
+            # Dovecot's auth process reads the CA as its own user, at its first request: a copy it can reach.
+            shutil.copy(oauth.ca_pem, self.folder / "oauth-ca.pem")
+            (self.folder / "oauth-ca.pem").chmod(0o644)
+            # Every token goes to the authorization server, which says whose it is and whether it still holds.
+            (self.folder / "oauth2.conf").write_text(f"""\
+introspection_mode = post
+introspection_url = {oauth.introspection_url}
+force_introspection = yes
+username_attribute = username
+active_attribute = active
+active_value = true
+tls_ca_cert_file = {self.folder}/oauth-ca.pem
+""")
+            passdb = f"driver = oauth2\n  args = {self.folder}/oauth2.conf"
         self.queue.mkdir(mode=0o755)
         (self.queue / "private").mkdir(mode=0o700)
         shutil.chown(self.queue / "private", "postfix")
@@ -120,10 +140,17 @@ protocols =
 ssl = no
 # Postfix has the TLS; Dovecot only checks the password it is handed.
 disable_plaintext_auth = no
-auth_mechanisms = plain login
+auth_mechanisms = {"oauthbearer xoauth2" if oauth else "plain login"}
 passdb {{
-  driver = passwd-file
-  args = scheme=PLAIN {self.folder}/users
+  {passdb}
+}}
+# A refused log-on answers at once: Dovecot's growing delay for failures from one address would soon pass
+# Postfix's time-out for its answer (454 instead of 535).
+auth_failure_delay = 0
+service anvil {{
+  unix_listener anvil-auth-penalty {{
+    mode = 0
+  }}
 }}
 userdb {{
   driver = static
@@ -179,7 +206,7 @@ local_header_rewrite_clients =
 smtputf8_enable = no
 """)
         for attempt in range(3):
-            self.ports = {name: free_port() for name in self.NAMES}
+            self.ports = {name: free_port() for name in self.names}
             (self.config / "master.cf").write_text(SERVICES + self._submission())
             # Checks the configuration, makes the queue's folders and returns once the master is ready.
             code, out = _run(POSTFIX, "-c", str(self.config), "start")
@@ -201,9 +228,11 @@ smtputf8_enable = no
             "starttls": log_on,
             "implicit": log_on + ["smtpd_tls_wrappermode=yes"],
             "plain": ["smtpd_tls_security_level=none", "smtpd_sasl_auth_enable=no"],
+            "xoauth2": log_on + ["smtpd_sasl_mechanism_filter=xoauth2"],
         }
         text = ""
-        for name, options in services.items():
+        for name in self.names:
+            options = services[name]
             text += f"127.0.0.1:{self.ports[name]} inet n - n - - smtpd\n"
             for option in [f"syslog_name=postfix/{name}"] + common + options:
                 text += f"  -o {option}\n"
@@ -267,3 +296,22 @@ smtputf8_enable = no
             os.killpg(group, signal.SIGKILL)
         except ProcessLookupError:
             pass
+
+
+def relayed(mailbox, subject, timeout=15):
+    """The message with this subject as Postfix passed it on to the capture (harness.Mailbox), without the
+    Received line Postfix puts first; None when none came within the time given (0: looks once)."""
+    needle = f"\r\nSubject: {subject}\r\n".encode()
+    end = time.monotonic() + timeout
+    while True:
+        for _, _, data in list(mailbox.messages):
+            if needle in data:
+                assert data.startswith(b"Received: "), data[:200]
+                lines = data.split(b"\r\n")
+                rest = 1
+                while lines[rest][:1] in (b" ", b"\t"):  # the Received line's continuation lines
+                    rest += 1
+                return b"\r\n".join(lines[rest:])
+        if time.monotonic() >= end:
+            return None
+        time.sleep(0.05)

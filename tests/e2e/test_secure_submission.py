@@ -11,7 +11,7 @@ import pytest
 
 import expected
 from harness import MAIN, MENU_PROPERTIES, SENT, SETTINGS, Mailbox, Main, Settings, config
-from submission_servers import SubmissionServerError, SubmissionServers
+from submission_servers import SubmissionServerError, SubmissionServers, relayed
 
 ME = "me@example.com"
 SERVER = "127.0.0.1"
@@ -110,23 +110,6 @@ def secure_send(postfix, tray_program, drive, forget, program_dir, name, service
     return status, subject, postfix.sessions(service)[before]
 
 
-def relayed(postfix, subject, timeout=15):
-    """The message with this subject as Postfix passed it on, without the Received line Postfix puts first."""
-    needle = f"\r\nSubject: {subject}\r\n".encode()
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        for _, _, data in list(postfix.mailbox.messages):
-            if needle in data:
-                assert data.startswith(b"Received: "), data[:200]
-                lines = data.split(b"\r\n")
-                rest = 1
-                while lines[rest][:1] in (b" ", b"\t"):  # the Received line's continuation lines
-                    rest += 1
-                return b"\r\n".join(lines[rest:])
-        time.sleep(0.05)
-    return None
-
-
 @pytest.mark.parametrize("name,service,mode,commands", [
     ("starttls", "starttls", Settings.STARTTLS, {"ehlo": "2", "starttls": "1", "auth": "1", "mail": "1"}),
     ("ssl-tls", "implicit", Settings.SSL_TLS, {"ehlo": "1", "auth": "1", "mail": "1"}),
@@ -138,7 +121,7 @@ def test_logged_on_message_arrives_byte_exact(postfix, tray_program, drive, forg
     assert status == SENT, postfix.log()
     assert {key: session.get(key) for key in commands} == commands, session
     assert f"sasl_username={user_of(postfix, name)}" in postfix.log()
-    message = relayed(postfix, subject)
+    message = relayed(postfix.mailbox, subject)
     assert message == expected.stored(expected.message(" <bob@example.com>", ME, subject,
                                                        ["First line", ".second", "last"]))
 
@@ -158,7 +141,7 @@ def test_refused_connection_sends_nothing(postfix, tray_program, drive, forget, 
     assert {key: session.get(key) for key in commands} == commands, session
     assert "mail" not in session and "rcpt" not in session and "data" not in session, session
     assert drive.fields()["subject"] == subject, "what was typed is gone after a failed send"
-    assert relayed(postfix, subject, timeout=0) is None
+    assert relayed(postfix.mailbox, subject, timeout=0) is None
 
 
 def test_password_is_in_no_file_after_a_send(postfix, tray_program, drive, forget, program_dir):
