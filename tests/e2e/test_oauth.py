@@ -112,7 +112,9 @@ class Case:
 
     def grants(self, auth=None):
         """The grant types asked of the token endpoint since the test began."""
-        return [p.get("grant_type") for p in (auth or self.auth).seen("/token")[self.tokens_before:]]
+        auth = auth or self.auth
+        asked = auth.seen("/token")[self.tokens_before if auth is self.auth else 0:]
+        return [p.get("grant_type") for p in asked]
 
     def stored(self, part=1):
         target = self.target if part == 1 else f"{self.target}#{part}"
@@ -197,19 +199,22 @@ def test_revoked_refresh_token_leads_to_the_browser_once_more(case):
     assert_delivered(case, "After the revocation", "OAUTHBEARER")
 
 
-@pytest.mark.parametrize("name,knobs,status,stored", [
-    ("wrong state", {"answer": "wrong_state"}, WRONG_STATE, False),
-    ("refused", {"answer": "access_denied"}, REFUSED, False),
-    pytest.param("no answer", {"answer": "never"}, TIMED_OUT, False, marks=pytest.mark.xfail(
+# The page is what the browser last got, as (HTTP status, words in it); the grants are the token requests that
+# reached the authorization server. A sign-in is kept exactly when a code was exchanged.
+@pytest.mark.parametrize("name,knobs,status,page,grants", [
+    ("wrong state", {"answer": "wrong_state"}, WRONG_STATE, (400, WRONG_STATE), []),
+    ("refused", {"answer": "access_denied"}, REFUSED, (400, REFUSED), []),
+    pytest.param("no answer", {"answer": "never"}, TIMED_OUT, None, [], marks=pytest.mark.xfail(
         not _has(WAIT_LIMIT_VARIABLE), run=False,
         reason=f"the program does not yet take a shorter browser wait from {WAIT_LIMIT_VARIABLE}")),
-    ("cancelled", {"cancel": True}, CANCELLED, False),
-    ("untrusted server", {"untrusted": True}, UNTRUSTED, False),
-    # The sign-in itself works, and its token is kept; Dovecot refuses it for this user, also after the
-    # program has renewed it once.
-    ("another user", {"user": "someone-else"}, AUTH_FAILED, True),
+    ("cancelled", {"cancel": True}, CANCELLED, None, []),
+    # No request may reach a server whose certificate is not trusted.
+    ("untrusted server", {"untrusted": True}, UNTRUSTED, (400, UNTRUSTED), []),
+    # The sign-in works; Dovecot refuses the token for this user, also once the program has renewed it.
+    ("another user", {"user": "someone-else"}, AUTH_FAILED, (200, SIGNED_IN_PAGE),
+     ["authorization_code", "refresh_token"]),
 ])
-def test_failed_sign_in_or_log_on_sends_nothing(case, tmp_path, name, knobs, status, stored):
+def test_failed_sign_in_or_log_on_sends_nothing(case, tmp_path, name, knobs, status, page, grants):
     knobs, auth = dict(knobs), case.auth
     if knobs.pop("untrusted", False):
         auth = AuthorizationServer(tmp_path / "untrusted", case.user)  # a CA of its own, in no store
@@ -232,9 +237,11 @@ def test_failed_sign_in_or_log_on_sends_nothing(case, tmp_path, name, knobs, sta
         assert status in shown, shown
         assert case.drive.fields()["subject"] == subject, "what was typed is gone after a failed send"
         assert relayed(case.postfix.mailbox, subject, timeout=0) is None
-        assert case.stored() == stored
-        if auth is not case.auth:
-            assert auth.seen("/token") == [], "a token request went to a server whose certificate is not trusted"
+        assert case.grants(auth) == grants
+        assert case.stored() == ("authorization_code" in grants)
+        if page:
+            [visit] = case.visits()
+            assert visit["page"][0] == page[0] and page[1] in visit["page"][1], visit
     finally:
         if auth is not case.auth:
             auth.stop()
