@@ -218,7 +218,7 @@ TEST_F(SocketsTest, RawSendStopsAtAFullBufferAndWaitWritableSaysSo) {
     Listener listener;
     Socket notReading = Connect(listener);
     const std::string chunk(64 * 1024, 'x');
-    tarvel::SmtpConnection::SendResult result{};
+    tarvel::SendResult result{};
     for (int i = 0; i < 1024; ++i) { // at most 64 MB: far more than the loopback buffers hold
         result = sockets.RawSend(chunk.data(), chunk.size());
         if (result.written <= 0) break;
