@@ -83,7 +83,7 @@ void TlsConnection::Connect() {
 }
 
 void TlsConnection::SendCommand(std::string_view text) {
-    plain_.Report(Write(text, CommandLimits()));
+    plain_.Report(WriteRecords(text, CommandLimits(), false));
 }
 
 SendResult TlsConnection::RawSend(const char* data, std::size_t length) {
@@ -92,6 +92,10 @@ SendResult TlsConnection::RawSend(const char* data, std::size_t length) {
 }
 
 WriteResult TlsConnection::Write(std::string_view bytes, const WriteLimits& limits) {
+    return WriteRecords(bytes, limits, true);
+}
+
+WriteResult TlsConnection::WriteRecords(std::string_view bytes, const WriteLimits& limits, bool text) {
     const State state = state_.load();
     if (state == State::Plain) return plain_.Write(bytes, limits);
     // Nothing goes out in the clear once the handshake has begun, nor after it failed.
@@ -101,8 +105,10 @@ WriteResult TlsConnection::Write(std::string_view bytes, const WriteLimits& limi
         if (limits.cancel != nullptr && limits.cancel->load()) return {WriteEnd::Cancelled, 0};
         std::size_t taken = 0;
         if (!Encrypt(bytes, taken)) return {WriteEnd::Failed, WSAECONNABORTED};
-        ++textBatches_;
-        textRecords_ += lastRecords_;
+        if (text) {
+            ++textBatches_;
+            textRecords_ += lastRecords_;
+        }
         const WriteResult sent = WriteAll(plain_, std::string_view(out_.data(), out_.size()), limits);
         if (!sent.Ok()) return sent;
         bytes.remove_prefix(taken);

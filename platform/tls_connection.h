@@ -79,6 +79,8 @@ public:
     std::uint64_t TextRecords() const { return textRecords_; }
 
 private:
+    // Write's work; `text`: message text, counted in TextBatches and TextRecords.
+    WriteResult WriteRecords(std::string_view bytes, const WriteLimits& limits, bool text);
     std::string Handshake(const TlsRequest& request);
     std::string CheckCertificate(const std::string& serverName);
     // Waits until the socket can be read, at most until `deadline`; false on cancel or time-out.

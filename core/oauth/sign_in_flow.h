@@ -43,6 +43,8 @@ struct TokenOutcome {
     std::string error;
 };
 
+// One call at a time: the window starts no sign-in from the settings while a send signs in, and the
+// reverse. The token in memory may be read and forgotten from any thread.
 class SignIn {
 public:
     // `system` outlives it.

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/errors/winsock_errors.h"
 #include "platform/credentials.h"
 #include "support/send_driver.h"
 #include "core/smtp/reply_worker.h"
@@ -139,7 +140,7 @@ TEST_F(TlsDelivery, StartTlsAndImplicitTlsDeliverTheMessageByteForByte) {
         SessionSecurity security = Security(mode, *password);
         WipeSecret(*password);
         EXPECT_EQ(send.Run("localhost", info_[server], std::move(security)), SendOutcome::Accept());
-        EXPECT_TRUE(send.Tls().Encrypted());
+        EXPECT_GT(send.Tls().TextRecords(), 0u) << "the message text did not go through TLS records";
         EXPECT_EQ(StoredFrom(messages_[0].Sender), Expected());
     }
 }
@@ -172,7 +173,7 @@ TEST_F(TlsDelivery, AttachmentOfManyBuffersGoesAsFourRecordsToASendAndArrivesByt
     EXPECT_LE(records, 4 * batches);
 }
 
-TEST_F(TlsDelivery, AnEarlyReplyThenGarbageDuringALargeMessageEndsEverySendTheSameWay) {
+TEST_F(TlsDelivery, AnEarlyReplyThenGarbageDuringALargeMessageEndEverySendWithOneOfThem) {
     // The server answers after 1 MiB of 64 MiB and then sends bytes that are no TLS record, while this
     // side still encrypts and writes: the window thread decrypts what arrives while the writer encrypts.
     test::TempFolder folder;
@@ -190,11 +191,12 @@ TEST_F(TlsDelivery, AnEarlyReplyThenGarbageDuringALargeMessageEndsEverySendTheSa
         SecureSend send(messages_);
         const SendOutcome outcome =
             send.Run("localhost", info_["early"], SessionSecurity{SecurityMode::StartTls, "", ""});
-        // Never taken; refused in the server's words, or ended by the broken stream, whichever came first.
-        ASSERT_NE(outcome.kind, SendOutcome::Kind::Accepted);
-        ASSERT_TRUE(outcome.Decided()) << "the send ended without a reason";
-        if (outcome.kind == SendOutcome::Kind::Refused)
-            ASSERT_EQ(outcome.text, "554 5.7.0 early refusal\r\n");
+        // The garbage breaks the stream while the writer is still at work, and the transfer stops. The
+        // session then hears first of the early reply (read before the garbage) or of the broken stream:
+        // either way the send ends with one of the two, never accepted and never without a reason.
+        const SendOutcome early = SendOutcome::Refusal("554 5.7.0 early refusal\r\n");
+        const SendOutcome broken = SendOutcome::Failure(WinSockErrorText(WSAECONNABORTED));
+        ASSERT_TRUE(outcome == early || outcome == broken) << outcome;
     }
 }
 

@@ -14,7 +14,7 @@ them). Then serves (aiosmtpd, log-on ann / "s3cret pass", never over plain text)
             handshake rather than with its last records (as Postfix's does)
   early     STARTTLS, the good certificate, no log-on: after the 354 it reads 1 MiB of the message, then
             refuses it through TLS ("554 5.7.0 early refusal"), writes bytes that are no TLS record, and
-            closes; any number of connections, one after the other
+            reads on until the client closes; any number of connections, one after the other
 Writes FOLDER/servers.txt ("name=port" lines, then "unknown-sha256=..." and "changed-sha256=...")
 and prints "ready". Accepted messages are stored as in aiosmtpd_capture.py. Ends when standard input
 closes or after 600 s.
@@ -122,7 +122,9 @@ def early_session(connection, ctx):
         tls.sendall(EARLY_REFUSAL)
         # Bytes from anyone on the path: no TLS record, straight onto the connection.
         os.write(tls.fileno(), b"\x00garbage that is no record\r\n" * 64)
-        tls.close()
+        # Reads on until the client gives up, so that only the garbage can end its send.
+        while tls.recv(65536):
+            pass
     except (OSError, ConnectionError, ssl.SSLError):
         pass
     finally:
