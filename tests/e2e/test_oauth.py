@@ -14,8 +14,8 @@ from pathlib import Path
 import pytest
 
 import expected
-from harness import CANCELLED, EXE, MAIN, SENT, Mailbox, Main, config, reg
-from submission_servers import SubmissionServerError, SubmissionServers, relayed
+from harness import CANCELLED, MAIN, SENT, Main, config, reg
+from submission_servers import relayed
 
 from oauth_server import CLIENT_ID, SCOPE, AuthorizationServer  # tests/support, on the path through harness
 import browser
@@ -33,34 +33,6 @@ AUTH_FAILED = "535 5.7.8 Error: authentication failed"
 BROWSER_KEY = r"HKCU\Software\Wine\WineBrowser"
 # The program's sign-in waits five minutes for the browser; the no-answer case shortens that through this.
 WAIT_LIMIT_VARIABLE = "TARVEL_SIGN_IN_WAIT_MS"
-
-
-def _has(text):
-    program = EXE.read_bytes() if EXE.exists() else b""
-    return text.encode() in program or text.encode("utf-16-le") in program
-
-
-SIGNS_IN = pytest.mark.xfail(not _has(WAITING), run=False, reason="the program has no OAuth 2.0 log-on yet "
-                             "([Security] LogOn=OAuth2 and the browser sign-in in the send)")
-pytestmark = SIGNS_IN
-
-
-@pytest.fixture(scope="module")
-def servers(tmp_path_factory):
-    """One authorization server, Postfix and Dovecot for the module, relaying to a capture."""
-    auth = AuthorizationServer(tmp_path_factory.mktemp("oauth"), "nobody")
-    mailbox = Mailbox(tmp_path_factory.mktemp("relayed"))
-    try:
-        postfix = SubmissionServers({}, mailbox.port, oauth=auth)
-    except SubmissionServerError as e:
-        auth.stop()
-        mailbox.stop()
-        pytest.fail(f"the Postfix submission server could not be started: {e}", pytrace=False)
-    postfix.auth, postfix.mailbox = auth, mailbox
-    yield postfix
-    postfix.stop()
-    mailbox.stop()
-    auth.stop()
 
 
 class Case:
@@ -122,18 +94,19 @@ class Case:
 
 
 @pytest.fixture
-def case(servers, drive, tray_program, program_dir, tmp_path):
+def case(oauth_postfix, drive, tray_program, program_dir, tmp_path):
     """The test's Case, the authorization server's CA trusted in the prefix; afterwards the server's knobs, the
     browser hook, the CA and the test's credential entries are gone again."""
-    one = Case(servers, drive, lambda cfg, env: tray_program(cfg, env=env), program_dir, tmp_path)
-    servers.auth.reset(one.user)
-    drive("rootca", "add", servers.auth.ca_der)
+    auth = oauth_postfix.auth
+    one = Case(oauth_postfix, drive, lambda cfg, env: tray_program(cfg, env=env), program_dir, tmp_path)
+    auth.reset(one.user)
+    drive("rootca", "add", auth.ca_der)
     yield one
-    servers.auth.reset("nobody")
+    auth.reset("nobody")
     for part in (1, 2, 3):
         drive("forget", one.target if part == 1 else f"{one.target}#{part}", check=False)
     reg("delete", BROWSER_KEY, "/v", "Browsers", "/f")
-    drive("rootca", "remove", servers.auth.ca_der, check=False)
+    drive("rootca", "remove", auth.ca_der, check=False)
 
 
 def assert_delivered(case, subject, mechanism):
@@ -204,9 +177,7 @@ def test_revoked_refresh_token_leads_to_the_browser_once_more(case):
 @pytest.mark.parametrize("name,knobs,status,page,grants", [
     ("wrong state", {"answer": "wrong_state"}, WRONG_STATE, (400, WRONG_STATE), []),
     ("refused", {"answer": "access_denied"}, REFUSED, (400, REFUSED), []),
-    pytest.param("no answer", {"answer": "never"}, TIMED_OUT, None, [], marks=pytest.mark.xfail(
-        not _has(WAIT_LIMIT_VARIABLE), run=False,
-        reason=f"the program does not yet take a shorter browser wait from {WAIT_LIMIT_VARIABLE}")),
+    ("no answer", {"answer": "never"}, TIMED_OUT, None, []),
     ("cancelled", {"cancel": True}, CANCELLED, None, []),
     # No request may reach a server whose certificate is not trusted.
     ("untrusted server", {"untrusted": True}, UNTRUSTED, (400, UNTRUSTED), []),
