@@ -46,7 +46,9 @@ std::string MessageIdValue(const StampInputs& in, std::string_view senderAddress
     std::snprintf(left, sizeof left, "%04d%02d%02d%02d%02d%02d.%X.%016llX", in.year, in.month, in.day,
                   in.hour, in.minute, in.second, static_cast<unsigned>(in.sequence),
                   static_cast<unsigned long long>(in.random));
-    return "<" + std::string(left) + "@" + right + ">";
+    std::string id = "<";
+    id.append(left).append("@").append(right).append(">");
+    return id;
 }
 
 void StampMessage(MailMessage& message, const StampInputs& inputs) {
