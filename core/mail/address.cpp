@@ -210,6 +210,10 @@ DomainConversion DomainToAscii(std::string_view domain) {
             DomainConversion converted = LabelToAscii(label);
             if (!converted.ok()) return converted;
             ascii = std::move(converted.ascii);
+            // Compatibility forms (fullwidth signs, say) may map to ASCII that no host name holds.
+            for (char c : ascii)
+                if (!LetterDigitHyphen(static_cast<unsigned char>(c)))
+                    return {{}, "the label " + Quoted(label) + " holds a character no domain name may hold"};
         }
         if (ascii.size() > MaxLabel)
             return {{}, "the label " + Quoted(label) + " is longer than 63 characters as an A-label"};

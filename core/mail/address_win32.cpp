@@ -9,7 +9,9 @@ namespace tarvel {
 namespace {
 
 using IdnToAsciiFn = int(WINAPI*)(DWORD, LPCWSTR, int, LPWSTR, int);
-constexpr DWORD UseStd3AsciiRules = 0x02; // IDN_USE_STD3_ASCII_RULES: letters, digits and hyphens only
+// No IDN_USE_STD3_ASCII_RULES: Wine 8 refuses every label beyond ASCII with it. The portable caller holds
+// the labels to letters, digits and hyphens before and after instead.
+constexpr DWORD Flags = 0;
 
 IdnToAsciiFn FindIdnToAscii() {
     for (const char* dll : {"kernel32.dll", "normaliz.dll"}) {
@@ -37,11 +39,15 @@ DomainConversion LabelToAscii(const std::u32string& label) {
         }
     }
     wchar_t out[256];
-    const int length = idnToAscii(UseStd3AsciiRules, wide.data(), static_cast<int>(wide.size()), out, 256);
-    if (length <= 0)
-        return {{},
-                "Windows refuses one of its labels as a domain name (error " +
-                    std::to_string(GetLastError()) + ")"};
+    const int length = idnToAscii(Flags, wide.data(), static_cast<int>(wide.size()), out, 256);
+    if (length <= 0) {
+        const DWORD error = GetLastError();
+        // The portable rules mostly know why, and say it in words; a label they take that is too long
+        // fails the caller's length check.
+        DomainConversion portable = PortableLabelToAscii(label);
+        if (!portable.ok() || portable.ascii.size() > 63) return portable;
+        return {{}, "Windows refuses the label as a domain name (error " + std::to_string(error) + ")"};
+    }
     DomainConversion result;
     for (int i = 0; i < length && out[i] != 0; ++i) {
         if (out[i] >= 0x80) return {{}, "Windows gave no ASCII form of one of its labels"};
