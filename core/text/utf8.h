@@ -1,0 +1,25 @@
+// Text inside the program is UTF-8. These are the conversions at its edges: UTF-16 for Windows, and the
+// system's ANSI code page for files and links written by older programs.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarvel {
+
+// Well-formed UTF-8 (RFC 3629): no overlong form, no surrogate, nothing past U+10FFFF, nothing cut short.
+bool IsValidUtf8(std::string_view text);
+
+// Each ill-formed sequence becomes U+FFFD, so that nothing a user typed turns into something else silently.
+std::u16string Utf8ToUtf16(std::string_view text);
+// A lone surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
+
+// Text in the system's ANSI code page as UTF-8 (every byte maps to some character).
+std::string CodePageToUtf8(std::string_view bytes);
+// UTF-8 text in the code page; nothing when a character does not fit it (no best-fit substitutes) or the
+// text is not UTF-8.
+std::optional<std::string> Utf8ToCodePage(std::string_view text);
+
+} // namespace tarvel
