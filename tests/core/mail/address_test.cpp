@@ -1,7 +1,6 @@
-// Domains beyond ASCII to A-labels (users' examples and the limits of IDNA), refusals with their
-// reasons, and the Date and Message-ID values made from fixed inputs.
+// Domains to A-labels (users' examples and the limits of IDNA) or refused with the reason, and the Date and
+// Message-ID values made from fixed inputs.
 #include "core/mail/address.h"
-#include "core/mail/message.h"
 #include "core/mail/message_stamp.h"
 
 #include <gtest/gtest.h>
@@ -12,78 +11,43 @@ namespace tarvel {
 namespace {
 
 TEST(DomainToAscii, ConvertsOrRefusesWithAReason) {
-    std::string label57, label58;
+    std::string ya57;
     for (int i = 0; i < 57; ++i)
-        label57 += "я";
-    label58 = label57 + "я";
-    const struct {
-        std::string domain;
-        std::string ascii; // empty: refused
-        std::string reason;
-    } cases[] = {
-        {"пример.рф", "xn--e1afmkfd.xn--p1ai", ""},
-        {"Пример.РФ", "xn--e1afmkfd.xn--p1ai", ""},
-        {"例子.广告", "xn--fsqu00a.xn--4rr70v", ""},
-        {"例子。广告", "xn--fsqu00a.xn--4rr70v", ""}, // the ideographic full stop separates labels too
-        {"bücher.Example", "xn--bcher-kva.example", ""},
-        {"ελληνικά.gr", "xn--hxargifdar.gr", ""},
-        {"żółw.pl", "xn--w-uga1v8h.pl", ""},
-        {label57 + ".ru", "xn--41a" + std::string(56, 'a') + ".ru", ""},
-        // An ASCII domain goes exactly as typed: the server judges it, as always.
-        {"Example..COM", "Example..COM", ""},
-        {"", "", ""},
+        ya57 += "я";
+    // Refused when the second column is empty; then the third is part of the reason.
+    const std::string cases[][3] = {
+        {"пример.рф", "xn--e1afmkfd.xn--p1ai"},
+        {"Пример.РФ", "xn--e1afmkfd.xn--p1ai"},
+        {"例子.广告", "xn--fsqu00a.xn--4rr70v"},
+        {"例子。广告", "xn--fsqu00a.xn--4rr70v"},
+        {"bücher.Example", "xn--bcher-kva.example"},
+        {"ελληνικά.gr", "xn--hxargifdar.gr"},
+        {ya57 + ".ru", "xn--41a" + std::string(56, 'a') + ".ru"},
+        {"Example..COM", "Example..COM"}, // ASCII goes as typed: the server judges it, as always
         {"пример..рф", "", "it has an empty label"},
         {"пример.рф.", "", "it has an empty label"},
         {"-пример.рф", "", "begins or ends with a hyphen"},
-        {"пример-.рф", "", "begins or ends with a hyphen"},
-        {"при мер.рф", "", "holds a character no domain name may hold"},
-        {"при_мер.рф", "", "holds a character no domain name may hold"},
-        {label58 + ".ru", "", "is longer than 63 characters"},
+        {"при мер.рф", "", "no domain name may hold"},
+        {"при_мер.рф", "", "no domain name may hold"},
+        {ya57 + "я.ru", "", "is longer than 63 characters"},
         {"\xD0\xBF\xD1.рф", "", "not valid UTF-8"},
         {"\xC0\xAE.рф", "", "not valid UTF-8"},     // an overlong "."
         {"\xED\xA0\x80.рф", "", "not valid UTF-8"}, // a surrogate
         {"при\xEE\x80\x80мер.рф", "", "the label"}, // U+E000, private use
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.domain);
-        const DomainConversion result = DomainToAscii(c.domain);
-        if (c.reason.empty()) {
-            EXPECT_TRUE(result.ok()) << result.error;
-            EXPECT_EQ(result.ascii, c.ascii);
-        } else {
-            EXPECT_FALSE(result.ok()) << result.ascii;
-            EXPECT_NE(result.error.find(c.reason), std::string::npos) << result.error;
-        }
+    for (const auto& [domain, ascii, reason] : cases) {
+        const DomainConversion result = DomainToAscii(domain);
+        EXPECT_EQ(result.ascii, ascii) << domain;
+        EXPECT_NE(result.error.find(reason), std::string::npos) << domain << result.error;
+        EXPECT_EQ(result.ok(), reason.empty()) << domain;
     }
-}
-
-TEST(Addresses, MailboxBeyondAsciiNeedsSmtpUtf8AndHeaderAddressesTakeALabels) {
-    EXPECT_TRUE(NeedsSmtpUtf8("用户@例子.广告"));
-    EXPECT_FALSE(NeedsSmtpUtf8("info@пример.рф"));
-    EXPECT_EQ(AddressToAscii("用户@例子.广告"), "用户@xn--fsqu00a.xn--4rr70v");
     EXPECT_EQ(AddressToAscii("a@b@пример.рф"), "a@b@xn--e1afmkfd.xn--p1ai");
-    EXPECT_EQ(AddressToAscii("info@пример..рф"), "info@пример..рф"); // refused before the send instead
-    EXPECT_EQ(AddressListToAscii(" <info@пример.рф;ann@example.com>"),
-              " <info@xn--e1afmkfd.xn--p1ai;ann@example.com>");
-
-    MailMessage message;
-    message.Sender = "me@example.org";
-    message.Recipients = {"ann@example.com", "info@пример..рф"};
-    EXPECT_EQ(SmtpUtf8Address(message), "");
-    EXPECT_EQ(InvalidDomainText(message),
-              "The domain of the address info@пример..рф is no valid domain name: "
-              "it has an empty label (two dots together, or a dot at an end)");
-    message.Recipients = {"ann@example.com", "用户@例子.广告"};
-    EXPECT_EQ(SmtpUtf8Address(message), "用户@例子.广告");
-    EXPECT_EQ(InvalidDomainText(message), "");
 }
 
 TEST(MessageStamp, DateAndIdFromFixedInputs) {
     const struct {
         StampInputs in;
-        std::string sender;
-        std::string date;
-        std::string id;
+        std::string sender, date, id;
     } cases[] = {
         {{2026, 12, 8, 2, 10, 15, 0, 60, 7, 0x5f3a},
          "me@example.org",
@@ -94,16 +58,11 @@ TEST(MessageStamp, DateAndIdFromFixedInputs) {
          "Sun, 31 Jan 2027 23:59:59 -0530",
          "<20270131235959.1.FFFFFFFFFFFFFFFF@xn--e1afmkfd.xn--p1ai>"},
         {{1999, 6, 1, 2, 0, 0, 0, 0, 2, 1},
-         "me",
-         "Tue, 01 Jun 1999 00:00:00 +0000",
-         "<19990601000000.2.0000000000000001@localhost>"},
-        {{1999, 6, 1, 2, 0, 0, 0, 0, 2, 1},
          "me@[127.0.0.1]",
          "Tue, 01 Jun 1999 00:00:00 +0000",
          "<19990601000000.2.0000000000000001@localhost>"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.sender);
         EXPECT_EQ(DateValue(c.in), c.date);
         EXPECT_EQ(MessageIdValue(c.in, c.sender), c.id);
     }
