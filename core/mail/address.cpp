@@ -55,7 +55,9 @@ char32_t Lower(char32_t c) {
         (c >= 0x391 && c <= 0x3AB && c != 0x3A2) || (c >= 0x410 && c <= 0x42F))
         return c + 0x20;
     if (c >= 0x400 && c <= 0x40F) return c + 0x50;
-    // Latin Extended-A pairs capital and small letters, even then odd, apart from a stretch of odd pairs.
+    if (c == 0x178) return 0xFF; // Ÿ: its small letter is in Latin-1
+    // Latin Extended-A pairs capital and small letters, even then odd, apart from two
+    // stretches where the capital is odd.
     if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x138 && c != 0x149 && c != 0x17F) {
         const bool oddPairs = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
         if (oddPairs ? c % 2 == 1 : c % 2 == 0) return c + 1;
