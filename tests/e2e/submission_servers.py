@@ -68,14 +68,15 @@ class SubmissionServers:
       starttls  STARTTLS required before anything else, then AUTH PLAIN/LOGIN (port 587's kind)
       implicit  TLS from the first byte, then AUTH (port 465's kind)
       plain     no STARTTLS and no AUTH at all
-    `users` maps user names to passwords. Accepted mail goes to 127.0.0.1:`relay_port`.
+    `users` maps user names to passwords. Accepted mail goes to 127.0.0.1:`relay_port`. With smtputf8=True
+    Postfix offers SMTPUTF8 and the plain service relays for 127.0.0.1 without a log-on.
     With `oauth` (tests/support/oauth_server.py) the log-on is OAUTHBEARER and XOAUTH2 instead, Dovecot asking
     that server's introspection endpoint about each token, and one more service:
       xoauth2   as starttls, but offering XOAUTH2 alone"""
 
     NAMES = ("starttls", "implicit", "plain")
 
-    def __init__(self, users, relay_port, oauth=None):
+    def __init__(self, users, relay_port, smtputf8=False, oauth=None):
         if os.geteuid() != 0:
             raise SubmissionServerError("Postfix and Dovecot need root to run their own instance")
         for program in (POSTFIX, DOVECOT, "/usr/lib/postfix/sbin/master"):
@@ -92,6 +93,7 @@ class SubmissionServers:
         self.master_pid = None
         self.ports = {}
         self.names = self.NAMES + (("xoauth2",) if oauth else ())
+        self.smtputf8 = smtputf8
         try:
             self._certificate()
             self._dovecot(users, oauth)
@@ -203,7 +205,7 @@ smtp_tls_security_level = none
 smtpd_relay_restrictions = permit_sasl_authenticated, reject
 # The message as the client wrote it: no headers added to it or rewritten, except the Received line.
 local_header_rewrite_clients =
-smtputf8_enable = no
+smtputf8_enable = {"yes" if self.smtputf8 else "no"}
 """)
         for attempt in range(3):
             self.ports = {name: free_port() for name in self.names}
@@ -230,6 +232,8 @@ smtputf8_enable = no
             "plain": ["smtpd_tls_security_level=none", "smtpd_sasl_auth_enable=no"],
             "xoauth2": log_on + ["smtpd_sasl_mechanism_filter=xoauth2"],
         }
+        if self.smtputf8:
+            services["plain"] += ["mynetworks=127.0.0.0/8", "smtpd_relay_restrictions=permit_mynetworks,reject"]
         text = ""
         for name in self.names:
             options = services[name]
