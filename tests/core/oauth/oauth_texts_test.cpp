@@ -8,6 +8,7 @@
 #include "core/oauth/authorize.h"
 #include "core/oauth/encoding.h"
 #include "core/oauth/pkce.h"
+#include "core/oauth/provider.h"
 #include "core/oauth/sasl.h"
 #include "core/oauth/sha256.h"
 #include "core/oauth/token_exchange.h"
@@ -117,41 +118,63 @@ TEST(Authorize, UrlCarriesEveryParameterEncoded) {
 }
 
 TEST(Authorize, RedirectRequestLines) {
-    const std::string state = "Xy_9";
+    const std::string wrong =
+        "The browser's answer did not belong to this sign-in (wrong state); nothing was stored";
+    const std::string percent =
+        "The browser's answer to the sign-in was not readable (a \"%\" without two hexadecimal digits)";
+    const std::string notUnderstood =
+        "The browser's answer to the sign-in was no request this program understands";
     const struct {
-        std::string line;
+        std::string query; // of "GET /?<query> HTTP/1.1" unless it begins with "!": the whole line
         RedirectEnd end;
-        std::string code, message;
+        std::string codeOrMessage;
     } cases[] = {
-        {"GET /?code=Splx%2FlOB+x&state=Xy_9 HTTP/1.1", RedirectEnd::Code, "Splx/lOB x", ""},
-        {"GET /?state=Xy_9&code=abc&session_state=1 HTTP/1.0", RedirectEnd::Code, "abc", ""},
-        {"GET /?code=abc&state=other HTTP/1.1", RedirectEnd::WrongState, "",
-         "The browser's answer did not belong to this sign-in (wrong state); nothing was stored"},
-        {"GET /?code=abc HTTP/1.1", RedirectEnd::WrongState, "",
-         "The browser's answer did not belong to this sign-in (wrong state); nothing was stored"},
-        {"GET /?error=access_denied&error_description=The+user+said+no&state=Xy_9 HTTP/1.1",
-         RedirectEnd::Refused, "", "The sign-in was refused: access_denied (The user said no)"},
-        {"GET /?error=access_denied&state=Xy_9 HTTP/1.1", RedirectEnd::Refused, "",
-         "The sign-in was refused: access_denied"},
-        {"GET /?state=Xy_9 HTTP/1.1", RedirectEnd::Unreadable, "",
+        {"code=Splx%2FlOB+x&state=Xy_9", RedirectEnd::Code, "Splx/lOB x"},
+        {"state=Xy_9&code=abc&session_state=1", RedirectEnd::Code, "abc"},
+        {"code=abc&state=other", RedirectEnd::WrongState, wrong},
+        {"code=abc", RedirectEnd::WrongState, wrong},
+        {"error=access_denied&error_description=The+user+said+no&state=Xy_9", RedirectEnd::Refused,
+         "The sign-in was refused: access_denied (The user said no)"},
+        {"error=access_denied&state=Xy_9", RedirectEnd::Refused, "The sign-in was refused: access_denied"},
+        {"state=Xy_9", RedirectEnd::Unreadable,
          "The browser's answer to the sign-in held no authorization code"},
-        {"GET /?code=a%2&state=Xy_9 HTTP/1.1", RedirectEnd::Unreadable, "",
-         "The browser's answer to the sign-in was not readable (a \"%\" without two hexadecimal digits)"},
-        {"GET /?code=a%zzb&state=Xy_9 HTTP/1.1", RedirectEnd::Unreadable, "",
-         "The browser's answer to the sign-in was not readable (a \"%\" without two hexadecimal digits)"},
-        {"GET /?code=" + std::string(8200, 'c') + "&state=Xy_9 HTTP/1.1", RedirectEnd::Unreadable, "",
+        {"code=a%2&state=Xy_9", RedirectEnd::Unreadable, percent},
+        {"code=a%zzb&state=Xy_9", RedirectEnd::Unreadable, percent},
+        {"code=" + std::string(8200, 'c') + "&state=Xy_9", RedirectEnd::Unreadable,
          "The browser's answer to the sign-in was too long (over 8 KiB)"},
-        {"POST /?code=abc&state=Xy_9 HTTP/1.1", RedirectEnd::Unreadable, "",
-         "The browser's answer to the sign-in was no request this program understands"},
-        {"", RedirectEnd::Unreadable, "",
-         "The browser's answer to the sign-in was no request this program understands"},
+        {"!POST /?code=abc&state=Xy_9 HTTP/1.1", RedirectEnd::Unreadable, notUnderstood},
+        {"!", RedirectEnd::Unreadable, notUnderstood},
     };
     for (const auto& c : cases) {
-        const RedirectAnswer answer = ParseRedirect(c.line, state);
-        EXPECT_EQ(answer.end, c.end) << c.line.substr(0, 80);
-        EXPECT_EQ(answer.code, c.code) << c.line.substr(0, 80);
-        EXPECT_EQ(answer.message, c.message) << c.line.substr(0, 80);
+        const std::string line =
+            c.query.starts_with("!") ? c.query.substr(1) : "GET /?" + c.query + " HTTP/1.1";
+        const RedirectAnswer answer = ParseRedirect(line, "Xy_9");
+        EXPECT_EQ(answer.end, c.end) << line.substr(0, 80);
+        EXPECT_EQ(answer.end == RedirectEnd::Code ? answer.code : answer.message, c.codeOrMessage)
+            << line.substr(0, 80);
     }
+}
+
+TEST(Provider, BuiltInValuesTenantAndOverrides) {
+    const auto resolve = [](OAuthProvider provider, std::string tenant, std::string tokenUrl,
+                            std::string scope) {
+        OAuth2Settings s{provider, "id", "", std::move(tenant), "", std::move(tokenUrl), std::move(scope)};
+        const auto e = ResolveEndpoints(s);
+        return e ? e->authorizeUrl + " " + e->tokenUrl + " " + e->scope : std::string("none");
+    };
+    EXPECT_EQ(resolve(OAuthProvider::Microsoft, "", "", ""),
+              "https://login.microsoftonline.com/common/oauth2/v2.0/authorize "
+              "https://login.microsoftonline.com/common/oauth2/v2.0/token "
+              "https://outlook.office.com/SMTP.Send offline_access");
+    EXPECT_EQ(resolve(OAuthProvider::Microsoft, "contoso", "https://t/x", ""),
+              "https://login.microsoftonline.com/contoso/oauth2/v2.0/authorize https://t/x "
+              "https://outlook.office.com/SMTP.Send offline_access");
+    EXPECT_EQ(resolve(OAuthProvider::Google, "", "", "s"),
+              "https://accounts.google.com/o/oauth2/v2/auth https://oauth2.googleapis.com/token s");
+    EXPECT_EQ(resolve(OAuthProvider::Other, "", "https://t/x", "s"), "none"); // no authorization URL
+    EXPECT_EQ(ResolveEndpoints(OAuth2Settings{}), std::nullopt);              // no client ID
+    EXPECT_EQ(ParseProvider(" google "), OAuthProvider::Google);
+    EXPECT_EQ(ParseProvider("Yahoo"), std::nullopt);
 }
 
 TEST(TokenAnswer, ReadWithoutThrowing) {
