@@ -126,3 +126,25 @@ def registry_value():
             reg("delete", key, "/f")
         else:
             reg("add", key, "/ve", "/d", old, "/f")
+
+
+@pytest.fixture(scope="module")
+def oauth_postfix(tmp_path_factory):
+    """Postfix whose Dovecot checks each token at a test authorization server (`.auth`, approving nobody until
+    a test says whom), relaying to a capture (`.mailbox`); one for each module that uses it."""
+    from oauth_server import AuthorizationServer
+    from submission_servers import SubmissionServerError, SubmissionServers
+
+    auth = AuthorizationServer(tmp_path_factory.mktemp("oauth"), "nobody")
+    mailbox = Mailbox(tmp_path_factory.mktemp("relayed"))
+    try:
+        postfix = SubmissionServers({}, mailbox.port, oauth=auth)
+    except SubmissionServerError as e:
+        auth.stop()
+        mailbox.stop()
+        pytest.fail(f"the Postfix submission server could not be started: {e}", pytrace=False)
+    postfix.auth, postfix.mailbox = auth, mailbox
+    yield postfix
+    postfix.stop()
+    mailbox.stop()
+    auth.stop()

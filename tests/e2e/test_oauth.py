@@ -14,8 +14,8 @@ from pathlib import Path
 import pytest
 
 import expected
-from harness import CANCELLED, EXE, MAIN, SENT, Mailbox, Main, config, reg
-from submission_servers import SubmissionServerError, SubmissionServers, relayed
+from harness import CANCELLED, MAIN, SENT, Main, config, reg
+from submission_servers import relayed
 
 from oauth_server import CLIENT_ID, SCOPE, AuthorizationServer  # tests/support, on the path through harness
 import browser
@@ -33,34 +33,6 @@ AUTH_FAILED = "535 5.7.8 Error: authentication failed"
 BROWSER_KEY = r"HKCU\Software\Wine\WineBrowser"
 # The program's sign-in waits five minutes for the browser; the no-answer case shortens that through this.
 WAIT_LIMIT_VARIABLE = "TARVEL_SIGN_IN_WAIT_MS"
-
-
-def _has(text):
-    program = EXE.read_bytes() if EXE.exists() else b""
-    return text.encode() in program or text.encode("utf-16-le") in program
-
-
-SIGNS_IN = pytest.mark.xfail(not _has(WAITING), run=False, reason="the program has no OAuth 2.0 log-on yet "
-                             "([Security] LogOn=OAuth2 and the browser sign-in in the send)")
-pytestmark = SIGNS_IN
-
-
-@pytest.fixture(scope="module")
-def servers(tmp_path_factory):
-    """One authorization server, Postfix and Dovecot for the module, relaying to a capture."""
-    auth = AuthorizationServer(tmp_path_factory.mktemp("oauth"), "nobody")
-    mailbox = Mailbox(tmp_path_factory.mktemp("relayed"))
-    try:
-        postfix = SubmissionServers({}, mailbox.port, oauth=auth)
-    except SubmissionServerError as e:
-        auth.stop()
-        mailbox.stop()
-        pytest.fail(f"the Postfix submission server could not be started: {e}", pytrace=False)
-    postfix.auth, postfix.mailbox = auth, mailbox
-    yield postfix
-    postfix.stop()
-    mailbox.stop()
-    auth.stop()
 
 
 class Case:
@@ -112,7 +84,9 @@ class Case:
 
     def grants(self, auth=None):
         """The grant types asked of the token endpoint since the test began."""
-        return [p.get("grant_type") for p in (auth or self.auth).seen("/token")[self.tokens_before:]]
+        auth = auth or self.auth
+        asked = auth.seen("/token")[self.tokens_before if auth is self.auth else 0:]
+        return [p.get("grant_type") for p in asked]
 
     def stored(self, part=1):
         target = self.target if part == 1 else f"{self.target}#{part}"
@@ -120,18 +94,19 @@ class Case:
 
 
 @pytest.fixture
-def case(servers, drive, tray_program, program_dir, tmp_path):
+def case(oauth_postfix, drive, tray_program, program_dir, tmp_path):
     """The test's Case, the authorization server's CA trusted in the prefix; afterwards the server's knobs, the
     browser hook, the CA and the test's credential entries are gone again."""
-    one = Case(servers, drive, lambda cfg, env: tray_program(cfg, env=env), program_dir, tmp_path)
-    servers.auth.reset(one.user)
-    drive("rootca", "add", servers.auth.ca_der)
+    auth = oauth_postfix.auth
+    one = Case(oauth_postfix, drive, lambda cfg, env: tray_program(cfg, env=env), program_dir, tmp_path)
+    auth.reset(one.user)
+    drive("rootca", "add", auth.ca_der)
     yield one
-    servers.auth.reset("nobody")
+    auth.reset("nobody")
     for part in (1, 2, 3):
         drive("forget", one.target if part == 1 else f"{one.target}#{part}", check=False)
     reg("delete", BROWSER_KEY, "/v", "Browsers", "/f")
-    drive("rootca", "remove", servers.auth.ca_der, check=False)
+    drive("rootca", "remove", auth.ca_der, check=False)
 
 
 def assert_delivered(case, subject, mechanism):
@@ -197,19 +172,20 @@ def test_revoked_refresh_token_leads_to_the_browser_once_more(case):
     assert_delivered(case, "After the revocation", "OAUTHBEARER")
 
 
-@pytest.mark.parametrize("name,knobs,status,stored", [
-    ("wrong state", {"answer": "wrong_state"}, WRONG_STATE, False),
-    ("refused", {"answer": "access_denied"}, REFUSED, False),
-    pytest.param("no answer", {"answer": "never"}, TIMED_OUT, False, marks=pytest.mark.xfail(
-        not _has(WAIT_LIMIT_VARIABLE), run=False,
-        reason=f"the program does not yet take a shorter browser wait from {WAIT_LIMIT_VARIABLE}")),
-    ("cancelled", {"cancel": True}, CANCELLED, False),
-    ("untrusted server", {"untrusted": True}, UNTRUSTED, False),
-    # The sign-in itself works, and its token is kept; Dovecot refuses it for this user, also after the
-    # program has renewed it once.
-    ("another user", {"user": "someone-else"}, AUTH_FAILED, True),
+# The page is what the browser last got, as (HTTP status, words in it); the grants are the token requests that
+# reached the authorization server. A sign-in is kept exactly when a code was exchanged.
+@pytest.mark.parametrize("name,knobs,status,page,grants", [
+    ("wrong state", {"answer": "wrong_state"}, WRONG_STATE, (400, WRONG_STATE), []),
+    ("refused", {"answer": "access_denied"}, REFUSED, (400, REFUSED), []),
+    ("no answer", {"answer": "never"}, TIMED_OUT, None, []),
+    ("cancelled", {"cancel": True}, CANCELLED, None, []),
+    # No request may reach a server whose certificate is not trusted.
+    ("untrusted server", {"untrusted": True}, UNTRUSTED, (400, UNTRUSTED), []),
+    # The sign-in works; Dovecot refuses the token for this user, also once the program has renewed it.
+    ("another user", {"user": "someone-else"}, AUTH_FAILED, (200, SIGNED_IN_PAGE),
+     ["authorization_code", "refresh_token"]),
 ])
-def test_failed_sign_in_or_log_on_sends_nothing(case, tmp_path, name, knobs, status, stored):
+def test_failed_sign_in_or_log_on_sends_nothing(case, tmp_path, name, knobs, status, page, grants):
     knobs, auth = dict(knobs), case.auth
     if knobs.pop("untrusted", False):
         auth = AuthorizationServer(tmp_path / "untrusted", case.user)  # a CA of its own, in no store
@@ -232,9 +208,11 @@ def test_failed_sign_in_or_log_on_sends_nothing(case, tmp_path, name, knobs, sta
         assert status in shown, shown
         assert case.drive.fields()["subject"] == subject, "what was typed is gone after a failed send"
         assert relayed(case.postfix.mailbox, subject, timeout=0) is None
-        assert case.stored() == stored
-        if auth is not case.auth:
-            assert auth.seen("/token") == [], "a token request went to a server whose certificate is not trusted"
+        assert case.grants(auth) == grants
+        assert case.stored() == ("authorization_code" in grants)
+        if page:
+            [visit] = case.visits()
+            assert visit["page"][0] == page[0] and page[1] in visit["page"][1], visit
     finally:
         if auth is not case.auth:
             auth.stop()

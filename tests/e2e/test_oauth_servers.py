@@ -11,43 +11,23 @@ import smtplib
 import socket
 import ssl
 import subprocess
-import sys
 import urllib.parse
 import urllib.request
 
 import pytest
 
-from harness import ROOT, Mailbox
-from submission_servers import SubmissionServerError, SubmissionServers
-
-sys.path.insert(0, str(ROOT / "tests" / "support"))
-from oauth_server import CLIENT_ID, SCOPE, AuthorizationServer  # noqa: E402
+from harness import ROOT
+from oauth_server import CLIENT_ID, SCOPE  # tests/support, on the path through harness
 
 USER = "ann-" + secrets.token_hex(3)
 BROWSER = ROOT / "tests" / "support" / "browser.py"
 
 
-@pytest.fixture(scope="module")
-def servers(tmp_path_factory):
-    auth = AuthorizationServer(tmp_path_factory.mktemp("oauth"), USER)
-    mailbox = Mailbox(tmp_path_factory.mktemp("relayed"))
-    try:
-        postfix = SubmissionServers({}, mailbox.port, oauth=auth)
-    except SubmissionServerError as e:
-        auth.stop()
-        mailbox.stop()
-        pytest.fail(f"the Postfix submission server could not be started: {e}", pytrace=False)
-    yield auth, postfix, mailbox
-    postfix.stop()
-    mailbox.stop()
-    auth.stop()
-
-
 @pytest.fixture
-def auth(servers):
+def auth(oauth_postfix):
     """The authorization server with its knobs as they start, whatever the test before set."""
-    servers[0].reset(USER)
-    return servers[0]
+    oauth_postfix.auth.reset(USER)
+    return oauth_postfix.auth
 
 
 def post(auth, path, **form):
@@ -112,8 +92,8 @@ def log_on(postfix, service, mechanism, user, token, inline=True):
     return offered, [(code, text.decode()) for code, text in replies]
 
 
-def test_sign_in_then_log_on_with_each_mechanism(servers, auth):
-    _, postfix, mailbox = servers
+def test_sign_in_then_log_on_with_each_mechanism(oauth_postfix, auth):
+    postfix, mailbox = oauth_postfix, oauth_postfix.mailbox
     query, seen, tokens = sign_in(auth)
     assert seen["page"] == [200, "signed in"] and [s[0] for s in seen["steps"]] == [302, 200], seen
     assert tokens["token_type"] == "Bearer" and tokens["expires_in"] == 3600 and tokens["refresh_token"], tokens
@@ -144,8 +124,8 @@ def test_sign_in_then_log_on_with_each_mechanism(servers, auth):
     ({"lifetime": 0}, "OAUTHBEARER", True, [334, 535]),
     ({"user": "someone-else"}, "XOAUTH2", True, [334, 535]),
 ])
-def test_token_cases(servers, auth, knobs, mechanism, inline, replies):
-    _, postfix, _ = servers
+def test_token_cases(oauth_postfix, auth, knobs, mechanism, inline, replies):
+    postfix = oauth_postfix
     for name, value in knobs.items():
         setattr(auth, name, value)
     _, _, tokens = sign_in(auth)
