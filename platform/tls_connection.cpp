@@ -414,7 +414,7 @@ void TlsConnection::PostReadEvent() {
     const HWND window = socket_.Handle();
     const int handle = socket_.SocketHandle();
     if (window && handle != -1)
-        PostMessageA(window, ui::WM_SOCKET_NOTIFY, static_cast<WPARAM>(handle),
+        PostMessageW(window, ui::WM_SOCKET_NOTIFY, static_cast<WPARAM>(handle),
                      WSAMAKESELECTREPLY(FD_READ, 0));
 }
 
