@@ -3,6 +3,7 @@
 #include "app/system_services.h"
 
 #include "core/config/config.h"
+#include "core/text/wide.h"
 #include "platform/credentials.h"
 #include "platform/registry.h"
 #include "ui/certificate_question.h"
@@ -15,8 +16,8 @@ namespace {
 // has another working folder, where a bare file name would not be found.
 void OpenShortcut(const std::string& exeFolder) {
     const std::string shortcut = exeFolder + "zembrix.url";
-    ShellExecuteA(nullptr, "open", shortcut.c_str(), " ", exeFolder.empty() ? " " : exeFolder.c_str(),
-                  SW_SHOWNORMAL);
+    ShellExecuteW(nullptr, L"open", Widen(shortcut).c_str(), L" ",
+                  Widen(exeFolder.empty() ? " " : exeFolder).c_str(), SW_SHOWNORMAL);
 }
 
 } // namespace
@@ -24,9 +25,9 @@ void OpenShortcut(const std::string& exeFolder) {
 Services SystemServices(const std::string& exePath) {
     Services s;
     s.messageBox = &ui::SystemMessageBox;
-    s.openFileDialog = &GetOpenFileNameA;
+    s.openFileDialog = &GetOpenFileNameW;
     s.popupMenu = &ui::TrackMenu;
-    s.shellNotify = &Shell_NotifyIconA;
+    s.shellNotify = &Shell_NotifyIconW;
     s.openHomePage = [folder = ExeFolderOf(exePath)] { OpenShortcut(folder); };
     s.beforeAddressLookup = [] {};
     s.certificateQuestion = &ui::AskAboutCertificate;

@@ -33,8 +33,8 @@ void MainWindow::Compose(MailMessage& message) {
         message.Body += CRLF;
     }
     SplitToList(message.Attachments, Text(attachEdit), ';');
-    // The fields hold text in the system's ANSI code page; national text is declared under its name.
-    message.Charset = CharsetOfCodePage(GetACP());
+    // The fields hold UTF-8 (the window is a Unicode one), whatever the system's code page.
+    message.Charset = CharsetOfCodePage(CP_UTF8);
 }
 
 void MainWindow::ShowCaption(std::string_view text) {
