@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "core/mail/header_encoding.h"
 #include "ui/certificate_question.h"
 
 namespace tarvel::ui {
@@ -33,8 +32,6 @@ void MainWindow::Compose(MailMessage& message) {
         message.Body += CRLF;
     }
     SplitToList(message.Attachments, Text(attachEdit), ';');
-    // The fields hold UTF-8 (the window is a Unicode one), whatever the system's code page.
-    message.Charset = CharsetOfCodePage(CP_UTF8);
 }
 
 void MainWindow::ShowCaption(std::string_view text) {

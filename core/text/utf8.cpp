@@ -62,6 +62,10 @@ bool IsValidUtf8(std::string_view text) {
     return true;
 }
 
+std::string Utf8OrCodePage(std::string_view bytes) {
+    return IsValidUtf8(bytes) ? std::string(bytes) : CodePageToUtf8(bytes);
+}
+
 std::u16string Utf8ToUtf16(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
