@@ -385,10 +385,12 @@ std::string Run(const std::vector<std::string>& a) {
         return "ok";
     }
     if (cmd == "type" && need(4)) { // type WINDOW CONTROL TEXT: each UTF-16 unit as a WM_CHAR, as keys give
-        for (wchar_t unit : Wide(Unescape(a[3])))
-            PostMessageW(ctl, WM_CHAR, unit, 1);
-        DWORD_PTR result = 0; // returns once the control has taken every character
-        SendMessageTimeoutW(ctl, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
+        // Sent, not posted: each returns once the control has taken it, so a read that follows sees it.
+        for (wchar_t unit : Wide(Unescape(a[3]))) {
+            DWORD_PTR result = 0;
+            if (!SendMessageTimeoutW(ctl, WM_CHAR, unit, 1, SMTO_ABORTIFHUNG, 5000, &result))
+                return "err busy";
+        }
         return "ok";
     }
     if (cmd == "key" && need(4)) { // key WINDOW CONTROL VK: a key pressed and released on the control, posted
