@@ -316,7 +316,7 @@ std::string TlsConnection::CheckCertificate(const std::string& serverName) {
         void operator()(PCCERT_CONTEXT c) const noexcept { CertFreeCertificateContext(c); }
     };
     std::unique_ptr<const CERT_CONTEXT, Free> certificate(raw);
-    const CertificateReport report = CheckServerCertificate(certificate.get(), serverName);
+    const CertificateReport report = CheckServerCertificate(certificate.get(), serverName, SystemChain());
     if (report.trusted) return {};
     if (AskTrust && AskTrust(serverName, report)) return {};
     return "The server's certificate was not accepted: " + report.problem;

@@ -7,7 +7,7 @@ sudo_=""
 [ "$(id -u)" -eq 0 ] || sudo_="sudo"
 
 packages=(cmake make g++ g++-mingw-w64-i686-posix wine wine32:i386 xvfb googletest
-          python3-pytest python3-aiosmtpd nsis fonts-wine openssl libssl-dev
+          python3-pytest python3-aiosmtpd python3-cryptography nsis fonts-wine openssl libssl-dev
           clang libclang-rt-14-dev clang-format git postfix dovecot-core)
 missing=()
 for p in "${packages[@]}"; do

@@ -177,10 +177,10 @@ bool AskCertificateTrust(const Services& services, const Window& window, Securit
     std::future<bool> answered = answer->get_future();
     const bool posted = window.Post([&services, &window, &security, securityPath, server, report, answer] {
         // The settings belong to this thread: the check and the save happen here.
-        if (!report.sha256.empty() && TrustedFingerprint(security, server) == report.sha256)
-            return answer->set_value(true);
-        if (report.sha256.empty() || !services.certificateQuestion(window.Handle(), server, report))
-            return answer->set_value(false);
+        const CertificateVerdict verdict = JudgeCertificate(report.trusted, report.sha256, security, server);
+        if (verdict != CertificateVerdict::Ask)
+            return answer->set_value(verdict == CertificateVerdict::Accept);
+        if (!services.certificateQuestion(window.Handle(), server, report)) return answer->set_value(false);
         SecuritySettings changed = security;
         TrustFingerprint(changed, server, report.sha256);
         try {

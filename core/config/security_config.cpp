@@ -233,4 +233,13 @@ void TrustFingerprint(SecuritySettings& settings, std::string_view server, std::
         NormalizeFingerprint(fingerprint).value_or(std::string(fingerprint));
 }
 
+CertificateVerdict JudgeCertificate(bool chainTrusted, std::string_view sha256,
+                                    const SecuritySettings& settings, std::string_view server) {
+    if (chainTrusted) return CertificateVerdict::Accept;
+    const std::optional<std::string> fingerprint = NormalizeFingerprint(sha256);
+    if (!fingerprint) return CertificateVerdict::Refuse;
+    return TrustedFingerprint(settings, server) == fingerprint ? CertificateVerdict::Accept
+                                                               : CertificateVerdict::Ask;
+}
+
 } // namespace tarvel

@@ -42,4 +42,11 @@ std::optional<std::string> NormalizeFingerprint(std::string_view text);
 std::optional<std::string> TrustedFingerprint(const SecuritySettings& settings, std::string_view server);
 void TrustFingerprint(SecuritySettings& settings, std::string_view server, std::string_view fingerprint);
 
+// A server's certificate: a chain the system trusts, or the very certificate the user trusted for this
+// server before, goes on; one without a fingerprint to keep cannot be trusted by the user either; any
+// other is the user's to decide (a caller that asks no one refuses it).
+enum class CertificateVerdict { Accept, Ask, Refuse };
+CertificateVerdict JudgeCertificate(bool chainTrusted, std::string_view sha256,
+                                    const SecuritySettings& settings, std::string_view server);
+
 } // namespace tarvel

@@ -81,6 +81,29 @@ TEST(SecurityFingerprints, NormalizedToLowerCaseHexOrRefused) {
         EXPECT_EQ(TrustedFingerprint(s, c.server), c.trusted) << c.server;
 }
 
+TEST(SecurityFingerprints, TrustedChainOrPinnedCertificateGoesOnOthersAreAskedOrRefused) {
+    SecuritySettings s;
+    TrustFingerprint(s, "mail.example.org", FingerprintA);
+    const std::string upperA(64, 'A');
+    const struct {
+        bool chainTrusted;
+        std::string sha256;
+        const char* server;
+        CertificateVerdict verdict;
+    } cases[] = {
+        {true, "", "mail.example.org", CertificateVerdict::Accept},
+        {false, FingerprintA, "MAIL.example.org", CertificateVerdict::Accept},
+        {false, upperA, "mail.example.org", CertificateVerdict::Accept},
+        {false, FingerprintB, "mail.example.org", CertificateVerdict::Ask},  // changed since trusted
+        {false, FingerprintA, "other.example.org", CertificateVerdict::Ask}, // trusted for another server
+        {false, "", "mail.example.org", CertificateVerdict::Refuse},         // no fingerprint to keep
+        {false, FingerprintA.substr(1), "mail.example.org", CertificateVerdict::Refuse},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(JudgeCertificate(c.chainTrusted, c.sha256, s, c.server), c.verdict)
+            << c.chainTrusted << " " << c.sha256 << " " << c.server;
+}
+
 TEST_F(SecurityFile, MissingFileMeansNoSecurityAndChangesNothing) {
     SecuritySettings s;
     s.User = "kept";
