@@ -73,8 +73,9 @@ std::string ReadWholeFile(std::FILE* f, const std::string& path) {
 
 std::string FileText(const Settings& s) {
     std::string text;
+    // Text that is not UTF-8 came from the code page (an ANSI window, say), and goes back to it unchanged.
     auto line = [&text](std::string_view value) {
-        text += value;
+        text += Utf8OrCodePage(value);
         text += "\r\n";
     };
     line(s.SMTPServer + ":" + s.SMTPPort);
@@ -97,8 +98,7 @@ std::optional<StorageProblem> Problem(std::string_view field, const std::string&
         what = "the character Ctrl-Z";
     else if (!allowColon && value.find(':') != std::string_view::npos)
         what = "a colon";
-    else if (!IsValidUtf8(value))
-        what = "bytes that are not UTF-8 text";
+
     if (!what) return std::nullopt;
     return StorageProblem{std::string(field), subject + " must not contain " + what + "."};
 }

@@ -71,8 +71,9 @@ std::optional<StorageProblem> LineBreakProblem(std::string_view field, std::stri
 
 std::string FileText(const SecuritySettings& s) {
     std::string text;
+    // Text that is not UTF-8 came from the code page, and goes back to it unchanged.
     auto line = [&text](std::string_view value) {
-        text += value;
+        text += Utf8OrCodePage(value);
         text += "\r\n";
     };
     auto others = [&](std::string_view section) {

@@ -81,16 +81,6 @@ std::string DecodeText(std::string_view text) {
     return out;
 }
 
-// At most `count` characters; a character is never cut.
-void CutToCharacters(std::string& text, std::size_t count) {
-    std::size_t at = 0;
-    for (std::size_t characters = 0; at < text.size(); ++at) {
-        if ((static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) continue;
-        if (characters++ == count) break;
-    }
-    text.resize(at);
-}
-
 std::string OneLine(std::string text) {
     std::replace_if(text.begin(), text.end(), IsControl, ' ');
     return text;
@@ -211,7 +201,7 @@ MailToFields ParseMailToLink(std::string_view link) {
         const std::string_view value = hfield.substr(equals + 1);
         if (EqualsNoCase(name, "subject") && !haveSubject) {
             fields.subject = DecodeLine(value);
-            CutToCharacters(fields.subject, MaxMailToSubject);
+            fields.subject.resize(FirstCharacters(fields.subject, MaxMailToSubject).size());
             haveSubject = true;
         } else if (EqualsNoCase(name, "body") && !haveBody) {
             fields.body = DecodeBody(value);

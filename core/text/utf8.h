@@ -22,6 +22,10 @@ std::string CodePageToUtf8(std::string_view bytes);
 // programs, or by this one before it spoke UTF-8).
 std::string Utf8OrCodePage(std::string_view bytes);
 
+// The text up to its `count`th character, where a character begins at each byte that is no UTF-8
+// continuation byte: a limit counted so never cuts a character in two.
+std::string_view FirstCharacters(std::string_view text, std::size_t count);
+
 // UTF-8 text in the code page; nothing when a character does not fit it (no best-fit substitutes) or the
 // text is not UTF-8.
 std::optional<std::string> Utf8ToCodePage(std::string_view text);

@@ -354,7 +354,7 @@ TEST_F(ConfigFile, TextBeyondTheCodePageIsWrittenAsUtf8WithTheMark) {
 }
 
 // A marked file that is not UTF-8 was not written by the program: refused, and nothing changes.
-TEST_F(ConfigFile, MarkedFileThatIsNotUtf8IsRefused) {
+TEST_F(ConfigFile, MarkedFileThatIsNotUtf8IsRefusedAndCodePageTextIsKept) {
     for (const std::string bad : {"\xC0\xAF", "\xED\xA0\x80", "\xE2\x82", "\xFC"}) {
         WriteBytes(path_, "\xEF\xBB\xBFs:25\r\nme@x\r\n:\r\nFALSE\r\n" + bad + "\r\na@x\r\n");
         Settings s = Sample();
@@ -363,13 +363,11 @@ TEST_F(ConfigFile, MarkedFileThatIsNotUtf8IsRefused) {
                       "\" begins with the UTF-8 byte-order mark but is not UTF-8 text; it was not read.");
         EXPECT_TRUE(SameSettings(s, Sample()));
     }
+    // A value that is not UTF-8 is code page text (from an ANSI window): it goes back to the code page.
     Settings s = Sample();
     s.NameList[0] = "K\xF6ln";
-    EXPECT_EQ(
-        ConfigErrorOf([&] { SaveConfiguration(s, path_); }),
-        "The configuration file \"" + path_ +
-            "\" was not saved: The name of entry 1 in the name list must not contain bytes that are not "
-            "UTF-8 text.");
+    SaveConfiguration(s, path_);
+    EXPECT_EQ(LoadBytes(ReadBytes(path_)).NameList.front(), "K\xC3\xB6ln");
 }
 
 TEST(CheckStorable, AcceptsColonsWhereTheFormatKeepsThem) {
