@@ -26,6 +26,9 @@ struct MailMessage {
     std::string Body;
     // Set by the SMTP session; a new send clears it before anything else.
     SendOutcome Outcome;
+    // The Date and Message-ID header values; the SMTP session sets both as a send starts (StampMessage).
+    std::string Date;
+    std::string MessageId;
 };
 
 // The records one SMTP session sends; the program keeps exactly one and refills it for every send.
