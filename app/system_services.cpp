@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/config/config.h"
+#include "core/text/wide.h"
 #include "platform/credentials.h"
 #include "platform/registry.h"
 #include "platform/sign_in_system.h"
@@ -19,8 +20,8 @@ namespace {
 // has another working folder, where a bare file name would not be found.
 void OpenShortcut(const std::string& exeFolder) {
     const std::string shortcut = exeFolder + "zembrix.url";
-    ShellExecuteA(nullptr, "open", shortcut.c_str(), " ", exeFolder.empty() ? " " : exeFolder.c_str(),
-                  SW_SHOWNORMAL);
+    ShellExecuteW(nullptr, L"open", Widen(shortcut).c_str(), L" ",
+                  Widen(exeFolder.empty() ? " " : exeFolder).c_str(), SW_SHOWNORMAL);
 }
 
 // The sign-in over Windows' own parts, one for the run.
@@ -42,9 +43,9 @@ std::shared_ptr<oauth::SignIn> MakeSignIn() {
 Services SystemServices(const std::string& exePath) {
     Services s;
     s.messageBox = &ui::SystemMessageBox;
-    s.openFileDialog = &GetOpenFileNameA;
+    s.openFileDialog = &GetOpenFileNameW;
     s.popupMenu = &ui::TrackMenu;
-    s.shellNotify = &Shell_NotifyIconA;
+    s.shellNotify = &Shell_NotifyIconW;
     s.openHomePage = [folder = ExeFolderOf(exePath)] { OpenShortcut(folder); };
     s.beforeAddressLookup = [] {};
     s.certificateQuestion = &ui::AskAboutCertificate;

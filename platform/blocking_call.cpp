@@ -103,14 +103,14 @@ int BlockingRecv(std::uintptr_t handle, char* buffer, int length, const Blocking
 
 void DispatchQueuedMessages() {
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             // The thread's own message loop must still see it once the call is over.
             PostQuitMessage(static_cast<int>(msg.wParam));
             return;
         }
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
 }
 

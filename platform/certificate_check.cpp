@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/text/wide.h"
+
 namespace tarvel {
 namespace {
 
@@ -43,11 +45,12 @@ struct HashDestroy {
 };
 
 std::string Name(PCCERT_CONTEXT certificate, DWORD flags) {
-    char buffer[512] = {};
-    CertGetNameStringA(certificate, CERT_NAME_RDN_TYPE, flags, nullptr, buffer, sizeof buffer);
-    if (buffer[0] == '\0')
-        CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, nullptr, buffer, sizeof buffer);
-    return buffer;
+    // Names in any script: the A call would turn what the code page lacks into "?".
+    wchar_t buffer[512] = {};
+    CertGetNameStringW(certificate, CERT_NAME_RDN_TYPE, flags, nullptr, buffer, 512);
+    if (buffer[0] == L'\0')
+        CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, flags, nullptr, buffer, 512);
+    return Narrow(buffer);
 }
 
 std::string Time(const FILETIME& time) {

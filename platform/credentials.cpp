@@ -1,4 +1,4 @@
-// CredWriteA/CredReadA/CredDeleteA with generic entries kept on this machine; every copy of the
+// CredWriteW/CredReadW/CredDeleteW with generic entries kept on this machine; every copy of the
 // password that passes through here is wiped before its memory is given back.
 #include "platform/credentials.h"
 
@@ -8,11 +8,13 @@
 #include <memory>
 #include <vector>
 
+#include "core/text/wide.h"
+
 namespace tarvel {
 namespace {
 
 struct CredentialFree {
-    void operator()(PCREDENTIALA credential) const noexcept {
+    void operator()(PCREDENTIALW credential) const noexcept {
         if (credential->CredentialBlob)
             SecureZeroMemory(credential->CredentialBlob, credential->CredentialBlobSize);
         CredFree(credential);
@@ -26,16 +28,16 @@ std::string CredentialTarget(std::string_view user, std::string_view server) {
 }
 
 std::string StorePassword(const std::string& target, const std::string& password) {
-    std::vector<char> name(target.begin(), target.end());
-    name.push_back('\0');
+    std::wstring name = Widen(target);
+    // The password's UTF-8 bytes are the blob, as they always were for ASCII passwords.
     std::vector<BYTE> blob(password.begin(), password.end());
-    CREDENTIALA credential{};
+    CREDENTIALW credential{};
     credential.Type = CRED_TYPE_GENERIC;
     credential.TargetName = name.data();
     credential.CredentialBlobSize = static_cast<DWORD>(blob.size());
     credential.CredentialBlob = blob.data();
     credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
-    const BOOL stored = CredWriteA(&credential, 0);
+    const BOOL stored = CredWriteW(&credential, 0);
     const DWORD error = stored ? 0 : GetLastError();
     if (!blob.empty()) SecureZeroMemory(blob.data(), blob.size());
     if (stored) return {};
@@ -44,9 +46,9 @@ std::string StorePassword(const std::string& target, const std::string& password
 }
 
 std::optional<std::string> ReadPassword(const std::string& target) {
-    PCREDENTIALA raw = nullptr;
-    if (!CredReadA(target.c_str(), CRED_TYPE_GENERIC, 0, &raw) || raw == nullptr) return std::nullopt;
-    std::unique_ptr<CREDENTIALA, CredentialFree> credential(raw);
+    PCREDENTIALW raw = nullptr;
+    if (!CredReadW(Widen(target).c_str(), CRED_TYPE_GENERIC, 0, &raw) || raw == nullptr) return std::nullopt;
+    std::unique_ptr<CREDENTIALW, CredentialFree> credential(raw);
     std::string password;
     password.reserve(credential->CredentialBlobSize); // one allocation: no stale copy left behind
     password.assign(reinterpret_cast<const char*>(credential->CredentialBlob),
@@ -55,7 +57,7 @@ std::optional<std::string> ReadPassword(const std::string& target) {
 }
 
 bool DeletePassword(const std::string& target) {
-    if (CredDeleteA(target.c_str(), CRED_TYPE_GENERIC, 0)) return true;
+    if (CredDeleteW(Widen(target).c_str(), CRED_TYPE_GENERIC, 0)) return true;
     return GetLastError() == ERROR_NOT_FOUND;
 }
 

@@ -6,7 +6,11 @@
 
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <utility>
+
+#include "core/text/wide.h"
 
 namespace tarvel {
 
@@ -14,7 +18,7 @@ namespace {
 
 // The library enumerates into a caller's buffer; a phone book with more entries than this fails to list.
 constexpr DWORD MaxRecords = 100;
-constexpr DWORD ErrorTextBytes = 100;
+constexpr DWORD ErrorTextChars = 100;
 constexpr DWORD HangUpPause = 1000;
 
 constexpr const char* GetEntryDialParamsFailed = "RasGetEntryDialParams failed: ";
@@ -39,9 +43,13 @@ template <typename Fn> void Bind(HMODULE module, const char* name, Fn& slot, boo
 }
 
 // Copies a text into a zero-filled record field; the caller has checked that it fits.
-template <std::size_t N> void CopyInto(CHAR (&field)[N], std::string_view text) {
-    std::memset(field, 0, N);
-    if (!text.empty()) std::memcpy(field, text.data(), text.size());
+template <std::size_t N> void CopyInto(WCHAR (&field)[N], std::wstring_view text) {
+    std::wmemset(field, 0, N);
+    if (!text.empty()) std::wmemcpy(field, text.data(), text.size());
+}
+
+template <std::size_t N> std::string FieldText(const WCHAR (&field)[N]) {
+    return Narrow(std::wstring_view(field, wcsnlen(field, N)));
 }
 
 } // namespace
@@ -72,13 +80,13 @@ void RasManager::LoadRasLibrary() {
     // full access to it cannot dial either. Not found now means try again at the next call.
     if (platform_.isWindowsNT()) {
         HKEY raw = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, platform_.rasKey.c_str(), 0, KEY_ALL_ACCESS, &raw) !=
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Widen(platform_.rasKey).c_str(), 0, KEY_ALL_ACCESS, &raw) !=
             ERROR_SUCCESS)
             return;
         KeyHandle key(raw);
     }
 
-    LibraryHandle loaded(LoadLibraryA("RASAPI32.DLL"));
+    LibraryHandle loaded(LoadLibraryW(L"RASAPI32.DLL"));
     // Old loaders reported failures as small or negative numbers; a handle that reads as a negative
     // 32-bit number is still taken as one.
     if (!loaded || static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(loaded.get())) < 0) return;
@@ -86,13 +94,13 @@ void RasManager::LoadRasLibrary() {
 
     bool complete = true;
     HMODULE module = library_.get();
-    Bind(module, "RasDialA", rasDial_, complete);
-    Bind(module, "RasEnumConnectionsA", rasEnumConnections_, complete);
-    Bind(module, "RasEnumEntriesA", rasEnumEntries_, complete);
-    Bind(module, "RasGetConnectStatusA", rasGetConnectStatus_, complete);
-    Bind(module, "RasGetErrorStringA", rasGetErrorString_, complete);
-    Bind(module, "RasHangUpA", rasHangUp_, complete);
-    Bind(module, "RasGetEntryDialParamsA", rasGetEntryDialParams_, complete);
+    Bind(module, "RasDialW", rasDial_, complete);
+    Bind(module, "RasEnumConnectionsW", rasEnumConnections_, complete);
+    Bind(module, "RasEnumEntriesW", rasEnumEntries_, complete);
+    Bind(module, "RasGetConnectStatusW", rasGetConnectStatus_, complete);
+    Bind(module, "RasGetErrorStringW", rasGetErrorString_, complete);
+    Bind(module, "RasHangUpW", rasHangUp_, complete);
+    Bind(module, "RasGetEntryDialParamsW", rasGetEntryDialParams_, complete);
     available_.store(complete);
 }
 
@@ -104,7 +112,7 @@ void RasManager::FillRasEntries(RasEntryList& list, std::optional<std::string_vi
     list.selected = -1;
 
     // Only the first record's size is set: it tells the library which layout the whole buffer has.
-    std::vector<RasEntryNameA> entries(MaxRecords);
+    std::vector<RasEntryNameW> entries(MaxRecords);
     entries[0].dwSize = RasEntryNameSize;
     DWORD bytes = MaxRecords * RasEntryNameSize;
     DWORD count = 0;
@@ -113,9 +121,8 @@ void RasManager::FillRasEntries(RasEntryList& list, std::optional<std::string_vi
 
     int wanted = 0;
     for (DWORD i = 0; i < count; ++i) {
-        const CHAR* name = entries[i].szEntryName;
-        list.items.emplace_back(name, strnlen(name, sizeof entries[i].szEntryName));
-        // The phone book tells entries apart by their exact bytes, so letter case counts here as well.
+        list.items.push_back(FieldText(entries[i].szEntryName));
+        // The phone book tells entries apart by their exact characters, so letter case counts here as well.
         if (wantedName && list.items.back() == *wantedName) wanted = static_cast<int>(i) + 1;
     }
     list.selected = wanted - 1;
@@ -128,19 +135,23 @@ std::string RasManager::DialRasEntry(std::string_view entryName, std::string_vie
 
     // Any line already up, ours or not, carries the mail: never dial a second one, and leave RasDialled
     // as it is so that a connection this program did not make is never hung up by it.
-    std::vector<RasConnA> connections(MaxRecords);
+    std::vector<RasConnW> connections(MaxRecords);
     connections[0].dwSize = RasConnSize;
     DWORD bytes = MaxRecords * RasConnSize;
     DWORD count = 0;
     if (rasEnumConnections_(connections.data(), &bytes, &count) != 0 || count > 0) return result;
 
     // A text cut to fit would dial another entry, or with another password, than the user chose.
-    if (entryName.size() > RasMaxEntryName) return EntryNameTooLong;
-    if (passwordOverride.size() > RasMaxPassword) return PasswordTooLong;
+    // The limits count UTF-16 units, as the records hold them.
+    const std::wstring entry = Widen(entryName);
+    const std::wstring password = Widen(passwordOverride);
+    const std::wstring phoneNumber = Widen(phoneNumberText);
+    if (entry.size() > RasMaxEntryName) return EntryNameTooLong;
+    if (password.size() > RasMaxPassword) return PasswordTooLong;
 
-    dialParams_ = RasDialParamsA{};
+    dialParams_ = RasDialParamsW{};
     dialParams_.dwSize = RasDialParamsSize;
-    CopyInto(dialParams_.szEntryName, entryName);
+    CopyInto(dialParams_.szEntryName, entry);
 
     BOOL passwordReturned = FALSE;
     if (DWORD error = rasGetEntryDialParams_(nullptr, &dialParams_, &passwordReturned)) {
@@ -148,15 +159,15 @@ std::string RasManager::DialRasEntry(std::string_view entryName, std::string_vie
         return GetEntryDialParamsFailed + ErrorText(error).value_or(std::to_string(error));
     }
 
-    std::size_t storedPhone = strnlen(dialParams_.szPhoneNumber, sizeof dialParams_.szPhoneNumber);
-    if (storedPhone + phoneNumberText.size() > RasMaxPhoneNumber) return PhoneNumberTooLong;
+    std::size_t storedPhone = wcsnlen(dialParams_.szPhoneNumber, std::size(dialParams_.szPhoneNumber));
+    if (storedPhone + phoneNumber.size() > RasMaxPhoneNumber) return PhoneNumberTooLong;
 
     connection_ = nullptr;
-    if (!phoneNumberText.empty()) {
-        std::memcpy(dialParams_.szPhoneNumber + storedPhone, phoneNumberText.data(), phoneNumberText.size());
-        dialParams_.szPhoneNumber[storedPhone + phoneNumberText.size()] = '\0';
+    if (!phoneNumber.empty()) {
+        std::wmemcpy(dialParams_.szPhoneNumber + storedPhone, phoneNumber.data(), phoneNumber.size());
+        dialParams_.szPhoneNumber[storedPhone + phoneNumber.size()] = L'\0';
     }
-    if (!passwordOverride.empty()) CopyInto(dialParams_.szPassword, passwordOverride);
+    if (!password.empty()) CopyInto(dialParams_.szPassword, password);
 
     // Synchronous: no notifier, so the call returns only once the line is up or the dial has failed.
     if (DWORD error = rasDial_(nullptr, nullptr, &dialParams_, 0, nullptr, &connection_)) {
@@ -184,17 +195,17 @@ std::string RasManager::HangUpRas(bool askFirst) {
 }
 
 std::optional<std::string> RasManager::ErrorText(DWORD code) const {
-    CHAR buffer[ErrorTextBytes] = {};
-    if (rasGetErrorString_(static_cast<UINT>(code), buffer, ErrorTextBytes) != 0) return std::nullopt;
-    return std::string(buffer, strnlen(buffer, ErrorTextBytes));
+    WCHAR buffer[ErrorTextChars] = {};
+    if (rasGetErrorString_(static_cast<UINT>(code), buffer, ErrorTextChars) != 0) return std::nullopt;
+    return FieldText(buffer);
 }
 
 bool IsWindowsNT() {
-    OSVERSIONINFOA info{};
+    OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof info;
-    static_assert(sizeof(OSVERSIONINFOA) == 148);
+    static_assert(sizeof(OSVERSIONINFOW) == 276);
     // Unknown platforms (and a failed call) count as not NT: they get no registry check.
-    return GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    return GetVersionExW(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
 RasManager& TheRasManager() {

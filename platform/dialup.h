@@ -56,7 +56,7 @@ public:
     bool RasAvailable() const { return available_.load(); }
     bool RasDialled() const { return dialled_.load(); }
     RasConnHandle RasConnection() const { return connection_; }
-    const RasDialParamsA& RasDialParams() const { return dialParams_; }
+    const RasDialParamsW& RasDialParams() const { return dialParams_; }
 
 private:
     struct LibraryRelease {
@@ -70,18 +70,18 @@ private:
     std::mutex loadLock_;   // the settings dialog and a send worker may load at the same time
     LibraryHandle library_; // kept until the manager goes, i.e. for the whole run
     std::atomic<bool> available_{false};
-    RasDialAFn rasDial_ = nullptr;
-    RasEnumConnectionsAFn rasEnumConnections_ = nullptr;
-    RasEnumEntriesAFn rasEnumEntries_ = nullptr;
-    RasGetConnectStatusAFn rasGetConnectStatus_ = nullptr;
-    RasGetErrorStringAFn rasGetErrorString_ = nullptr;
-    RasHangUpAFn rasHangUp_ = nullptr;
-    RasGetEntryDialParamsAFn rasGetEntryDialParams_ = nullptr;
+    RasDialWFn rasDial_ = nullptr;
+    RasEnumConnectionsWFn rasEnumConnections_ = nullptr;
+    RasEnumEntriesWFn rasEnumEntries_ = nullptr;
+    RasGetConnectStatusWFn rasGetConnectStatus_ = nullptr;
+    RasGetErrorStringWFn rasGetErrorString_ = nullptr;
+    RasHangUpWFn rasHangUp_ = nullptr;
+    RasGetEntryDialParamsWFn rasGetEntryDialParams_ = nullptr;
     // Written by the dial on the send worker, read by the hang-up on the user-interface thread; the
     // release/acquire on dialled_ orders the connection handle with it.
     RasConnHandle connection_ = nullptr;
     std::atomic<bool> dialled_{false};
-    RasDialParamsA dialParams_{};
+    RasDialParamsW dialParams_{};
 };
 
 bool IsWindowsNT();

@@ -1,5 +1,5 @@
-// The remote-access records and entry points as RASAPI32.DLL exports them, in their first (Windows 95 /
-// NT 4.0) layouts: the size field selects that layout in every version of the library, so we never follow
+// The remote-access records and entry points as RASAPI32.DLL exports them, in their first (NT 4.0) Unicode
+// layouts: the size field selects that layout in every version of the library, so we never follow
 // ras.h.
 #pragma once
 
@@ -21,49 +21,50 @@ inline constexpr int RasMaxDomain = 15;
 
 using RasConnHandle = HANDLE;
 
-struct RasEntryNameA {
+struct RasEntryNameW {
     DWORD dwSize;
-    CHAR szEntryName[RasMaxEntryName + 1];
+    WCHAR szEntryName[RasMaxEntryName + 1];
 };
 
-struct RasConnA {
+struct RasConnW {
     DWORD dwSize;
     RasConnHandle hrasconn;
-    CHAR szEntryName[RasMaxEntryName + 1];
-    CHAR szDeviceType[RasMaxDeviceType + 1];
-    CHAR szDeviceName[RasMaxDeviceName + 1];
+    WCHAR szEntryName[RasMaxEntryName + 1];
+    WCHAR szDeviceType[RasMaxDeviceType + 1];
+    WCHAR szDeviceName[RasMaxDeviceName + 1];
 };
 
-struct RasDialParamsA {
+struct RasDialParamsW {
     DWORD dwSize;
-    CHAR szEntryName[RasMaxEntryName + 1];
-    CHAR szPhoneNumber[RasMaxPhoneNumber + 1];
-    CHAR szCallbackNumber[RasMaxCallbackNumber + 1];
-    CHAR szUserName[RasMaxUserName + 1];
-    CHAR szPassword[RasMaxPassword + 1];
-    CHAR szDomain[RasMaxDomain + 1];
+    WCHAR szEntryName[RasMaxEntryName + 1];
+    WCHAR szPhoneNumber[RasMaxPhoneNumber + 1];
+    WCHAR szCallbackNumber[RasMaxCallbackNumber + 1];
+    WCHAR szUserName[RasMaxUserName + 1];
+    WCHAR szPassword[RasMaxPassword + 1];
+    WCHAR szDomain[RasMaxDomain + 1];
 };
 
 // The library accepts exactly these sizes for the first layouts.
-inline constexpr DWORD RasEntryNameSize = 264;
-inline constexpr DWORD RasConnSize = 412;
-inline constexpr DWORD RasDialParamsSize = 1052;
-static_assert(sizeof(RasEntryNameA) == RasEntryNameSize);
-static_assert(sizeof(RasConnA) == RasConnSize);
-static_assert(sizeof(RasDialParamsA) == RasDialParamsSize);
-static_assert(offsetof(RasDialParamsA, szPhoneNumber) == 261);
-static_assert(offsetof(RasDialParamsA, szPassword) == 776);
+inline constexpr DWORD RasEntryNameSize = 520;
+inline constexpr DWORD RasConnSize = 816;
+inline constexpr DWORD RasDialParamsSize = 2096;
+static_assert(sizeof(RasEntryNameW) == RasEntryNameSize);
+static_assert(sizeof(RasConnW) == RasConnSize);
+static_assert(sizeof(RasDialParamsW) == RasDialParamsSize);
+static_assert(offsetof(RasDialParamsW, szPhoneNumber) == 518);
+static_assert(offsetof(RasDialParamsW, szPassword) == 1548);
 
-// Entry-point types; every one returns 0 on success or a remote-access error code.
-using RasDialAFn = DWORD(WINAPI*)(void* dialExtensions, LPCSTR phoneBook, RasDialParamsA* params,
+// Entry-point types (the W ones: names and passwords in any script); every one returns 0 on success or a
+// remote-access error code.
+using RasDialWFn = DWORD(WINAPI*)(void* dialExtensions, LPCWSTR phoneBook, RasDialParamsW* params,
                                   DWORD notifierType, void* notifier, RasConnHandle* connection);
-using RasEnumConnectionsAFn = DWORD(WINAPI*)(RasConnA* connections, DWORD* bufferBytes, DWORD* count);
-using RasEnumEntriesAFn = DWORD(WINAPI*)(LPCSTR reserved, LPCSTR phoneBook, RasEntryNameA* entries,
+using RasEnumConnectionsWFn = DWORD(WINAPI*)(RasConnW* connections, DWORD* bufferBytes, DWORD* count);
+using RasEnumEntriesWFn = DWORD(WINAPI*)(LPCWSTR reserved, LPCWSTR phoneBook, RasEntryNameW* entries,
                                          DWORD* bufferBytes, DWORD* count);
-using RasGetConnectStatusAFn = DWORD(WINAPI*)(RasConnHandle connection, void* status);
-using RasGetErrorStringAFn = DWORD(WINAPI*)(UINT error, LPSTR buffer, DWORD bufferBytes);
-using RasHangUpAFn = DWORD(WINAPI*)(RasConnHandle connection);
-using RasGetEntryDialParamsAFn = DWORD(WINAPI*)(LPCSTR phoneBook, RasDialParamsA* params,
+using RasGetConnectStatusWFn = DWORD(WINAPI*)(RasConnHandle connection, void* status);
+using RasGetErrorStringWFn = DWORD(WINAPI*)(UINT error, LPWSTR buffer, DWORD bufferChars);
+using RasHangUpWFn = DWORD(WINAPI*)(RasConnHandle connection);
+using RasGetEntryDialParamsWFn = DWORD(WINAPI*)(LPCWSTR phoneBook, RasDialParamsW* params,
                                                 BOOL* passwordReturned);
 
 } // namespace tarvel

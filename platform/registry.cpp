@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/text/wide.h"
+
 namespace tarvel {
 namespace {
 
@@ -30,10 +32,18 @@ constexpr const char* NetscapeUserKey = "\\Software\\Netscape\\Netscape Navigato
 constexpr const char* NetscapeServicesKey = "\\Software\\Netscape\\Netscape Navigator\\Services";
 
 // A leading "\" in these paths means "from the root", which the registry calls want written without it.
-std::string FromRoot(std::string_view path) {
+std::wstring FromRoot(std::string_view path) {
     if (!path.empty() && path.front() == '\\') path.remove_prefix(1);
-    return std::string(path);
+    return Widen(path);
 }
+
+// A value name in UTF-16; null stays null (the key's default value).
+struct ValueName {
+    explicit ValueName(const char* name) : text(name ? Widen(name) : std::wstring()), isDefault(!name) {}
+    const wchar_t* Get() const { return isDefault ? nullptr : text.c_str(); }
+    std::wstring text;
+    bool isDefault;
+};
 
 } // namespace
 
@@ -53,14 +63,14 @@ RegKey& RegKey::operator=(RegKey&& other) noexcept {
 
 RegKey RegKey::Open(HKEY root, std::string_view path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, FromRoot(path).c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, FromRoot(path).c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return RegKey();
     return RegKey(key);
 }
 
 RegKey RegKey::OpenOrCreate(HKEY root, std::string_view path) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(root, FromRoot(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+    if (RegCreateKeyExW(root, FromRoot(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
         return RegKey();
     return RegKey(key);
@@ -70,41 +80,44 @@ std::string RegKey::ReadText(const char* name) const {
     if (!key_) return {};
     DWORD type = 0;
     DWORD size = 0;
-    LONG result = RegQueryValueExA(key_, name, nullptr, &type, nullptr, &size);
-    std::vector<char> data;
+    const ValueName value(name);
+    LONG result = RegQueryValueExW(key_, value.Get(), nullptr, &type, nullptr, &size);
+    std::vector<wchar_t> data;
     // The value may grow between the two calls; ask again with the new size.
     while (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) {
         if (type != REG_SZ && type != REG_EXPAND_SZ) return {};
-        data.assign(size + 1, '\0');
+        // Sizes are in bytes; an odd one (a value written carelessly) still gets room for its last byte.
+        data.assign(size / sizeof(wchar_t) + 2, L'\0');
         DWORD got = size;
-        result = RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &got);
+        result =
+            RegQueryValueExW(key_, value.Get(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &got);
         if (result == ERROR_SUCCESS) {
             if (type != REG_SZ && type != REG_EXPAND_SZ) return {};
-            data.resize(got);
+            data.resize(got / sizeof(wchar_t));
             break;
         }
         size = got;
     }
     if (result != ERROR_SUCCESS) return {};
     // Text values end in a NUL, which is no part of the text; some writers leave it out.
-    std::string text(data.begin(), data.end());
-    if (const std::size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
-    return text;
+    std::wstring text(data.begin(), data.end());
+    if (const std::size_t nul = text.find(L'\0'); nul != std::wstring::npos) text.resize(nul);
+    return Narrow(text);
 }
 
 bool RegKey::WriteText(const char* name, std::string_view value) const {
     if (!key_) return false;
-    const std::string text(value);
-    return RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+    const std::wstring text = Widen(value);
+    return RegSetValueExW(key_, ValueName(name).Get(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 std::string ProgramFilePath() {
-    std::vector<char> buffer(MAX_PATH);
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) return {};
-        if (n < buffer.size()) return std::string(buffer.data(), n);
+        if (n < buffer.size()) return Narrow(std::wstring_view(buffer.data(), n));
         buffer.resize(buffer.size() * 2);
     }
 }
@@ -183,7 +196,7 @@ namespace {
 // GetVersionExA reports what the manifest claims; ntdll tells the truth.
 DWORD SystemMajorVersion() {
     using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     const auto get = ntdll ? reinterpret_cast<RtlGetVersionFn>(
                                  reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
                            : nullptr;
@@ -198,15 +211,15 @@ bool OpenDefaultAppsPage() {
     if (SystemMajorVersion() < 10) return false;
     // Where the system knows the ms-settings: scheme, it has the page; Wine does not.
     HKEY scheme = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "ms-settings", 0, KEY_READ, &scheme) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"ms-settings", 0, KEY_READ, &scheme) != ERROR_SUCCESS) return false;
     RegCloseKey(scheme);
-    SHELLEXECUTEINFOA info{};
+    SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_FLAG_NO_UI;
-    info.lpVerb = "open";
-    info.lpFile = "ms-settings:defaultapps";
+    info.lpVerb = L"open";
+    info.lpFile = L"ms-settings:defaultapps";
     info.nShow = SW_SHOWNORMAL;
-    return ShellExecuteExA(&info) != FALSE;
+    return ShellExecuteExW(&info) != FALSE;
 }
 
 void ImportMailerDefaults(Settings& settings) {

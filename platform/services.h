@@ -28,10 +28,10 @@ namespace tarvel {
 struct Services {
     // The desktop.
     ui::MessageBoxCall messageBox;   // every message box; returns the button pressed (IDOK...)
-    ui::OpenFileCall openFileDialog; // the file-open dialog (GetOpenFileNameA)
+    ui::OpenFileCall openFileDialog; // the file-open dialog (GetOpenFileNameW)
     // Pops up a menu for its owner window; the real one runs a modal loop of its own.
     std::function<void(HMENU menu, int x, int y, HWND owner)> popupMenu;
-    std::function<BOOL(DWORD message, NOTIFYICONDATAA* data)> shellNotify; // Shell_NotifyIconA
+    std::function<BOOL(DWORD message, NOTIFYICONDATAW* data)> shellNotify; // Shell_NotifyIconW
     std::function<void()> openHomePage;
 
     // Sending.

@@ -440,7 +440,7 @@ void TlsConnection::PostReadEvent() {
     const HWND window = plain_.Socket().Handle();
     const int handle = plain_.SocketHandle();
     if (window && handle != -1)
-        PostMessageA(window, ui::WM_SOCKET_NOTIFY, static_cast<WPARAM>(handle),
+        PostMessageW(window, ui::WM_SOCKET_NOTIFY, static_cast<WPARAM>(handle),
                      WSAMAKESELECTREPLY(FD_READ, 0));
 }
 

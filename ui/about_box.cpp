@@ -65,7 +65,7 @@ bool AboutBox::Create(HWND owner) {
     if (!CreateControls<A>(AboutControls)) return false;
     HWND line = Control(homePageLine);
     // A line of text rather than a field: no sunken edge.
-    SetWindowLongPtrA(line, GWL_EXSTYLE, GetWindowLongPtrA(line, GWL_EXSTYLE) & ~WS_EX_CLIENTEDGE);
+    SetWindowLongPtrW(line, GWL_EXSTYLE, GetWindowLongPtrW(line, GWL_EXSTYLE) & ~WS_EX_CLIENTEDGE);
     SetWindowPos(line, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
     // An edit control has no click event and no cursor of its own choice: both come from a subclass.
     SetWindowSubclass(line, AddressLineProc, AddressLineSubclass, reinterpret_cast<DWORD_PTR>(this));
@@ -134,7 +134,7 @@ LRESULT CALLBACK AboutBox::AddressLineProc(HWND hwnd, UINT message, WPARAM wPara
     switch (message) {
     case WM_SETCURSOR:
         if (LOWORD(lParam) == HTCLIENT) {
-            SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_UPARROW)));
+            SetCursor(LoadCursorW(nullptr, IDC_UPARROW));
             return TRUE;
         }
         break;

@@ -13,6 +13,7 @@
 
 #include "core/config/security_config.h"
 #include "platform/credentials.h"
+#include "core/text/wide.h"
 #include "win/message_box.h"
 
 namespace tarvel::ui {
@@ -60,10 +61,10 @@ private:
         words_.push_back(LOWORD(value));
         words_.push_back(HIWORD(value));
     }
-    // The fixed texts are ASCII; the variable ones are set as ANSI once the dialog exists.
+    // A template's texts are UTF-16 whatever the dialog; the variable ones are set once it exists.
     void Text(std::string_view text) {
-        for (char c : text)
-            words_.push_back(static_cast<unsigned char>(c));
+        for (wchar_t c : Widen(text))
+            words_.push_back(static_cast<WORD>(c));
         words_.push_back(0);
     }
 
@@ -109,20 +110,21 @@ INT_PTR CALLBACK QuestionProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     switch (message) {
     case WM_INITDIALOG: {
         const auto& q = *reinterpret_cast<const Question*>(lParam);
-        SendDlgItemMessageA(
-            dialog, IconId, STM_SETICON,
-            reinterpret_cast<WPARAM>(LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_WARNING))), 0);
-        SetDlgItemTextA(dialog, CertificateProblem, q.report.problem.c_str());
-        SetDlgItemTextA(dialog, CertificateServer, q.server.c_str());
-        SetDlgItemTextA(dialog, CertificateSubject, q.report.subject.c_str());
-        SetDlgItemTextA(dialog, CertificateIssuer, q.report.issuer.c_str());
-        SetDlgItemTextA(dialog, CertificateValidity,
-                        (q.report.validFrom + " to " + q.report.validTo).c_str());
-        SetDlgItemTextA(dialog, CertificateFingerprint, FingerprintForDisplay(q.report.sha256).c_str());
+        SendDlgItemMessageW(dialog, IconId, STM_SETICON,
+                            reinterpret_cast<WPARAM>(LoadIconW(nullptr, IDI_WARNING)), 0);
+        const auto set = [dialog](int id, const std::string& text) {
+            SetDlgItemTextW(dialog, id, Widen(text).c_str());
+        };
+        set(CertificateProblem, q.report.problem);
+        set(CertificateServer, q.server);
+        set(CertificateSubject, q.report.subject);
+        set(CertificateIssuer, q.report.issuer);
+        set(CertificateValidity, q.report.validFrom + " to " + q.report.validTo);
+        set(CertificateFingerprint, FingerprintForDisplay(q.report.sha256));
         const std::string advice = "Trust this certificate for " + q.server +
                                    " from now on? Do so only when you know it is the server's own; a "
                                    "different certificate will be asked about again.";
-        SetDlgItemTextA(dialog, CertificateAdvice, advice.c_str());
+        set(CertificateAdvice, advice);
         // Cancel is the safe answer: it has the focus, so Enter alone trusts nothing.
         SetFocus(GetDlgItem(dialog, IDCANCEL));
         return FALSE;
@@ -142,7 +144,7 @@ INT_PTR CALLBACK QuestionProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 bool AskAboutCertificate(HWND owner, const std::string& server, const CertificateReport& report) {
     const DialogTemplate dialog = QuestionTemplate();
     const Question question{server, report};
-    return DialogBoxIndirectParamA(GetModuleHandleA(nullptr), dialog.Get(), owner, QuestionProc,
+    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), owner, QuestionProc,
                                    reinterpret_cast<LPARAM>(&question)) == IDOK;
 }
 

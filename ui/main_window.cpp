@@ -106,13 +106,13 @@ MainWindow::~MainWindow() {
 
 bool MainWindow::Create() {
     FormLayout layout = MainLayout;
-    layout.classIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_MAINICON));
+    layout.classIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAINICON));
     if (!CreateForm(layout)) return false;
     SetMainForm(true);
     if (!CreateControls<M>(MainControls) || !CreateMenu<M>(trayMenu_, TrayMenuItems)) return false;
     Bind(sendButton, BN_CLICKED, [this] { flow_.OnClick(); });
     // Explorer announces a restart with this message; the icon must then be added again.
-    taskbarCreated_ = RegisterWindowMessageA("TaskbarCreated");
+    taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
     FormCreate();
     return true;
 }

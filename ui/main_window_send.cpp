@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "core/mail/header_encoding.h"
 #include "ui/certificate_question.h"
 
 namespace tarvel::ui {
@@ -33,8 +32,6 @@ void MainWindow::Compose(MailMessage& message) {
         message.Body += CRLF;
     }
     SplitToList(message.Attachments, Text(attachEdit), ';');
-    // The fields hold text in the system's ANSI code page; national text is declared under its name.
-    message.Charset = CharsetOfCodePage(GetACP());
 }
 
 void MainWindow::ShowCaption(std::string_view text) {

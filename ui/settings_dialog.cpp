@@ -14,6 +14,7 @@
 #include "core/config/security_config.h"
 #include "platform/registry.h"
 #include "res/resource.h"
+#include "core/text/wide.h"
 #include "win/message_box.h"
 
 namespace tarvel::ui {
@@ -131,24 +132,24 @@ bool SettingsDialog::Create(HWND owner) {
                       163,
                       OuterWidth - (frame.right - frame.left),
                       OuterHeight - (frame.bottom - frame.top)};
-    layout.classIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_MAINICON));
+    layout.classIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_MAINICON));
     if (!CreateForm(layout, owner)) return false;
     if (!CreateControls<S>(SettingsControls) || !CreateSignInControls()) return false;
 
     HWND tabs = Control(pageTabs);
     for (std::size_t i = 0; i < std::size(Pages); ++i) {
-        std::string caption = Text(Pages[i]);
-        TCITEMA item{};
+        std::wstring caption = Widen(Text(Pages[i]));
+        TCITEMW item{};
         item.mask = TCIF_TEXT;
         item.pszText = caption.data();
-        SendMessageA(tabs, TCM_INSERTITEMA, i, reinterpret_cast<LPARAM>(&item));
+        SendMessageW(tabs, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
     }
     // The pages are siblings laid over the display area. The tab strip comes before them in the tab
     // sequence, so it lies above them; its window region leaves out the display area, so that it
     // neither paints over the pages nor takes their mouse clicks.
     RECT area{};
     GetClientRect(tabs, &area);
-    SendMessageA(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+    SendMessageW(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
     RECT whole{};
     GetWindowRect(tabs, &whole);
     UniqueRegion strip(CreateRectRgn(0, 0, whole.right - whole.left, whole.bottom - whole.top));
@@ -164,11 +165,11 @@ bool SettingsDialog::Create(HWND owner) {
                    int(okButton)})
         SetWindowPos(Control(id), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
-    SendMessageA(Control(entryList), CB_SETITEMHEIGHT, 0, 13);
+    SendMessageW(Control(entryList), CB_SETITEMHEIGHT, 0, 13);
     // ES_PASSWORD alone shows a bullet with version 6 of the common controls.
-    SendMessageA(Control(dialPasswordEdit), EM_SETPASSWORDCHAR, '*', 0);
-    SendMessageA(Control(passwordEdit), EM_SETPASSWORDCHAR, '*', 0);
-    SendMessageA(Control(securityList), CB_SETITEMHEIGHT, 0, 13);
+    SendMessageW(Control(dialPasswordEdit), EM_SETPASSWORDCHAR, '*', 0);
+    SendMessageW(Control(passwordEdit), EM_SETPASSWORDCHAR, '*', 0);
+    SendMessageW(Control(securityList), CB_SETITEMHEIGHT, 0, 13);
     FormCreate();
     return true;
 }
@@ -194,7 +195,7 @@ void SettingsDialog::FormCreate() {
     SetText(serverEdit, s.SMTPServer);
     SetText(emailEdit, s.EmailAddress);
     SetText(portEdit, s.SMTPPort);
-    SendMessageA(Control(dialUpCheck), BM_SETCHECK, s.UseDialup ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageW(Control(dialUpCheck), BM_SETCHECK, s.UseDialup ? BST_CHECKED : BST_UNCHECKED, 0);
     SetText(dialPasswordEdit, s.DialPassword);
 
     ClearItems(securityList);
@@ -282,7 +283,7 @@ void SettingsDialog::OkClick() {
     s.SMTPServer = fields[2].value;
     s.EmailAddress = fields[3].value;
     s.DialEntry = fields[4].value;
-    s.UseDialup = SendMessageA(Control(dialUpCheck), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    s.UseDialup = SendMessageW(Control(dialUpCheck), BM_GETCHECK, 0, 0) == BST_CHECKED;
     state_.SettingsOpen = false;
     HWND owner = GetWindow(Handle(), GW_OWNER);
     EndSignIn();
@@ -309,7 +310,7 @@ void SettingsDialog::Save(HWND owner, SecuritySettings security) {
     const bool plain = s.Security.Mode == SecurityMode::None && s.Security.User.empty() &&
                        s.Security.Trusted.empty() && s.Security.OtherLines.empty() &&
                        s.Security.LogOn == LogOnMethod::Password && s.Security.OAuth2.ClientId.empty();
-    if (!plain || GetFileAttributesA(securityPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (!plain || GetFileAttributesW(Widen(securityPath).c_str()) != INVALID_FILE_ATTRIBUTES) {
         try {
             SaveSecuritySettings(s.Security, securityPath);
         } catch (const ConfigError& error) {
@@ -345,12 +346,12 @@ void SettingsDialog::PageChanged() {
 }
 
 int SettingsDialog::ActivePage() const {
-    return static_cast<int>(SendMessageA(Control(pageTabs), TCM_GETCURSEL, 0, 0));
+    return static_cast<int>(SendMessageW(Control(pageTabs), TCM_GETCURSEL, 0, 0));
 }
 
 void SettingsDialog::SetActivePage(int page) {
     // TCM_SETCURSEL sends no TCN_SELCHANGE: the pages follow by hand.
-    SendMessageA(Control(pageTabs), TCM_SETCURSEL, static_cast<WPARAM>(page), 0);
+    SendMessageW(Control(pageTabs), TCM_SETCURSEL, static_cast<WPARAM>(page), 0);
     PageChanged();
 }
 

@@ -75,7 +75,7 @@ bool SettingsDialog::CreateSignInControls() {
     SetWindowPos(Control(logOnList), Control(securityList), 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     for (int id : {int(logOnList), int(providerList)})
-        SendMessageA(Control(id), CB_SETITEMHEIGHT, 0, 13);
+        SendMessageW(Control(id), CB_SETITEMHEIGHT, 0, 13);
     return true;
 }
 

@@ -1,18 +1,20 @@
-// Tray icon requests: add, modify and delete with the 88-byte record; only add and delete decide
+// Tray icon requests: add, modify and delete with the 152-byte record; only add and delete decide
 // whether the icon counts as shown.
 #include "ui/tray_icon.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <utility>
 
+#include "core/text/wide.h"
 #include "win/messages.h"
 
 namespace tarvel::ui {
 
 BOOL TrayIcon::ShellNotify(DWORD message, NotifyIconRecord& record) const {
-    // The shell reads cbSize and never touches what lies beyond the 88 bytes it names.
-    auto* data = reinterpret_cast<NOTIFYICONDATAA*>(&record);
+    // The shell reads cbSize and never touches what lies beyond the bytes it names.
+    auto* data = reinterpret_cast<NOTIFYICONDATAW*>(&record);
     return shell_(message, data);
 }
 
@@ -28,10 +30,14 @@ NotifyIconRecord TrayIcon::Fill() const {
     record.uFlags = TrayIconFlags;
     record.uCallbackMessage = WM_TRAY_NOTIFY;
     record.hIcon = icon_.Handle();
-    // Longer hints are cut to the 63 characters the field holds before its NUL.
-    std::size_t length = std::min(hint_.size(), sizeof record.szTip - 1);
-    std::memcpy(record.szTip, hint_.data(), length);
-    record.szTip[length] = '\0';
+    // Longer hints are cut to the 63 UTF-16 units the field holds before its NUL, never inside a
+    // surrogate pair.
+    const std::wstring hint = Widen(hint_);
+    std::size_t length = std::min(hint.size(), std::size(record.szTip) - 1);
+    if (length > 0 && length < hint.size() && hint[length - 1] >= 0xD800 && hint[length - 1] <= 0xDBFF)
+        --length;
+    std::wmemcpy(record.szTip, hint.data(), length);
+    record.szTip[length] = L'\0';
     return record;
 }
 

@@ -14,7 +14,7 @@
 
 namespace tarvel::ui {
 
-// The first, Windows 95 layout of NOTIFYICONDATAA, which every shell accepts.
+// The first layout of NOTIFYICONDATAW, which every shell accepts.
 struct NotifyIconRecord {
     DWORD cbSize;
     HWND hWnd;
@@ -22,18 +22,18 @@ struct NotifyIconRecord {
     UINT uFlags;
     UINT uCallbackMessage;
     HICON hIcon;
-    char szTip[64];
+    wchar_t szTip[64];
 };
-static_assert(sizeof(NotifyIconRecord) == 88);
-static_assert(sizeof(NotifyIconRecord) == NOTIFYICONDATAA_V1_SIZE);
-static_assert(offsetof(NotifyIconRecord, hIcon) == offsetof(NOTIFYICONDATAA, hIcon));
-static_assert(offsetof(NotifyIconRecord, szTip) == offsetof(NOTIFYICONDATAA, szTip));
+static_assert(sizeof(NotifyIconRecord) == 152);
+static_assert(sizeof(NotifyIconRecord) == NOTIFYICONDATAW_V1_SIZE);
+static_assert(offsetof(NotifyIconRecord, hIcon) == offsetof(NOTIFYICONDATAW, hIcon));
+static_assert(offsetof(NotifyIconRecord, szTip) == offsetof(NOTIFYICONDATAW, szTip));
 
 inline constexpr UINT TrayIconFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP; // 7
 
-// The shell entry all requests go through (Shell_NotifyIconA); tests hand in one that watches or refuses
+// The shell entry all requests go through (Shell_NotifyIconW); tests hand in one that watches or refuses
 // them.
-using ShellNotifyCall = std::function<BOOL(DWORD message, NOTIFYICONDATAA* data)>;
+using ShellNotifyCall = std::function<BOOL(DWORD message, NOTIFYICONDATAW* data)>;
 
 class TrayIcon {
 public:

@@ -48,16 +48,16 @@ void Application::Dispatch(MSG& msg) {
     // A copy: handling the message may close a form and change the list.
     const std::vector<HWND> forms = ModelessForms();
     for (HWND form : forms) {
-        if (msg.hwnd && (msg.hwnd == form || IsChild(form, msg.hwnd)) && IsDialogMessageA(form, &msg)) return;
+        if (msg.hwnd && (msg.hwnd == form || IsChild(form, msg.hwnd)) && IsDialogMessageW(form, &msg)) return;
     }
     TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    DispatchMessageW(&msg);
 }
 
 int Application::Run() {
     MSG msg;
     BOOL got;
-    while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0)
+    while ((got = GetMessageW(&msg, nullptr, 0, 0)) > 0)
         Dispatch(msg);
     return got == 0 ? static_cast<int>(msg.wParam) : 1;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "core/text/wide.h"
 #include "win/application.h"
 #include "win/font.h"
 #include "win/timer.h"
@@ -12,7 +13,7 @@ namespace tarvel::ui {
 
 namespace {
 
-constexpr const char* PanelClass = "TarvelPanel";
+constexpr const wchar_t* PanelClass = L"TarvelPanel";
 
 // Controls send their notifications to their parent: a panel hands them on to its form.
 LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -23,33 +24,41 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORLISTBOX:
-        return SendMessageA(GetParent(hwnd), message, wParam, lParam);
+        return SendMessageW(GetParent(hwnd), message, wParam, lParam);
     default:
-        return DefWindowProcA(hwnd, message, wParam, lParam);
+        return DefWindowProcW(hwnd, message, wParam, lParam);
     }
 }
 
 void RegisterPanelClass() {
     static const bool registered = [] {
-        WNDCLASSA wc{};
+        WNDCLASSW wc{};
         wc.lpfnWndProc = PanelProc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
         wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         wc.lpszClassName = PanelClass;
-        return RegisterClassA(&wc) != 0;
+        return RegisterClassW(&wc) != 0;
     }();
     (void)registered;
 }
 
 HFONT BoldFont() {
     static const UniqueFont font([] {
-        LOGFONTA lf{};
-        GetObjectA(DefaultFont(), sizeof lf, &lf);
+        LOGFONTW lf{};
+        GetObjectW(DefaultFont(), sizeof lf, &lf);
         lf.lfWeight = FW_BOLD;
-        return CreateFontIndirectA(&lf);
+        return CreateFontIndirectW(&lf);
     }());
     return font.Get();
+}
+
+// The whole text of a window or control, in UTF-16 as the W functions hand it.
+std::wstring WindowText(HWND hwnd) {
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)), L'\0');
+    const int got = GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()) + 1);
+    text.resize(static_cast<size_t>(std::max(got, 0)));
+    return text;
 }
 
 } // namespace
@@ -57,7 +66,7 @@ HFONT BoldFont() {
 void TrackMenu(HMENU menu, int x, int y, HWND owner) {
     TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, x, y, 0, owner, nullptr);
     // The shell's known quirk: the menu needs a message after it to go away for good.
-    PostMessageA(owner, WM_NULL, 0, 0);
+    PostMessageW(owner, WM_NULL, 0, 0);
 }
 
 bool PopupMenu::Create(std::span<const std::pair<int, const char*>> items, int defaultId) {
@@ -65,9 +74,9 @@ bool PopupMenu::Create(std::span<const std::pair<int, const char*>> items, int d
     if (!menu_) return false;
     for (const auto& [id, caption] : items) {
         if (caption)
-            AppendMenuA(menu_.Get(), MF_STRING, static_cast<UINT_PTR>(id), caption);
+            AppendMenuW(menu_.Get(), MF_STRING, static_cast<UINT_PTR>(id), Widen(caption).c_str());
         else
-            AppendMenuA(menu_.Get(), MF_SEPARATOR, 0, nullptr);
+            AppendMenuW(menu_.Get(), MF_SEPARATOR, 0, nullptr);
     }
     if (defaultId) SetMenuDefaultItem(menu_.Get(), static_cast<UINT>(defaultId), FALSE);
     return true;
@@ -85,7 +94,7 @@ bool Form::CreateForm(const FormLayout& layout, HWND owner) {
     if (!Create(layout.className, layout.exStyle, layout.caption, layout.style, layout.left, layout.top,
                 outer.right - outer.left, outer.bottom - outer.top, owner))
         return false;
-    SendMessageA(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(DefaultFont()), FALSE);
+    SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(DefaultFont()), FALSE);
     hints_.Create(Handle());
     Application::AddModeless(Handle());
     return true;
@@ -116,7 +125,7 @@ bool Form::CreateLayout(const std::vector<ControlLayout>& rows) {
 }
 
 HWND Form::CreateControl(const ControlLayout& row) {
-    const char* cls = "STATIC";
+    const wchar_t* cls = L"STATIC";
     // Overlapping siblings are drawn by their stacking order.
     DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
     DWORD exStyle = 0;
@@ -128,36 +137,36 @@ HWND Form::CreateControl(const ControlLayout& row) {
         if (row.hint) style |= SS_NOTIFY;
         break;
     case ControlKind::Edit:
-        cls = "EDIT";
+        cls = L"EDIT";
         style |= ES_AUTOHSCROLL | (row.flags & Password ? ES_PASSWORD : 0);
         exStyle = WS_EX_CLIENTEDGE;
         break;
     case ControlKind::Memo:
-        cls = "EDIT";
+        cls = L"EDIT";
         style |= ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL;
         exStyle = WS_EX_CLIENTEDGE;
         break;
     case ControlKind::ComboBox:
     case ControlKind::DropDownList:
-        cls = "COMBOBOX";
+        cls = L"COMBOBOX";
         style |= WS_VSCROLL |
                  (row.kind == ControlKind::ComboBox ? CBS_DROPDOWN | CBS_AUTOHSCROLL : CBS_DROPDOWNLIST);
         // The height given to a combo box includes its dropped-down list.
         height += 8 * 16;
         break;
     case ControlKind::Button:
-        cls = "BUTTON";
+        cls = L"BUTTON";
         style |= BS_PUSHBUTTON;
         break;
     case ControlKind::CheckBox:
-        cls = "BUTTON";
+        cls = L"BUTTON";
         style |= BS_AUTOCHECKBOX;
         break;
     case ControlKind::ProgressBar:
-        cls = PROGRESS_CLASSA;
+        cls = PROGRESS_CLASSW;
         break;
     case ControlKind::TabControl:
-        cls = WC_TABCONTROLA;
+        cls = WC_TABCONTROLW;
         break;
     case ControlKind::Panel:
         RegisterPanelClass();
@@ -173,15 +182,15 @@ HWND Form::CreateControl(const ControlLayout& row) {
 
     HWND parent = row.parent ? Control(row.parent) : Handle();
     if (!parent) return nullptr;
-    HWND hwnd = CreateWindowExA(exStyle, cls, row.caption ? row.caption : "", style, row.x, row.y, row.width,
-                                height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)),
-                                GetModuleHandleA(nullptr), nullptr);
+    HWND hwnd = CreateWindowExW(
+        exStyle, cls, Widen(row.caption ? row.caption : "").c_str(), style, row.x, row.y, row.width, height,
+        parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), GetModuleHandleW(nullptr), nullptr);
     if (!hwnd) return nullptr;
-    SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(row.flags & Bold ? BoldFont() : DefaultFont()),
+    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(row.flags & Bold ? BoldFont() : DefaultFont()),
                  FALSE);
     if (row.kind == ControlKind::Edit || row.kind == ControlKind::Memo)
-        SendMessageA(hwnd, EM_LIMITTEXT, 0, 0); // no limit beyond the system's own
-    if (row.kind == ControlKind::ProgressBar) SendMessageA(hwnd, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+        SendMessageW(hwnd, EM_LIMITTEXT, 0, 0); // no limit beyond the system's own
+    if (row.kind == ControlKind::ProgressBar) SendMessageW(hwnd, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     bool autoSize = row.kind == ControlKind::Label && row.width == 0 && row.height == 0;
     controls_[row.id] = {hwnd, row.kind, autoSize, row.flags};
     if (autoSize) AutoSize(hwnd);
@@ -190,15 +199,14 @@ HWND Form::CreateControl(const ControlLayout& row) {
 }
 
 void Form::AutoSize(HWND label) {
-    std::string text(static_cast<size_t>(GetWindowTextLengthA(label)), '\0');
-    GetWindowTextA(label, text.data(), static_cast<int>(text.size()) + 1);
+    std::wstring text = WindowText(label);
     // A reply shown as status ends in CR LF: that makes no extra line.
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     RECT extent{0, 0, 0, 0};
     {
-        const WindowDC dc(label, reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
-        DrawTextA(dc.Get(), text.empty() ? " " : text.c_str(), -1, &extent,
+        const WindowDC dc(label, reinterpret_cast<HGDIOBJ>(SendMessageW(label, WM_GETFONT, 0, 0)));
+        DrawTextW(dc.Get(), text.empty() ? L" " : text.c_str(), -1, &extent,
                   DT_CALCRECT | DT_NOPREFIX | DT_LEFT);
     }
     if (text.empty()) extent.right = 0;
@@ -214,16 +222,13 @@ HWND Form::Control(int id) const {
 std::string Form::Text(int id) const {
     HWND hwnd = id ? Control(id) : Handle();
     if (!hwnd) return {};
-    std::string text(static_cast<size_t>(GetWindowTextLengthA(hwnd)), '\0');
-    int got = GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size()) + 1);
-    text.resize(static_cast<size_t>(std::max(got, 0)));
-    return text;
+    return Narrow(WindowText(hwnd));
 }
 
 void Form::SetText(int id, std::string_view text) {
     HWND hwnd = id ? Control(id) : Handle();
     if (!hwnd) return;
-    SetWindowTextA(hwnd, std::string(text).c_str());
+    SetWindowTextW(hwnd, Widen(text).c_str());
     auto found = controls_.find(id);
     if (found != controls_.end() && found->second.autoSize) AutoSize(hwnd);
 }
@@ -275,62 +280,62 @@ void Form::CloseLater() {
 }
 
 void Form::ClearItems(int id) {
-    if (HWND hwnd = Control(id)) SendMessageA(hwnd, CB_RESETCONTENT, 0, 0);
+    if (HWND hwnd = Control(id)) SendMessageW(hwnd, CB_RESETCONTENT, 0, 0);
 }
 
 void Form::AddItem(int id, std::string_view text) {
-    std::string item(text);
-    if (HWND hwnd = Control(id)) SendMessageA(hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+    const std::wstring item = Widen(text);
+    if (HWND hwnd = Control(id)) SendMessageW(hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
 }
 
 std::vector<std::string> Form::Items(int id) const {
     std::vector<std::string> items;
     HWND hwnd = Control(id);
     if (!hwnd) return items;
-    LRESULT count = SendMessageA(hwnd, CB_GETCOUNT, 0, 0);
+    LRESULT count = SendMessageW(hwnd, CB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
-        LRESULT length = SendMessageA(hwnd, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
-        std::string item(static_cast<size_t>(std::max<LRESULT>(length, 0)) + 1, '\0');
-        SendMessageA(hwnd, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item.data()));
+        LRESULT length = SendMessageW(hwnd, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+        std::wstring item(static_cast<size_t>(std::max<LRESULT>(length, 0)) + 1, L'\0');
+        SendMessageW(hwnd, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item.data()));
         item.resize(static_cast<size_t>(std::max<LRESULT>(length, 0)));
-        items.push_back(std::move(item));
+        items.push_back(Narrow(item));
     }
     return items;
 }
 
 int Form::SelectedIndex(int id) const {
     HWND hwnd = Control(id);
-    return hwnd ? static_cast<int>(SendMessageA(hwnd, CB_GETCURSEL, 0, 0)) : -1;
+    return hwnd ? static_cast<int>(SendMessageW(hwnd, CB_GETCURSEL, 0, 0)) : -1;
 }
 
 void Form::SetSelectedIndex(int id, int index) {
-    if (HWND hwnd = Control(id)) SendMessageA(hwnd, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    if (HWND hwnd = Control(id)) SendMessageW(hwnd, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
 int Form::Position(int id) const {
     HWND hwnd = Control(id);
-    return hwnd ? static_cast<int>(SendMessageA(hwnd, PBM_GETPOS, 0, 0)) : 0;
+    return hwnd ? static_cast<int>(SendMessageW(hwnd, PBM_GETPOS, 0, 0)) : 0;
 }
 
 void Form::SetPosition(int id, int position) {
-    if (HWND hwnd = Control(id)) SendMessageA(hwnd, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    if (HWND hwnd = Control(id)) SendMessageW(hwnd, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 std::vector<std::string> Form::Lines(int id) const {
     std::vector<std::string> lines;
     HWND hwnd = Control(id);
     if (!hwnd) return lines;
-    int count = static_cast<int>(SendMessageA(hwnd, EM_GETLINECOUNT, 0, 0));
+    int count = static_cast<int>(SendMessageW(hwnd, EM_GETLINECOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
-        LRESULT start = SendMessageA(hwnd, EM_LINEINDEX, static_cast<WPARAM>(i), 0);
-        LRESULT length = SendMessageA(hwnd, EM_LINELENGTH, static_cast<WPARAM>(start), 0);
+        LRESULT start = SendMessageW(hwnd, EM_LINEINDEX, static_cast<WPARAM>(i), 0);
+        LRESULT length = SendMessageW(hwnd, EM_LINELENGTH, static_cast<WPARAM>(start), 0);
         // EM_GETLINE reads its buffer size from the buffer's first word.
-        std::string line(static_cast<size_t>(std::max<LRESULT>(length, 0)) + sizeof(WORD), '\0');
+        std::wstring line(static_cast<size_t>(std::max<LRESULT>(length, 0)) + 1, L'\0');
         *reinterpret_cast<WORD*>(line.data()) = static_cast<WORD>(std::min<LRESULT>(length, 0xFFFF));
         LRESULT got =
-            SendMessageA(hwnd, EM_GETLINE, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line.data()));
+            SendMessageW(hwnd, EM_GETLINE, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line.data()));
         line.resize(static_cast<size_t>(std::max<LRESULT>(got, 0)));
-        lines.push_back(std::move(line));
+        lines.push_back(Narrow(line));
     }
     if (!lines.empty() && lines.back().empty()) lines.pop_back();
     return lines;

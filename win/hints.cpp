@@ -3,14 +3,16 @@
 
 #include <commctrl.h>
 
+#include "core/text/wide.h"
+
 namespace tarvel::ui {
 
 namespace {
 
-TOOLINFOA ToolFor(HWND form, HWND control) {
-    TOOLINFOA info{};
+TOOLINFOW ToolFor(HWND form, HWND control) {
+    TOOLINFOW info{};
     // The version 2 layout: every comctl32 from 4.70 on takes it, with or without visual styles.
-    info.cbSize = TTTOOLINFOA_V2_SIZE;
+    info.cbSize = TTTOOLINFOW_V2_SIZE;
     info.uFlags = TTF_SUBCLASS | TTF_IDISHWND;
     info.hwnd = form;
     info.uId = reinterpret_cast<UINT_PTR>(control);
@@ -19,9 +21,9 @@ TOOLINFOA ToolFor(HWND form, HWND control) {
 
 // A drop-down combo box receives no mouse messages over its edit part: the edit child takes them.
 HWND ComboEdit(HWND control) {
-    char cls[16] = {};
-    GetClassNameA(control, cls, sizeof cls);
-    return lstrcmpiA(cls, "ComboBox") == 0 ? FindWindowExA(control, nullptr, "Edit", nullptr) : nullptr;
+    wchar_t cls[16] = {};
+    GetClassNameW(control, cls, 16);
+    return lstrcmpiW(cls, L"ComboBox") == 0 ? FindWindowExW(control, nullptr, L"Edit", nullptr) : nullptr;
 }
 
 } // namespace
@@ -34,21 +36,22 @@ void Hints::Detach() {
 
 bool Hints::Create(HWND form) {
     form_ = form;
-    tooltip_ = CreateWindowExA(
-        WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
-        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, form, nullptr, GetModuleHandleA(nullptr), nullptr);
+    tooltip_ = CreateWindowExW(
+        WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, form, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!tooltip_) return false;
     // Long hints wrap instead of running across the screen.
-    SendMessageA(tooltip_, TTM_SETMAXTIPWIDTH, 0, 300);
+    SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 300);
     return true;
 }
 
 void Hints::AddTool(HWND control, const std::string& text) {
-    TOOLINFOA info = ToolFor(form_, control);
-    bool known = SendMessageA(tooltip_, TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&info)) != 0;
+    TOOLINFOW info = ToolFor(form_, control);
+    bool known = SendMessageW(tooltip_, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&info)) != 0;
     info = ToolFor(form_, control);
-    info.lpszText = const_cast<char*>(text.c_str()); // the tooltip keeps its own copy
-    SendMessageA(tooltip_, known ? TTM_UPDATETIPTEXTA : TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&info));
+    std::wstring wide = Widen(text);
+    info.lpszText = wide.data(); // the tooltip keeps its own copy
+    SendMessageW(tooltip_, known ? TTM_UPDATETIPTEXTW : TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
 }
 
 void Hints::Set(HWND control, std::string_view text, bool show) {

@@ -1,13 +1,15 @@
 // Icon pictures: the tray needs the small size, whatever sizes the file or resource holds.
 #include "win/icon.h"
 
+#include "core/text/wide.h"
+
 namespace tarvel::ui {
 
 namespace {
 
 // Without LR_SHARED the loaded copy is ours to destroy, whether it comes from a file or a resource.
-HICON LoadSmallIcon(HINSTANCE module, const char* name, UINT flags) {
-    return static_cast<HICON>(LoadImageA(module, name, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+HICON LoadSmallIcon(HINSTANCE module, const wchar_t* name, UINT flags) {
+    return static_cast<HICON>(LoadImageW(module, name, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                          GetSystemMetrics(SM_CYSMICON), flags));
 }
 
@@ -21,11 +23,11 @@ bool Keep(UniqueIcon& icon, HICON loaded) {
 } // namespace
 
 bool IconImage::LoadFromFile(const std::string& path) {
-    return Keep(icon_, LoadSmallIcon(nullptr, path.c_str(), LR_LOADFROMFILE));
+    return Keep(icon_, LoadSmallIcon(nullptr, Widen(path).c_str(), LR_LOADFROMFILE));
 }
 
 bool IconImage::LoadFromResource(int id) {
-    return Keep(icon_, LoadSmallIcon(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), 0));
+    return Keep(icon_, LoadSmallIcon(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), 0));
 }
 
 void IconImage::Assign(const IconImage& other) {

@@ -1,12 +1,13 @@
 // Message boxes captioned with the application's title.
 #include "win/message_box.h"
 
+#include "core/text/wide.h"
 #include "win/application.h"
 
 namespace tarvel::ui {
 
 int SystemMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT flags) {
-    return MessageBoxA(owner, text.c_str(), caption.c_str(), flags);
+    return MessageBoxW(owner, Widen(text).c_str(), Widen(caption).c_str(), flags);
 }
 
 int ShowMessage(const MessageBoxCall& box, HWND owner, const std::string& text, UINT flags) {

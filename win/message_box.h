@@ -13,7 +13,7 @@ namespace tarvel::ui {
 using MessageBoxCall =
     std::function<int(HWND owner, const std::string& text, const std::string& caption, UINT flags)>;
 
-// The system's own box (MessageBoxA).
+// The system's own box (MessageBoxW; the texts are UTF-8).
 int SystemMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT flags);
 
 // A box captioned with the application's title; returns the button pressed.

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <set>
 
+#include "core/text/wide.h"
 #include "win/messages.h"
 
 namespace tarvel::ui {
@@ -32,7 +33,7 @@ bool Window::Post(std::function<void()> fn) const {
     HWND hwnd = hwnd_.load();
     if (!hwnd) return false;
     auto job = std::make_unique<Job>(std::move(fn));
-    if (!PostMessageA(hwnd, WM_TARVEL_RUN, 0, reinterpret_cast<LPARAM>(job.get()))) return false;
+    if (!PostMessageW(hwnd, WM_TARVEL_RUN, 0, reinterpret_cast<LPARAM>(job.get()))) return false;
     job.release(); // the window procedure owns it now
     return true;
 }
@@ -42,22 +43,24 @@ void Window::RegisterClassOnce(const char* className, UINT style, HICON icon, HB
     static std::set<std::string> registered;
     std::lock_guard<std::mutex> guard(lock);
     if (!registered.insert(className).second) return;
-    WNDCLASSEXA wc{};
+    // A W class makes the window a Unicode window: WM_CHAR and every text message carry UTF-16.
+    const std::wstring name = Widen(className);
+    WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.style = style;
     wc.lpfnWndProc = &Window::Procedure;
-    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hInstance = GetModuleHandleW(nullptr);
     wc.hIcon = icon;
-    wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = background;
-    wc.lpszClassName = className;
-    RegisterClassExA(&wc);
+    wc.lpszClassName = name.c_str();
+    RegisterClassExW(&wc);
 }
 
 bool Window::Create(const char* className, DWORD exStyle, const char* title, DWORD style, int x, int y,
                     int width, int height, HWND parent, HMENU menu) {
-    return CreateWindowExA(exStyle, className, title, style, x, y, width, height, parent, menu,
-                           GetModuleHandleA(nullptr), this) != nullptr;
+    return CreateWindowExW(exStyle, Widen(className).c_str(), Widen(title).c_str(), style, x, y, width,
+                           height, parent, menu, GetModuleHandleW(nullptr), this) != nullptr;
 }
 
 bool Window::CreateMessageOnly(const char* className) {
@@ -66,32 +69,32 @@ bool Window::CreateMessageOnly(const char* className) {
 }
 
 LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd_.load(), message, wParam, lParam);
+    return DefWindowProcW(hwnd_.load(), message, wParam, lParam);
 }
 
 LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Window* self;
     if (message == WM_NCCREATE) {
         // A full pointer: never cut to 32 bits, whatever the build.
-        self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         self->hwnd_ = hwnd;
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     } else {
-        self = reinterpret_cast<Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+        self = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     }
     if (message == WM_TARVEL_RUN) {
         const std::unique_ptr<Job> job = TakeJob(lParam);
         if (self && *job) (*job)();
         return 0;
     }
-    if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         LRESULT result = self->HandleMessage(message, wParam, lParam);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         self->hwnd_ = nullptr;
         // Posted work still queued for this window would leak its job: drain it now.
         MSG msg;
-        while (PeekMessageA(&msg, hwnd, WM_TARVEL_RUN, WM_TARVEL_RUN, PM_REMOVE)) {
+        while (PeekMessageW(&msg, hwnd, WM_TARVEL_RUN, WM_TARVEL_RUN, PM_REMOVE)) {
             // PeekMessage hands out WM_QUIT whatever the filter: it must reach the message loop.
             if (msg.message == WM_QUIT) {
                 PostQuitMessage(static_cast<int>(msg.wParam));

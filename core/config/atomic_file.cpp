@@ -31,7 +31,7 @@ void ReplaceFileAtomically(const std::string& path, std::string_view text) {
     // A fixed name in the same folder: the rename below must not cross file systems, and a file left
     // by an interrupted save is simply reused.
     const std::string tmp = path + ".tmp";
-    ByteFile f(std::fopen(tmp.c_str(), "wb"));
+    ByteFile f = CreateBytes(tmp);
     if (!f) {
         const int error = errno;
         throw ConfigError("Cannot save the configuration file " + Quoted(path) + ": its temporary copy " +
@@ -44,14 +44,14 @@ void ReplaceFileAtomically(const std::string& path, std::string_view text) {
         error = errno;
     }
     if (!written) {
-        std::remove(tmp.c_str());
+        RemoveFile(tmp);
         throw ConfigError("Cannot save the configuration file " + Quoted(path) + ": its temporary copy " +
                           Quoted(tmp) + " cannot be written (" + ErrnoText(error) + ").");
     }
     try {
         PutInPlace(tmp, path);
     } catch (const ConfigError&) {
-        std::remove(tmp.c_str());
+        RemoveFile(tmp);
         throw;
     }
 }

@@ -1,12 +1,15 @@
 // zembrix.cfg: four fixed lines (server:port, address, entry:password, TRUE/FALSE), then name and
-// address lines in pairs, every line ended by CR LF, in the system's ANSI code page.
+// address lines in pairs, every line ended by CR LF, in the system's ANSI code page or (for text beyond it)
+// in UTF-8 behind the byte-order mark.
 #include "core/config/config.h"
 
 #include <cerrno>
 #include <cstdio>
 
 #include "core/config/atomic_file.h"
+#include "core/config/file_text.h"
 #include "core/mail/byte_file.h"
+#include "core/text/utf8.h"
 
 namespace tarvel {
 namespace {
@@ -70,8 +73,9 @@ std::string ReadWholeFile(std::FILE* f, const std::string& path) {
 
 std::string FileText(const Settings& s) {
     std::string text;
+    // Text that is not UTF-8 came from the code page (an ANSI window, say), and goes back to it unchanged.
     auto line = [&text](std::string_view value) {
-        text += value;
+        text += Utf8OrCodePage(value);
         text += "\r\n";
     };
     line(s.SMTPServer + ":" + s.SMTPPort);
@@ -94,6 +98,7 @@ std::optional<StorageProblem> Problem(std::string_view field, const std::string&
         what = "the character Ctrl-Z";
     else if (!allowColon && value.find(':') != std::string_view::npos)
         what = "a colon";
+
     if (!what) return std::nullopt;
     return StorageProblem{std::string(field), subject + " must not contain " + what + "."};
 }
@@ -121,7 +126,7 @@ void LoadConfiguration(Settings& settings, const std::string& path) {
         throw ConfigError("Cannot open the configuration file " + Quoted(path) + " (" + ErrnoText(error) +
                           ").");
     }
-    std::string content = ReadWholeFile(f.get(), path);
+    std::string content = TextOfFile(ReadWholeFile(f.get(), path), path);
     f.reset();
 
     // A Ctrl-Z ends the line and the file: nothing after it can be read.
@@ -161,7 +166,7 @@ void SaveConfiguration(const Settings& settings, const std::string& path) {
     if (const auto problem = CheckStorable(settings))
         throw ConfigError("The configuration file " + Quoted(path) + " was not saved: " + problem->message);
 
-    ReplaceFileAtomically(path, FileText(settings));
+    ReplaceFileAtomically(path, FileOfText(FileText(settings)));
 }
 
 std::optional<StorageProblem> CheckStorableText(std::string_view fieldName, std::string_view value,

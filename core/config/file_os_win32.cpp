@@ -3,14 +3,16 @@
 
 #include <windows.h>
 
+#include "core/text/wide.h"
+
 namespace tarvel {
 namespace {
 
 std::string SystemErrorText(DWORD error) {
-    char buffer[512] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                                   0, buffer, sizeof buffer, nullptr);
-    std::string text(buffer, n);
+    wchar_t buffer[512] = {};
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                   0, buffer, 512, nullptr);
+    std::string text = Narrow(std::wstring_view(buffer, n));
     while (!text.empty() &&
            (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
         text.pop_back();
@@ -24,7 +26,9 @@ bool FlushToDisk(std::FILE* f) {
 }
 
 std::string PutFileInPlace(const std::string& tmp, const std::string& path) {
-    if (MoveFileExA(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return {};
+    if (MoveFileExW(Widen(tmp).c_str(), Widen(path).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return {};
     return SystemErrorText(GetLastError());
 }
 

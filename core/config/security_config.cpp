@@ -1,13 +1,16 @@
 // zembrix.ini: an INI file with CR LF lines. [Security] holds Mode, User and LogOn, [OAuth2] the
 // sign-in's provider and client, [Trusted] one "<server>=<sha256 hex>" line per server; anything else
-// in the file is carried through unchanged.
+// in the file is carried through unchanged. The file is in the code page, or in UTF-8 behind the
+// byte-order mark (core/config/file_text.h).
 #include "core/config/security_config.h"
 
 #include <algorithm>
 #include <cctype>
 
 #include "core/config/atomic_file.h"
+#include "core/config/file_text.h"
 #include "core/oauth/provider.h"
+#include "core/text/utf8.h"
 
 namespace tarvel {
 namespace {
@@ -80,6 +83,9 @@ std::optional<StorageProblem> LineBreakProblem(std::string_view field, std::stri
     if (value.find('\x1A') != std::string_view::npos || value.find('\0') != std::string_view::npos)
         return StorageProblem{std::string(field),
                               "The " + std::string(field) + " must not contain a control character."};
+    if (!IsValidUtf8(value))
+        return StorageProblem{std::string(field), "The " + std::string(field) +
+                                                      " must not contain bytes that are not UTF-8 text."};
     return std::nullopt;
 }
 
@@ -107,8 +113,9 @@ bool HasOAuthValues(const OAuth2Settings& o) {
 
 std::string FileText(const SecuritySettings& s) {
     std::string text;
+    // Text that is not UTF-8 came from the code page, and goes back to it unchanged.
     auto line = [&text](std::string_view value) {
-        text += value;
+        text += Utf8OrCodePage(value);
         text += "\r\n";
     };
     auto others = [&](std::string_view section) {
@@ -191,14 +198,15 @@ std::optional<std::string> NormalizeFingerprint(std::string_view text) {
 }
 
 void LoadSecuritySettings(SecuritySettings& settings, const std::string& path) {
-    const std::optional<std::string> content = ReadFileIfPresent(path);
-    if (!content) return;
+    const std::optional<std::string> bytes = ReadFileIfPresent(path);
+    if (!bytes) return;
+    const std::string content = TextOfFile(*bytes, path);
 
     SecuritySettings loaded;
     std::string section;
     bool haveMode = false, haveUser = false, haveLogOn = false, haveProvider = false;
     std::vector<std::string> oauthKeysSeen;
-    const std::vector<std::string> lines = SplitLines(*content);
+    const std::vector<std::string> lines = SplitLines(content);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         auto fail = [&](const std::string& why) {
@@ -306,7 +314,7 @@ std::optional<StorageProblem> CheckStorable(const SecuritySettings& s) {
 void SaveSecuritySettings(const SecuritySettings& settings, const std::string& path) {
     if (const auto problem = CheckStorable(settings))
         throw ConfigError("The configuration file \"" + path + "\" was not saved: " + problem->message);
-    ReplaceFileAtomically(path, FileText(settings));
+    ReplaceFileAtomically(path, FileOfText(FileText(settings)));
 }
 
 std::optional<std::string> TrustedFingerprint(const SecuritySettings& settings, std::string_view server) {

@@ -4,7 +4,8 @@
 #include "core/link/mailto.h"
 
 #include <algorithm>
-#include <cstdint>
+
+#include "core/text/utf8.h"
 
 namespace tarvel {
 namespace {
@@ -58,13 +59,26 @@ bool IsControl(char c) {
     return b < 0x20 || b == 0x7F;
 }
 
-std::string ToAnsi(std::string bytes, const AnsiConverter& toAnsi) {
-    const bool ascii =
-        std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii || !toAnsi) return bytes;
-    // Bytes that are not UTF-8 were most likely written in the ANSI code page already.
-    std::optional<std::string> converted = toAnsi(bytes);
-    return converted ? std::move(*converted) : bytes;
+bool IsEscape(std::string_view text, std::size_t at) {
+    return text[at] == '%' && at + 2 < text.size() && HexValue(text[at + 1]) >= 0 &&
+           HexValue(text[at + 2]) >= 0;
+}
+
+// The text as UTF-8. Each run of escapes is judged on its own: a link may hold UTF-8 escapes beside
+// code page ones, and the unescaped text between them comes from a command line that is UTF-8 already.
+std::string DecodeText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const bool escaped = IsEscape(text, at);
+        std::size_t end = at;
+        while (end < text.size() && IsEscape(text, end) == escaped)
+            end += escaped ? 3 : 1;
+        out += Utf8OrCodePage(escaped ? PercentDecode(text.substr(at, end - at)) : text.substr(at, end - at));
+        at = end;
+    }
+    return out;
 }
 
 std::string OneLine(std::string text) {
@@ -72,14 +86,14 @@ std::string OneLine(std::string text) {
     return text;
 }
 
-std::string DecodeLine(std::string_view raw, const AnsiConverter& toAnsi) {
-    return OneLine(ToAnsi(PercentDecode(raw), toAnsi));
+std::string DecodeLine(std::string_view raw) {
+    return OneLine(DecodeText(raw));
 }
 
 // CR LF, a lone CR and a lone LF each end a line; the body is kept as CR LF lines, and other control
 // characters but the tab become blanks.
-std::string DecodeBody(std::string_view raw, const AnsiConverter& toAnsi) {
-    const std::string text = ToAnsi(PercentDecode(raw), toAnsi);
+std::string DecodeBody(std::string_view raw) {
+    const std::string text = DecodeText(raw);
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -135,40 +149,6 @@ void AppendAddresses(std::string& list, std::string& notice, std::string_view te
 
 } // namespace
 
-std::optional<std::string> Utf8ToLatin1(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size());
-    std::size_t i = 0;
-    while (i < utf8.size()) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        std::uint32_t cp = 0;
-        std::size_t extra = 0;
-        std::uint32_t min = 0;
-        if (lead < 0x80) {
-            cp = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            cp = lead & 0x1F, extra = 1, min = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            cp = lead & 0x0F, extra = 2, min = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            cp = lead & 0x07, extra = 3, min = 0x10000;
-        } else {
-            return std::nullopt;
-        }
-        if (i + extra >= utf8.size()) return std::nullopt; // cut off inside a character
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(utf8[i + k]);
-            if ((next & 0xC0) != 0x80) return std::nullopt;
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        // Overlong forms, UTF-16 surrogates and code points past U+10FFFF are not UTF-8.
-        if (extra > 0 && (cp < min || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)) return std::nullopt;
-        out += cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF) ? static_cast<char>(cp) : '?';
-        i += extra + 1;
-    }
-    return out;
-}
-
 std::string LeftOutBccStatus(const MailToFields& fields) {
     if (fields.leftOutBcc.empty()) return {};
     return "Blind copies of the link were left out: " + fields.leftOutBcc;
@@ -184,7 +164,7 @@ bool IsMailToMode(const std::vector<std::string>& args) {
     return !args.empty() && args[0] == "/u";
 }
 
-MailToFields ParseMailToArguments(const std::vector<std::string>& args, const AnsiConverter& toAnsi) {
+MailToFields ParseMailToArguments(const std::vector<std::string>& args) {
     if (args.size() < 2) return {};
     // Registrations written by older copies leave "%1" unquoted, so a link holding blanks arrives in pieces.
     std::size_t last = args.size();
@@ -193,19 +173,19 @@ MailToFields ParseMailToArguments(const std::vector<std::string>& args, const An
     std::string link = args[1];
     for (std::size_t i = 2; i < last; ++i)
         link += ' ' + args[i];
-    return ParseMailToLink(link, toAnsi);
+    return ParseMailToLink(link);
 }
 
-MailToFields ParseMailToLink(std::string_view link, const AnsiConverter& toAnsi) {
+MailToFields ParseMailToLink(std::string_view link) {
     MailToFields fields;
     const std::size_t scheme = FindNoCase(link, Scheme);
     if (scheme == std::string_view::npos) {
-        AppendAddresses(fields.email, fields.notice, OneLine(std::string(link)));
+        AppendAddresses(fields.email, fields.notice, OneLine(Utf8OrCodePage(link)));
         return fields;
     }
     std::string_view rest = link.substr(scheme + Scheme.size());
     const std::size_t question = rest.find('?');
-    AppendAddresses(fields.email, fields.notice, DecodeLine(rest.substr(0, question), toAnsi));
+    AppendAddresses(fields.email, fields.notice, DecodeLine(rest.substr(0, question)));
     if (question == std::string_view::npos) return fields;
 
     bool haveSubject = false;
@@ -220,19 +200,19 @@ MailToFields ParseMailToLink(std::string_view link, const AnsiConverter& toAnsi)
         const std::string name = PercentDecode(hfield.substr(0, equals));
         const std::string_view value = hfield.substr(equals + 1);
         if (EqualsNoCase(name, "subject") && !haveSubject) {
-            fields.subject = DecodeLine(value, toAnsi);
-            if (fields.subject.size() > MaxMailToSubject) fields.subject.resize(MaxMailToSubject);
+            fields.subject = DecodeLine(value);
+            fields.subject.resize(FirstCharacters(fields.subject, MaxMailToSubject).size());
             haveSubject = true;
         } else if (EqualsNoCase(name, "body") && !haveBody) {
-            fields.body = DecodeBody(value, toAnsi);
+            fields.body = DecodeBody(value);
             haveBody = true;
         } else if (EqualsNoCase(name, "to") || EqualsNoCase(name, "cc")) {
             // The program writes one recipient line: copies are recipients like the others.
-            AppendAddresses(fields.email, fields.notice, DecodeLine(value, toAnsi));
+            AppendAddresses(fields.email, fields.notice, DecodeLine(value));
         } else if (EqualsNoCase(name, "bcc")) {
             // A blind copy must never show in a header, and the window has no field that keeps an
             // address out of the To line: the addresses are left out, and the window says so.
-            AppendAddresses(fields.leftOutBcc, fields.notice, DecodeLine(value, toAnsi));
+            AppendAddresses(fields.leftOutBcc, fields.notice, DecodeLine(value));
         }
     }
     return fields;

@@ -14,9 +14,9 @@ using IdnToAsciiFn = int(WINAPI*)(DWORD, LPCWSTR, int, LPWSTR, int);
 constexpr DWORD Flags = 0;
 
 IdnToAsciiFn FindIdnToAscii() {
-    for (const char* dll : {"kernel32.dll", "normaliz.dll"}) {
-        HMODULE module = GetModuleHandleA(dll);
-        if (module == nullptr && dll[0] == 'n') module = LoadLibraryA(dll);
+    for (const wchar_t* dll : {L"kernel32.dll", L"normaliz.dll"}) {
+        HMODULE module = GetModuleHandleW(dll);
+        if (module == nullptr && dll[0] == L'n') module = LoadLibraryW(dll);
         if (module == nullptr) continue;
         if (FARPROC proc = GetProcAddress(module, "IdnToAscii"))
             return reinterpret_cast<IdnToAsciiFn>(reinterpret_cast<void*>(proc));

@@ -8,10 +8,6 @@
 
 namespace tarvel {
 
-ByteFile OpenBytes(const std::string& path) {
-    return ByteFile(std::fopen(path.c_str(), "rb"));
-}
-
 std::int64_t SizeOfOpenFile(std::FILE* file) {
 #ifdef _WIN32
     // The plain _fstat keeps the size in 32 bits and fails for files over 2 GiB.

@@ -1,4 +1,4 @@
-// Encoded words, extended parameters and header folding for national text.
+// Encoded words, extended parameters and header folding for text beyond US-ASCII.
 #include "core/mail/header_encoding.h"
 
 #include <algorithm>
@@ -7,57 +7,11 @@ namespace tarvel {
 
 namespace {
 
-enum class Bytes { Single, Utf8, DoubleByte };
-
-struct CodePageCharset {
-    unsigned codePage;
-    const char* name;
-    Bytes bytes;
-};
-
-// The IANA names under which mail readers know the Windows code pages.
-constexpr CodePageCharset Charsets[] = {
-    {437, "ibm437", Bytes::Single},        {850, "ibm850", Bytes::Single},
-    {852, "ibm852", Bytes::Single},        {866, "ibm866", Bytes::Single},
-    {874, "windows-874", Bytes::Single},   {932, "shift_jis", Bytes::DoubleByte},
-    {936, "gbk", Bytes::DoubleByte},       {949, "ks_c_5601-1987", Bytes::DoubleByte},
-    {950, "big5", Bytes::DoubleByte},      {1250, "windows-1250", Bytes::Single},
-    {1251, "windows-1251", Bytes::Single}, {1252, "windows-1252", Bytes::Single},
-    {1253, "windows-1253", Bytes::Single}, {1254, "windows-1254", Bytes::Single},
-    {1255, "windows-1255", Bytes::Single}, {1256, "windows-1256", Bytes::Single},
-    {1257, "windows-1257", Bytes::Single}, {1258, "windows-1258", Bytes::Single},
-    {20866, "koi8-r", Bytes::Single},      {21866, "koi8-u", Bytes::Single},
-    {28591, "iso-8859-1", Bytes::Single},  {28592, "iso-8859-2", Bytes::Single},
-    {28595, "iso-8859-5", Bytes::Single},  {28597, "iso-8859-7", Bytes::Single},
-    {28599, "iso-8859-9", Bytes::Single},  {28605, "iso-8859-15", Bytes::Single},
-    {65001, "utf-8", Bytes::Utf8},
-};
-
-constexpr const char* UnknownCharset = "unknown-8bit";
-
-bool SameName(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
-
-Bytes BytesOf(std::string_view charset) {
-    for (const CodePageCharset& entry : Charsets)
-        if (SameName(entry.name, charset)) return entry.bytes;
-    return Bytes::Single;
-}
-
-// The length of the character that starts at `at`; malformed text counts byte by byte, so that
+// The length of the UTF-8 character that starts at `at`; malformed text counts byte by byte, so that
 // nothing is ever cut short.
-std::size_t CharacterLength(std::string_view text, std::size_t at, Bytes bytes) {
+std::size_t CharacterLength(std::string_view text, std::size_t at) {
     const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = 1;
-    if (bytes == Bytes::Utf8) {
-        length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    } else if (bytes == Bytes::DoubleByte) {
-        length = lead >= 0x81 && lead <= 0xFE ? 2 : 1;
-    }
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
     return std::min(length, text.size() - at);
 }
 
@@ -76,12 +30,6 @@ void AppendBase64(std::string& out, std::string_view bytes) {
 
 } // namespace
 
-std::string CharsetOfCodePage(unsigned codePage) {
-    for (const CodePageCharset& entry : Charsets)
-        if (entry.codePage == codePage) return entry.name;
-    return UnknownCharset;
-}
-
 bool IsAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
@@ -91,13 +39,12 @@ std::vector<std::string> EncodedWords(std::string_view text, std::string_view ch
     constexpr std::size_t MaxWord = 75;
     const std::size_t overhead = charset.size() + 7;
     const std::size_t maxBytes = MaxWord > overhead + 4 ? (MaxWord - overhead) / 4 * 3 : 3;
-    const Bytes bytes = BytesOf(charset);
     std::vector<std::string> words;
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = start;
         while (end < text.size()) {
-            const std::size_t next = end + CharacterLength(text, end, bytes);
+            const std::size_t next = end + CharacterLength(text, end);
             if (next - start > maxBytes && end > start) break;
             end = next;
         }
@@ -112,9 +59,9 @@ std::vector<std::string> EncodedWords(std::string_view text, std::string_view ch
     return words;
 }
 
-std::string ExtendedParameterValue(std::string_view text, std::string_view charset) {
+std::string ExtendedParameterValue(std::string_view text) {
     constexpr char Hex[] = "0123456789ABCDEF";
-    std::string out(charset);
+    std::string out(HeaderCharset);
     out += "''";
     for (char ch : text) {
         const auto c = static_cast<unsigned char>(ch);

@@ -4,6 +4,7 @@
 
 #include "core/mail/byte_file.h"
 #include "core/mail/text_part.h"
+#include "core/text/utf8.h"
 
 namespace tarvel {
 
@@ -39,7 +40,7 @@ std::string AttachmentFileName(std::string_view path) {
     // Windows paths: the name follows the last "\" or the drive's ":". "/" stays part of the name.
     const std::size_t cut = path.find_last_of("\\:");
     const std::string_view name = cut == std::string_view::npos ? path : path.substr(cut + 1);
-    return std::string(name.substr(0, MaxAttachmentName));
+    return std::string(FirstCharacters(name, MaxAttachmentName));
 }
 
 } // namespace tarvel

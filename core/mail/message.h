@@ -14,6 +14,7 @@ namespace tarvel {
 inline constexpr std::string_view CRLF = "\r\n";
 inline constexpr std::string_view MailBoundary = "=====================_MERLANTOSK_==_";
 
+// Text fields hold UTF-8; a field that is not (text read in the code page) is taken as code page text.
 struct MailMessage {
     std::string XAttachments;
     std::vector<std::string> Attachments;
@@ -25,9 +26,6 @@ struct MailMessage {
     std::string Body;
     // Set by the SMTP session; a new send clears it before anything else.
     SendOutcome Outcome;
-    // The MIME name of the code page that the text fields are written in ("windows-1252", "utf-8"); it
-    // is declared only when a field holds more than US-ASCII. Empty: "unknown-8bit".
-    std::string Charset;
     // The Date and Message-ID header values; the SMTP session sets both as a send starts (StampMessage).
     std::string Date;
     std::string MessageId;

@@ -7,6 +7,7 @@
 #include "core/mail/byte_file.h"
 #include "core/mail/quoted_printable.h"
 #include "core/mail/text_part.h"
+#include "core/text/utf8.h"
 
 #include <cerrno>
 #include <initializer_list>
@@ -66,12 +67,12 @@ public:
     }
 
     // The body file's lines, read as text whatever their line ends: LF ends a line, a CR before
-    // it is dropped, and every line goes out with CR LF.
-    Outcome WriteBodyFile(const std::string& path, bool quoted) {
+    // it is dropped, and every line goes out with CR LF, in UTF-8.
+    Outcome WriteBodyFile(const std::string& path, bool quoted, bool inCodePage) {
         const ByteFile file = Open(path);
         if (!file) return Outcome::Failed;
         std::string line;
-        for (;;) {
+        for (bool first = true;; first = false) {
             if (Aborted()) return Outcome::Aborted;
             line.clear();
             errno = 0;
@@ -83,8 +84,7 @@ public:
                 if (line.empty()) return Outcome::Done;
             }
             if (!line.empty() && line.back() == '\r') line.pop_back();
-            line += CRLF;
-            WriteText(WithCrLfLineEnds(line), quoted);
+            WriteText(WithCrLfLineEnds(BodyFileLine(line, first, inCodePage)) + std::string(CRLF), quoted);
             if (c == EOF) return Outcome::Done;
         }
     }
@@ -99,14 +99,14 @@ public:
 
     // One attachment part. The file is opened before its part header goes out, so that a file
     // that cannot be read leaves no half part behind.
-    Outcome WriteAttachment(const std::string& path, const std::string& charset) {
+    Outcome WriteAttachment(const std::string& path) {
         const ByteFile file = Open(path);
         if (!file) return Outcome::Failed;
         const std::string name = AttachmentFileName(path);
         output_.WriteLine(Concat({CRLF, "--", MailBoundary, CRLF}));
-        output_.WriteLine(AttachmentTypeLine(name, charset));
+        output_.WriteLine(AttachmentTypeLine(name));
         output_.WriteLine(Concat({"Content-Transfer-Encoding: base64", CRLF}));
-        output_.WriteLine(AttachmentDispositionLines(name, charset));
+        output_.WriteLine(AttachmentDispositionLines(name));
 
         unsigned char block[BlockBytes];
         std::string line;
@@ -152,27 +152,26 @@ bool WriteMessage(const MailMessage& message, MessageOutput& output, const std::
     if (multipart || plan.quoted) output.WriteLine(Concat({"Mime-Version: 1.0", CRLF}));
     if (multipart) {
         output.WriteLine(Concat({"Content-Type: multipart/mixed; boundary=\"", MailBoundary, "\"", CRLF}));
-        output.WriteLine(Concat({"X-Attachments: ", message.XAttachments, ";", CRLF, CRLF}));
+        output.WriteLine(Concat({XAttachmentsLines(message), CRLF}));
         output.WriteLine(Concat({"--", MailBoundary, CRLF}));
     }
     output.WriteLine(TextPartHeaderLines(plan));
 
     if (!message.BodyFile.empty()) {
-        const Outcome outcome = writer.WriteBodyFile(message.BodyFile, plan.quoted);
+        const Outcome outcome = writer.WriteBodyFile(message.BodyFile, plan.quoted, plan.bodyFileInCodePage);
         if (outcome != Outcome::Done) return outcome == Outcome::Aborted;
     }
     if (!message.Body.empty()) {
         // The body's lines with the line end that WriteBlock adds after them.
-        const std::string body = WithCrLfLineEnds(message.Body);
+        const std::string body = WithCrLfLineEnds(Utf8OrCodePage(message.Body));
         if (plan.quoted)
             output.WriteLine(EncodeQuotedPrintable(body + std::string(CRLF)));
         else
             output.WriteBlock(body);
     }
 
-    const std::string charset = MessageCharset(message);
     for (const std::string& path : message.Attachments) {
-        const Outcome outcome = writer.WriteAttachment(path, charset);
+        const Outcome outcome = writer.WriteAttachment(path);
         if (outcome != Outcome::Done) return outcome == Outcome::Aborted;
     }
     if (multipart && !writer.Aborted()) output.WriteLine(Concat({"--", MailBoundary, "--", CRLF, CRLF}));

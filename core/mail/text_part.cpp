@@ -1,5 +1,5 @@
 // The decision between the plain text part and the quoted-printable one, and the header lines that
-// carry national text.
+// carry text beyond US-ASCII.
 #include "core/mail/text_part.h"
 
 #include <vector>
@@ -8,6 +8,7 @@
 #include "core/mail/byte_file.h"
 #include "core/mail/header_encoding.h"
 #include "core/mail/quoted_printable.h"
+#include "core/text/utf8.h"
 
 namespace tarvel {
 
@@ -42,9 +43,11 @@ struct BodyFacts {
     }
 };
 
+constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+
 // The body file's lines as the writer reads them: LF ends a line, a CR before it is dropped, and a lone
-// CR inside a line ends a line too. A file that cannot be read adds nothing: the writer reports it.
-void AddBodyFile(BodyFacts& facts, const std::string& path) {
+// CR inside a line ends a line too. A file that cannot be read gives nothing: the writer reports it.
+template <typename Each> void ForEachBodyFileLine(const std::string& path, Each each) {
     const ByteFile file = OpenBytes(path);
     if (!file || SizeOfOpenFile(file.get()) < 0) return;
     std::string line;
@@ -57,11 +60,26 @@ void AddBodyFile(BodyFacts& facts, const std::string& path) {
             continue;
         }
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        facts.AddText(WithCrLfLineEnds(line) + "\r\n");
+        each(line);
         line.clear();
         any = false;
     }
-    if (any) facts.AddText(WithCrLfLineEnds(line) + "\r\n");
+    if (any) each(line);
+}
+
+// A file is UTF-8 when every line is: no line end can fall inside a UTF-8 character.
+bool BodyFileInCodePage(const std::string& path) {
+    bool codePage = false;
+    ForEachBodyFileLine(path, [&](const std::string& line) { codePage = codePage || !IsValidUtf8(line); });
+    return codePage;
+}
+
+void AddBodyFile(BodyFacts& facts, const std::string& path, bool inCodePage) {
+    bool first = true;
+    ForEachBodyFileLine(path, [&](const std::string& line) {
+        facts.AddText(WithCrLfLineEnds(BodyFileLine(line, first, inCodePage)) + "\r\n");
+        first = false;
+    });
 }
 
 std::vector<std::string> PiecesAfterSemicolons(std::string_view text) {
@@ -114,27 +132,33 @@ std::string WithCrLfLineEnds(std::string_view text) {
     return out;
 }
 
-std::string MessageCharset(const MailMessage& message) {
-    return message.Charset.empty() ? CharsetOfCodePage(0) : message.Charset;
+std::string BodyFileLine(std::string_view line, bool firstLine, bool inCodePage) {
+    if (inCodePage) return CodePageToUtf8(line);
+    if (firstLine && line.starts_with(ByteOrderMark)) line.remove_prefix(ByteOrderMark.size());
+    return std::string(line);
 }
 
 TextPartPlan PlanTextPart(const MailMessage& message) {
+    TextPartPlan plan;
     BodyFacts file;
-    if (!message.BodyFile.empty()) AddBodyFile(file, message.BodyFile);
+    if (!message.BodyFile.empty()) {
+        plan.bodyFileInCodePage = BodyFileInCodePage(message.BodyFile);
+        AddBodyFile(file, message.BodyFile, plan.bodyFileInCodePage);
+    }
     // The body goes out as WriteBlock writes it: its lines and one more line end.
     BodyFacts body;
-    if (!message.Body.empty()) body.AddText(WithCrLfLineEnds(message.Body) + "\r\n");
+    if (!message.Body.empty()) body.AddText(WithCrLfLineEnds(Utf8OrCodePage(message.Body)) + "\r\n");
 
-    TextPartPlan plan;
     plan.national =
         file.eightBit || body.eightBit || !IsAscii(message.Subject) || !IsAscii(ToName(message.ToHeader));
     // A line that imitates the boundary or is too long for SMTP cannot go out as it is.
     plan.quoted = plan.national || file.boundaryLine || body.boundaryLine || file.longLine || body.longLine;
-    if (plan.national) plan.charset = MessageCharset(message);
+    if (plan.national) plan.charset = TextCharset;
     if (plan.quoted) {
         // WriteBlock's own last line end is no part of the body.
         plan.bodySize = file.quotedSize + (message.Body.empty() ? 0 : body.quotedSize - 2);
     } else {
+        // All US-ASCII: the file goes out as it is.
         plan.bodySize = (message.BodyFile.empty() ? 0 : FileSizeOf(message.BodyFile)) +
                         static_cast<std::int64_t>(message.Body.size());
     }
@@ -149,7 +173,7 @@ std::string ToHeaderLines(const MailMessage& message) {
     // With SMTPUTF8 the header is UTF-8 as typed (RFC 6532); otherwise domains go as A-labels.
     const bool utf8 = !SmtpUtf8Address(message).empty();
     if (!IsAscii(name) && !utf8) {
-        AppendWords(pieces, name, MessageCharset(message));
+        AppendWords(pieces, Utf8OrCodePage(name), HeaderCharset);
         addresses = header.substr(name.size());
     }
     const std::string written = utf8 ? std::string(addresses) : AddressListToAscii(addresses);
@@ -159,13 +183,22 @@ std::string ToHeaderLines(const MailMessage& message) {
 }
 
 std::string SubjectHeaderLines(const MailMessage& message) {
-    const std::string& subject = message.Subject;
+    const std::string subject = Utf8OrCodePage(message.Subject);
     std::string lines;
     if (IsAscii(subject) && FoldAtBlanks("Subject: " + subject, lines)) return lines;
-    // National text, or a long text without blanks to fold at: encoded words can be cut anywhere.
+    // Text beyond US-ASCII, or a long text without blanks to fold at: encoded words can be cut anywhere.
     std::vector<std::string> pieces;
-    AppendWords(pieces, subject, IsAscii(subject) ? std::string("us-ascii") : MessageCharset(message));
+    AppendWords(pieces, subject, IsAscii(subject) ? std::string_view("us-ascii") : HeaderCharset);
     return FoldPieces("Subject", pieces);
+}
+
+std::string XAttachmentsLines(const MailMessage& message) {
+    const std::string text = Utf8OrCodePage(message.XAttachments) + ";";
+    if (IsAscii(text)) return "X-Attachments: " + text + "\r\n";
+    // RFC 2047 wants blanks around an encoded word in such text: the ";" goes inside the words.
+    std::vector<std::string> pieces;
+    AppendWords(pieces, text, HeaderCharset);
+    return FoldPieces("X-Attachments", pieces);
 }
 
 std::string TextPartHeaderLines(const TextPartPlan& plan) {
@@ -174,13 +207,14 @@ std::string TextPartHeaderLines(const TextPartPlan& plan) {
     return lines + "\r\n";
 }
 
-std::string AttachmentTypeLine(std::string_view fileName, std::string_view charset) {
+std::string AttachmentTypeLine(std::string_view fileName) {
     std::string line = "Content-Type: application/octet-stream; name=\"";
     if (IsAscii(fileName)) {
         line += fileName;
     } else {
+        // Readers that know no RFC 2231 parameter take the encoded words of the older "name".
         bool first = true;
-        for (const std::string& word : EncodedWords(fileName, charset)) {
+        for (const std::string& word : EncodedWords(Utf8OrCodePage(fileName), HeaderCharset)) {
             if (!first) line += ' ';
             line += word;
             first = false;
@@ -189,10 +223,10 @@ std::string AttachmentTypeLine(std::string_view fileName, std::string_view chars
     return line + "\";\r\n";
 }
 
-std::string AttachmentDispositionLines(std::string_view fileName, std::string_view charset) {
+std::string AttachmentDispositionLines(std::string_view fileName) {
     if (IsAscii(fileName))
         return "Content-Disposition: attachment; filename=\"" + std::string(fileName) + "\"\r\n\r\n";
-    return "Content-Disposition: attachment; filename*=" + ExtendedParameterValue(fileName, charset) +
+    return "Content-Disposition: attachment; filename*=" + ExtendedParameterValue(Utf8OrCodePage(fileName)) +
            "\r\n\r\n";
 }
 

@@ -62,6 +62,19 @@ bool IsValidUtf8(std::string_view text) {
     return true;
 }
 
+std::string Utf8OrCodePage(std::string_view bytes) {
+    return IsValidUtf8(bytes) ? std::string(bytes) : CodePageToUtf8(bytes);
+}
+
+std::string_view FirstCharacters(std::string_view text, std::size_t count) {
+    std::size_t at = 0;
+    for (std::size_t characters = 0; at < text.size(); ++at) {
+        if ((static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) continue;
+        if (characters++ == count) break;
+    }
+    return text.substr(0, at);
+}
+
 std::u16string Utf8ToUtf16(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());

@@ -18,6 +18,14 @@ std::string Utf16ToUtf8(std::u16string_view text);
 
 // Text in the system's ANSI code page as UTF-8 (every byte maps to some character).
 std::string CodePageToUtf8(std::string_view bytes);
+// Text as UTF-8: itself when it is well-formed UTF-8, else read in the code page (text written by older
+// programs, or by this one before it spoke UTF-8).
+std::string Utf8OrCodePage(std::string_view bytes);
+
+// The text up to its `count`th character, where a character begins at each byte that is no UTF-8
+// continuation byte: a limit counted so never cuts a character in two.
+std::string_view FirstCharacters(std::string_view text, std::size_t count);
+
 // UTF-8 text in the code page; nothing when a character does not fit it (no best-fit substitutes) or the
 // text is not UTF-8.
 std::optional<std::string> Utf8ToCodePage(std::string_view text);

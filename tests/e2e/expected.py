@@ -86,6 +86,12 @@ def on_the_wire(text):
     return b"\r\n".join(b"." + line if line.startswith(b".") else line for line in lines)
 
 
+def code_page_text(value):
+    """Bytes as Windows reads them in code page 1252, the prefix's: its five unassigned bytes become the C1
+    controls of the same number."""
+    return "".join(bytes([byte]).decode("cp1252", errors="ignore") or chr(byte) for byte in value)
+
+
 def read_config(data):
     """What the program reads from a zembrix.cfg: (server, port, email, entry, password, use_dialup, names,
     addresses). A line ends at CR LF, a lone CR or a lone LF; Ctrl-Z ends the file; missing lines read as
@@ -108,7 +114,7 @@ def read_config(data):
             pos += 1
             if data[pos - 1] == 0x0D and pos < len(data) and data[pos] == 0x0A:
                 pos += 1
-        return value.decode("latin-1")
+        return code_page_text(value)
 
     server, port = line(), "25"
     if ":" in server:

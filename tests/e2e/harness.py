@@ -131,7 +131,7 @@ class Driver:
     def __init__(self):
         self.proc = subprocess.Popen(["wine", str(DRIVER)], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.DEVNULL, env=wine_env(), text=True, bufsize=1,
-                                     encoding="latin-1")  # the program's ANSI texts, byte for byte
+                                     encoding="utf-8")  # the driver reads and writes the windows in UTF-16
         self.answers = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
 
@@ -162,6 +162,11 @@ class Driver:
     def set_text(self, window, control, text):
         """Types a whole text (WM_SETTEXT); line ends, tabs and backslashes survive the line protocol."""
         self("set", window, control, escape(text))
+
+    def type_text(self, window, control, text):
+        """Types a text key by key: each UTF-16 unit reaches the control as a WM_CHAR, as a keyboard layout
+        or an input method delivers it (CR for a line end)."""
+        self("type", window, control, escape(text.replace("\r\n", "\r")))
 
     def item(self, window, control, index):
         return unescape(self("item", window, control, index))
@@ -300,11 +305,16 @@ class Program:
 
 
 def config(server="127.0.0.1", port=25, email="me@example.com", entry="", password="", dial=False, names=()):
-    """The bytes of a configuration file."""
+    """The bytes of a configuration file as the program writes it: in the code page (1252 here) when every
+    character fits, else UTF-8 after a byte-order mark."""
     lines = [f"{server}:{port}", email, f"{entry}:{password}", "TRUE" if dial else "FALSE"]
     for name, address in names:
         lines += [name, address]
-    return ("".join(line + "\r\n" for line in lines)).encode("latin-1")
+    text = "".join(line + "\r\n" for line in lines)
+    try:
+        return text.encode("cp1252")
+    except UnicodeEncodeError:
+        return b"\xef\xbb\xbf" + text.encode("utf-8")
 
 
 class Mailbox:

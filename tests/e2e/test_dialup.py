@@ -42,7 +42,7 @@ def test_dial_send_and_hang_up(tray_program, drive, mailbox, fake_ras):
     drive.compose(email="bob@example.com", subject="Over the modem", body="Hello")
     assert drive.send() == SENT
     assert mailbox.wait(1)
-    assert calls() == ["RasEnumConnectionsA", "RasGetEntryDialParamsA", "RasDialA\tMy ISP\tsecret", "RasHangUpA"]
+    assert calls() == ["RasEnumConnectionsW", "RasGetEntryDialParamsW", "RasDialW\tMy ISP\tsecret", "RasHangUpW"]
 
 
 def test_line_already_up_is_used_and_left_up(tray_program, drive, mailbox, fake_ras):
@@ -51,7 +51,7 @@ def test_line_already_up_is_used_and_left_up(tray_program, drive, mailbox, fake_
     drive.compose(email="bob@example.com", subject="Already online")
     assert drive.send() == SENT
     assert mailbox.wait(1)
-    assert calls() == ["RasEnumConnectionsA"]
+    assert calls() == ["RasEnumConnectionsW"]
 
 
 def test_failed_dial_sends_nothing_and_shows_the_reason(tray_program, drive, scripted, fake_ras):
@@ -66,8 +66,8 @@ def test_failed_dial_sends_nothing_and_shows_the_reason(tray_program, drive, scr
     assert drive.fields()["body"] == "Kept"
     assert not server.done.wait(1), "the program connected although the dial failed"
     # The library handed back a handle for the failed dial: that half-open line is closed at once.
-    assert calls() == ["RasEnumConnectionsA", "RasGetEntryDialParamsA", "RasDialA\tMy ISP\tsecret",
-                       "RasGetErrorStringA", "RasHangUpA"]
+    assert calls() == ["RasEnumConnectionsW", "RasGetEntryDialParamsW", "RasDialW\tMy ISP\tsecret",
+                       "RasGetErrorStringW", "RasHangUpW"]
 
 
 def test_settings_show_the_phone_book(tray_program, drive, mailbox, fake_ras):

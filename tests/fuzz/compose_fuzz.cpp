@@ -3,7 +3,8 @@
 // body text, "L" the body file's bytes, "M" the name of the next attachment, "A" an attachment's bytes.
 // Properties, for every record the session would send: the wire holds no bare CR or LF; header lines
 // stay within 998 octets; the leading-dot rule is applied exactly, so only the final end-of-data line
-// ends the data; and the message reads back to its fields, body text and attachment bytes.
+// ends the data; every byte beyond US-ASCII is encoded; and the message reads back to its fields, body
+// text and attachment bytes, in UTF-8 whatever of them was in the code page.
 #include "fuzz_support.h"
 #include "mime_reader.h"
 
@@ -11,6 +12,7 @@
 #include "core/mail/message.h"
 #include "core/smtp/send_state.h"
 #include "core/smtp/socket_writer.h"
+#include "core/text/utf8.h"
 
 #include <cstdint>
 #include <string>
@@ -91,9 +93,18 @@ void CheckHeaderLines(const MimeEntity& entity) {
         CheckHeaderLines(part);
 }
 
+// The body file as the reader gets it: a UTF-8 file without its byte-order mark, any other in the code page.
+std::string FileText(const std::string& bytes) {
+    if (!IsValidUtf8(bytes)) return CodePageToUtf8(bytes);
+    return bytes.starts_with("\xEF\xBB\xBF") ? bytes.substr(3) : bytes;
+}
+
 void CheckField(const MimeEntity& message, std::string_view header, const std::string& value) {
     const std::string* read = message.Header(header);
     Check(read != nullptr, "every header is there", header);
+    if (!IsAscii(value) && !HasControl(value) && (header == "subject" || header == "x-attachments"))
+        Check(*read == Utf8OrCodePage(value), "text beyond US-ASCII reads back as UTF-8",
+              *read + " | " + value);
     // Compared where the value cannot be mistaken for encoded words or need encoding itself.
     if (IsAscii(value) && value.find("=?") == std::string::npos && !HasControl(value)) {
         std::string_view trimmed = value;
@@ -183,6 +194,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(wire == Stuffed(plain.bytes) + std::string(EndOfData), "the leading-dot rule is applied exactly",
           wire);
     Check(wire.find(EndOfData) == wire.size() - EndOfData.size(), "only the last line ends the data", wire);
+    // Addresses beyond US-ASCII go as they are, to a server that takes them (RFC 6532).
+    const std::size_t name =
+        message.ToHeader.ends_with('>') ? message.ToHeader.find(" <") : std::string::npos;
+    const std::string_view addresses =
+        std::string_view(message.ToHeader).substr(name == std::string::npos ? 0 : name);
+    if (IsAscii(addresses) && IsAscii(message.Sender))
+        Check(IsAscii(wire), "every byte beyond US-ASCII is encoded", wire);
 
     std::string error;
     const std::optional<MimeEntity> read = ReadMime(plain.bytes, error);
@@ -192,6 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckField(*read, "from", message.Sender);
     CheckField(*read, "reply-to", message.Sender);
     CheckField(*read, "subject", message.Subject);
+    if (multipart) CheckField(*read, "x-attachments", message.XAttachments + ";");
 
     const MimeEntity* text = &*read;
     if (multipart) {
@@ -204,14 +223,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::string* disposition = part.Header("content-disposition");
             Check(disposition != nullptr, "an attachment part has its disposition");
             Check(MimeEntity::Parameter(*disposition, "filename") ==
-                      AttachmentFileName(message.Attachments[i]),
+                      Utf8OrCodePage(AttachmentFileName(message.Attachments[i])),
                   "an attachment keeps its file name", *disposition);
         }
     }
     // The body file's lines each end with CR LF, its last one too, before the body text begins.
-    std::string fileLines = CrLfLines(haveBodyFile ? bodyFile : std::string());
+    std::string fileLines = CrLfLines(haveBodyFile ? FileText(bodyFile) : std::string());
     if (!fileLines.empty() && !fileLines.ends_with("\r\n")) fileLines += "\r\n";
-    const std::string expectedText = Lines(fileLines + message.Body);
+    const std::string expectedText = Lines(fileLines + Utf8OrCodePage(message.Body));
     Check(Lines(text->content) == expectedText, "the body text reads back", text->content);
     return 0;
 }

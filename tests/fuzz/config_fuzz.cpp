@@ -1,8 +1,10 @@
-// Fuzz target: the configuration file. Any bytes as zembrix.cfg; what loads must save and load again
-// to the very same settings, or be refused with a message that names the file and changes nothing.
+// Fuzz target: the configuration file. Any bytes as zembrix.cfg, in the code page or marked as UTF-8; what
+// loads is UTF-8 and must save and load again to the very same settings, or be refused with a message that
+// names the file and changes nothing.
 #include "fuzz_support.h"
 
 #include "core/config/config.h"
+#include "core/text/utf8.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -45,6 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     Check(first.NameList.size() == first.AddressList.size(), "the two lists load with the same length");
+    std::string all =
+        first.SMTPServer + first.SMTPPort + first.EmailAddress + first.DialEntry + first.DialPassword;
+    for (std::size_t i = 0; i < first.NameList.size(); ++i)
+        all += first.NameList[i] + first.AddressList[i];
+    Check(IsValidUtf8(all), "what loads is UTF-8", all);
 
     try {
         SaveConfiguration(first, copy);

@@ -1,11 +1,12 @@
-// Fuzz target: "mailto:" links from the command line. Whatever the link, no field holds a line break
-// or another control character (the body keeps its CR LF lines and tabs only), the sizes stay bounded
-// by the link's, and the fields make a record that the session would send.
+// Fuzz target: "mailto:" links from the command line. Whatever the link, every field is UTF-8, no field
+// holds a line break or another control character (the body keeps its CR LF lines and tabs only), the
+// sizes stay bounded by the link's, and the fields make a record that the session would send.
 #include "fuzz_support.h"
 
 #include "core/link/mailto.h"
 #include "core/mail/field_check.h"
 #include "core/mail/message.h"
+#include "core/text/utf8.h"
 
 #include <cstdint>
 #include <string>
@@ -17,15 +18,18 @@ using namespace tarvel::fuzz;
 namespace {
 
 void CheckFields(const MailToFields& fields, std::size_t linkSize) {
+    for (const std::string* field : {&fields.email, &fields.subject, &fields.body, &fields.notice})
+        Check(IsValidUtf8(*field), "every field is UTF-8, whatever the link held", *field);
     Check(!HasControl(fields.email), "no control character in the addresses", fields.email);
     Check(!HasControl(fields.subject), "no control character in the subject", fields.subject);
     Check(!HasControl(fields.notice), "no control character in the notice", fields.notice);
     Check(!HasControl(fields.body, true) && OnlyCrLfPairs(fields.body), "the body is CR LF lines",
           fields.body);
-    Check(fields.subject.size() <= MaxMailToSubject, "the subject is cut to its bound");
-    Check(fields.email.size() <= linkSize, "the addresses are no longer than the link");
-    Check(fields.body.size() <= 2 * linkSize, "the body grows at most by its line ends");
-    Check(fields.notice.size() <= LinkAddressLeftOutText.size() + 2 * linkSize, "the notice is bounded");
+    // A code page byte takes at most three bytes in UTF-8.
+    Check(Utf8ToUtf16(fields.subject).size() <= MaxMailToSubject, "the subject is cut to its bound");
+    Check(fields.email.size() <= 3 * linkSize, "the addresses are bounded by the link");
+    Check(fields.body.size() <= 3 * linkSize, "the body is bounded by the link");
+    Check(fields.notice.size() <= LinkAddressLeftOutText.size() + 4 * linkSize, "the notice is bounded");
 
     MailMessage message;
     message.Sender = "me@example.org";
@@ -41,7 +45,7 @@ void CheckFields(const MailToFields& fields, std::size_t linkSize) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string link(reinterpret_cast<const char*>(data), size);
-    CheckFields(ParseMailToLink(link, Utf8ToLatin1), size);
+    CheckFields(ParseMailToLink(link), size);
 
     // The same link as the shell may hand it over: cut at blanks into arguments.
     std::vector<std::string> args{"/u"};
@@ -51,6 +55,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         start = blank + 1;
     }
     args.push_back(link.substr(start));
-    CheckFields(ParseMailToArguments(args, Utf8ToLatin1), size);
+    CheckFields(ParseMailToArguments(args), size);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/text/wide.h"
 #include "platform/registry.h"
 #include "support/registry_sandbox.h"
 
@@ -43,8 +44,17 @@ void SetValue(HKEY root, const char* path, const char* name, DWORD type, const v
     RegCloseKey(key);
 }
 
+// Texts through the W functions, UTF-8 here, so that a test sees exactly the characters stored.
 void SetText(HKEY root, const char* path, const char* name, const std::string& value) {
-    SetValue(root, path, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::wstring text = tarvel::Widen(value);
+    ASSERT_EQ(RegSetValueExW(key, name ? tarvel::Widen(name).c_str() : nullptr, 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
 }
 
 void SetDword(HKEY root, const char* path, const char* name, DWORD value) {
@@ -62,13 +72,14 @@ void MakeKey(HKEY root, const char* path) {
 std::optional<std::string> GetText(HKEY root, const char* path, const char* name) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
-    char buffer[1024] = {};
-    DWORD size = sizeof buffer - 1;
+    wchar_t buffer[1024] = {};
+    DWORD size = sizeof buffer - sizeof(wchar_t);
     DWORD type = 0;
-    const LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    const LONG result = RegQueryValueExW(key, name ? tarvel::Widen(name).c_str() : nullptr, nullptr, &type,
+                                         reinterpret_cast<BYTE*>(buffer), &size);
     RegCloseKey(key);
     if (result != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
-    return std::string(buffer);
+    return tarvel::Narrow(buffer);
 }
 
 // Each test starts from an empty HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE of its own.
@@ -85,7 +96,7 @@ private:
 class ProgramLocation : public RegistryTest {};
 
 TEST_F(ProgramLocation, IsWrittenEachTime) {
-    const std::string first = "C:\\Program Files\\Tarvel Pro\\tarvel.exe";
+    const std::string first = "C:\\Users\\Łukasz\\AppData\\Local\\Programs\\東京\\tarvel.exe";
     EXPECT_TRUE(RecordProgramLocation(first));
     EXPECT_EQ(GetText(HKEY_CURRENT_USER, TarvelKey, "Command Line"), first);
 
@@ -135,9 +146,10 @@ protected:
     HKEY machine_ = nullptr;
 };
 
-constexpr const char* BlankPath = "C:\\Users\\ann\\AppData\\Local\\Programs\\Tarvel Pro\\tarvel.exe";
+// A blank and characters beyond any one code page, as the installer's per-user folder may have them.
+constexpr const char* BlankPath = "C:\\Users\\Łukasz\\AppData\\Local\\Programs\\Tarvel Pro\\tarvel.exe";
 constexpr const char* QuotedCommand =
-    "\"C:\\Users\\ann\\AppData\\Local\\Programs\\Tarvel Pro\\tarvel.exe\" /u \"%1\"";
+    "\"C:\\Users\\Łukasz\\AppData\\Local\\Programs\\Tarvel Pro\\tarvel.exe\" /u \"%1\"";
 
 TEST_F(MailtoHandler, WritesTheQuotedCommandForTheUserAndTheMachine) {
     MakeKey(machine_, MailtoKey);

@@ -80,9 +80,9 @@ public:
             boxes.push_back({owner, text, caption, flags});
             return boxAnswer;
         };
-        s.openFileDialog = [this](OPENFILENAMEA* dialog) { return fileDialog ? fileDialog(dialog) : FALSE; };
+        s.openFileDialog = [this](OPENFILENAMEW* dialog) { return fileDialog ? fileDialog(dialog) : FALSE; };
         s.popupMenu = [this](HMENU menu, int x, int y, HWND) { popups.push_back({menu, x, y}); };
-        s.shellNotify = [this](DWORD message, NOTIFYICONDATAA* data) {
+        s.shellNotify = [this](DWORD message, NOTIFYICONDATAW* data) {
             ShellRequest request{message, {}};
             std::memcpy(&request.record, data, sizeof request.record);
             shell.push_back(request);

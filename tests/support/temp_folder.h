@@ -8,8 +8,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -60,19 +58,24 @@ public:
         return path;
     }
 
-    // Writes `bytes` to `name` (relative to the current folder, or a full path), creating the folders
-    // before it. On POSIX systems a "\" is an ordinary character, so "sub\x.bin" is then one file.
+    // Writes `bytes` to `name` (UTF-8, relative to the current folder, or a full path), creating the
+    // folders before it. On POSIX systems a "\" is an ordinary character, so "sub\x.bin" is then one file.
     static bool PutFile(const std::string& name, std::string_view bytes) {
-        const std::filesystem::path parent = std::filesystem::path(name).parent_path();
+        const std::filesystem::path parent =
+            std::filesystem::path(std::u8string(name.begin(), name.end())).parent_path();
         std::error_code ignored;
         if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
-        const ByteFile file(std::fopen(name.c_str(), "wb"));
+        const ByteFile file = CreateBytes(name);
         return file && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size() &&
                std::fflush(file.get()) == 0;
     }
     static std::string ReadFile(const std::string& name) {
-        std::ifstream in(name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        const ByteFile file = OpenBytes(name);
+        std::string bytes;
+        char chunk[4096];
+        for (std::size_t n; file && (n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0;)
+            bytes.append(chunk, n);
+        return bytes;
     }
 
 private:

@@ -3,7 +3,9 @@
 #include "main_window_fixture.h"
 
 #include <cstring>
+#include <cwchar>
 
+#include "core/text/wide.h"
 #include "win/file_dialog.h"
 #include "ui/name_list.h"
 
@@ -82,6 +84,27 @@ TEST_F(ComposeTest, SendFillsTheRecordFromTheFields) {
     EXPECT_EQ(m.Subject, "Lunch");
     EXPECT_EQ(m.Body, "First line\r\n.dot line\r\n\r\nlast\r\n");
     EXPECT_TRUE(m.Attachments.empty());
+    ASSERT_TRUE(WaitIdle());
+}
+
+TEST_F(ComposeTest, KeysInAnyScriptReachTheRecordAsUtf8) {
+    // Greek, Cyrillic, Chinese and a character beyond the BMP (a surrogate pair in WM_CHAR), with the code
+    // page holding none of them.
+    const std::string name = "Łukasz Żółkiewski", subject = "Καλημέρα \xF0\x9F\x93\xA7";
+    settings.NameList = {name, "Bob"};
+    settings.AddressList = {"lukasz@example.com", "bob@example.com"};
+    Open();
+    EXPECT_EQ(window->Items(MainWindow::nameCombo), (std::vector<std::string>{name, "Bob"}));
+    window->SetSelectedIndex(MainWindow::nameCombo, 0);
+    Type(MainWindow::emailEdit, "lukasz@example.com");
+    Keys(MainWindow::subjectEdit, subject);
+    Keys(MainWindow::bodyEdit, "Добрый день\r东京");
+    EXPECT_EQ(window->Text(MainWindow::subjectEdit), subject);
+    Click(MainWindow::sendButton);
+    const tarvel::MailMessage& m = Record();
+    EXPECT_EQ(m.ToHeader, name + " <lukasz@example.com>");
+    EXPECT_EQ(m.Subject, subject);
+    EXPECT_EQ(m.Body, "Добрый день\r\n东京\r\n");
     ASSERT_TRUE(WaitIdle());
 }
 
@@ -172,27 +195,29 @@ TEST_F(ComposeTest, BrowsingTwiceAppendsAndCancellingChangesNothing) {
     std::vector<std::string> answers;
     std::vector<std::string> titles;
     DWORD flags = 0;
-    system.fileDialog = [&](OPENFILENAMEA* ofn) {
-        titles.push_back(ofn->lpstrTitle ? ofn->lpstrTitle : "");
+    system.fileDialog = [&](OPENFILENAMEW* ofn) {
+        titles.push_back(tarvel::Narrow(ofn->lpstrTitle ? ofn->lpstrTitle : L""));
         flags = ofn->Flags;
         if (answers.empty()) return FALSE;
-        std::string answer = answers.front();
+        const std::wstring answer = tarvel::Widen(answers.front());
         answers.erase(answers.begin());
         if (answer.size() + 2 > ofn->nMaxFile) return FALSE;
-        std::memcpy(ofn->lpstrFile, answer.data(), answer.size());
+        std::wmemcpy(ofn->lpstrFile, answer.data(), answer.size());
         ofn->lpstrFile[answer.size()] = '\0';
         ofn->lpstrFile[answer.size() + 1] = '\0';
         return TRUE;
     };
     Open();
     answers.push_back("C:\\docs\\one file.txt");
-    answers.push_back(std::string("C:\\pics\0a.png\0b.png", 19));
+    // Names beyond any one code page come back as they are.
+    answers.push_back(std::string("C:\\Łódź\0Отчёт.txt\0東京.txt", 36));
     Click(MainWindow::browseButton);
     EXPECT_EQ(window->Text(MainWindow::attachEdit), "C:\\docs\\one file.txt");
     Click(MainWindow::browseButton);
-    EXPECT_EQ(window->Text(MainWindow::attachEdit), "C:\\docs\\one file.txt;C:\\pics\\a.png;C:\\pics\\b.png");
+    const std::string both = "C:\\docs\\one file.txt;C:\\Łódź\\Отчёт.txt;C:\\Łódź\\東京.txt";
+    EXPECT_EQ(window->Text(MainWindow::attachEdit), both);
     Click(MainWindow::browseButton); // cancelled
-    EXPECT_EQ(window->Text(MainWindow::attachEdit), "C:\\docs\\one file.txt;C:\\pics\\a.png;C:\\pics\\b.png");
+    EXPECT_EQ(window->Text(MainWindow::attachEdit), both);
     ASSERT_EQ(titles.size(), 3u);
     EXPECT_EQ(titles[0], "Select file to attach");
     EXPECT_TRUE(flags & OFN_ALLOWMULTISELECT);
@@ -201,7 +226,8 @@ TEST_F(ComposeTest, BrowsingTwiceAppendsAndCancellingChangesNothing) {
 
 TEST(PickedFiles, OnePathOrAFolderWithNames) {
     using tarvel::ui::SplitPickedFiles;
-    EXPECT_EQ(SplitPickedFiles("C:\\a\\b.txt\0"), (std::vector<std::string>{"C:\\a\\b.txt"}));
-    EXPECT_EQ(SplitPickedFiles("C:\\\0x.txt\0y.txt\0"), (std::vector<std::string>{"C:\\x.txt", "C:\\y.txt"}));
-    EXPECT_TRUE(SplitPickedFiles("").empty());
+    EXPECT_EQ(SplitPickedFiles(L"C:\\a\\b.txt\0"), (std::vector<std::string>{"C:\\a\\b.txt"}));
+    EXPECT_EQ(SplitPickedFiles(L"C:\\\0x.txt\0y.txt\0"),
+              (std::vector<std::string>{"C:\\x.txt", "C:\\y.txt"}));
+    EXPECT_TRUE(SplitPickedFiles(L"").empty());
 }

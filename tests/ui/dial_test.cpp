@@ -48,7 +48,7 @@ TEST_F(DialTest, AFailedDialShowsItsTextAndConnectsNowhere) {
     EXPECT_EQ(window->Text(MainWindow::bodyEdit), "kept");
     EXPECT_EQ(std::string(fake.Script().dialEntryName), "Work");
     EXPECT_EQ(std::string(fake.Script().dialPassword), "secret");
-    EXPECT_EQ(dialup_test::CountCalls(fake.Calls(), "RasDialA"), 1);
+    EXPECT_EQ(dialup_test::CountCalls(fake.Calls(), "RasDialW"), 1);
 }
 
 TEST_F(DialTest, ADialledLineIsHungUpWhenTheSendEnds) {
@@ -61,8 +61,8 @@ TEST_F(DialTest, ADialledLineIsHungUpWhenTheSendEnds) {
     Click(MainWindow::sendButton);
     ASSERT_TRUE(PumpUntil([&] { return Status() == "Mail has been sent!"; }, 30000)) << Status();
     std::vector<std::string> calls = fake.Calls();
-    EXPECT_EQ(dialup_test::CountCalls(calls, "RasDialA"), 1);
-    EXPECT_EQ(dialup_test::CountCalls(calls, "RasHangUpA"), 1);
+    EXPECT_EQ(dialup_test::CountCalls(calls, "RasDialW"), 1);
+    EXPECT_EQ(dialup_test::CountCalls(calls, "RasHangUpW"), 1);
     EXPECT_EQ(fake.Script().hangUpHandle, fake.Script().dialHandle);
     EXPECT_FALSE(peer.Message(1).empty());
 }

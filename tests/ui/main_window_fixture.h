@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/text/wide.h"
 #include "win/application.h"
 #include "win/messages.h"
 #include "ui/tray_icon.h"
@@ -49,7 +50,13 @@ protected:
 
     HWND Ctl(int id) { return window->Control(id); }
     void Type(int id, const std::string& text) {
-        SendMessageA(Ctl(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        SendMessageW(Ctl(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(tarvel::Widen(text).c_str()));
+        Drain();
+    }
+    // Key by key: each UTF-16 unit as the WM_CHAR a keyboard layout or an input method sends.
+    void Keys(int id, const std::string& text) {
+        for (wchar_t unit : tarvel::Widen(text))
+            SendMessageW(Ctl(id), WM_CHAR, unit, 1);
         Drain();
     }
     void Click(int id) {

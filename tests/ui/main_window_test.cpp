@@ -232,7 +232,7 @@ TEST_F(MainWindowTest, TheTrayIconIsAddedOnceAndRemovedWithTheWindow) {
     EXPECT_EQ(shell[0].record.uID, 0u);
     EXPECT_EQ(shell[0].record.uFlags, 7u);
     EXPECT_EQ(shell[0].record.uCallbackMessage, 1024u);
-    EXPECT_STREQ(shell[0].record.szTip, "Tarvel Pro");
+    EXPECT_STREQ(shell[0].record.szTip, L"Tarvel Pro");
     EXPECT_NE(shell[0].record.hIcon, nullptr) << "no zembrix.ico here: the program's own icon";
     EXPECT_TRUE(window->Tray().Enabled());
 

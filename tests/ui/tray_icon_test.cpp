@@ -40,13 +40,13 @@ TEST(TrayIconTest, StartsHiddenAndAddsOnceWithTheFullRecord) {
         ASSERT_EQ(fake.shell.size(), 1u);
         const NotifyIconRecord& r = fake.shell[0].record;
         EXPECT_EQ(fake.shell[0].message, static_cast<DWORD>(NIM_ADD));
-        EXPECT_EQ(r.cbSize, 88u);
+        EXPECT_EQ(r.cbSize, 152u);
         EXPECT_EQ(r.hWnd, FakeWindow());
         EXPECT_EQ(r.uID, 0u);
         EXPECT_EQ(r.uFlags, 7u);
         EXPECT_EQ(r.uCallbackMessage, 1024u);
         EXPECT_EQ(r.hIcon, nullptr);
-        EXPECT_STREQ(r.szTip, "Tarvel Pro");
+        EXPECT_STREQ(r.szTip, L"Tarvel Pro");
     }
     // Destroyed while shown: removed with the record it was added with.
     ASSERT_EQ(fake.shell.size(), 2u);
@@ -130,7 +130,7 @@ TEST(TrayIconTest, HandleAndHintChangesWaitForTheNextModify) {
     ASSERT_EQ(fake.shell.size(), 2u);
     EXPECT_EQ(fake.shell[1].message, static_cast<DWORD>(NIM_MODIFY));
     EXPECT_EQ(fake.shell[1].record.hWnd, other);
-    EXPECT_STREQ(fake.shell[1].record.szTip, "second");
+    EXPECT_STREQ(fake.shell[1].record.szTip, L"second");
     // Its own icon object changes nothing and asks nothing.
     icon.SetIcon(icon.Icon());
     EXPECT_EQ(fake.shell.size(), 2u);
@@ -139,17 +139,29 @@ TEST(TrayIconTest, HandleAndHintChangesWaitForTheNextModify) {
     EXPECT_EQ(fake.shell.back().record.hWnd, FakeWindow());
 }
 
-TEST(TrayIconTest, ALongHintIsCutTo63Characters) {
-    FakeSystem fake;
-    TrayIcon icon{fake.Make().shellNotify};
-    std::string hint(70, 'x');
-    hint[62] = 'E';
-    icon.SetHint(hint);
-    icon.SetEnabled(true);
-    ASSERT_EQ(fake.shell.size(), 1u);
-    EXPECT_EQ(std::string(fake.shell[0].record.szTip), hint.substr(0, 63));
-    EXPECT_EQ(fake.shell[0].record.szTip[63], '\0');
-    EXPECT_EQ(icon.Hint(), hint); // the component keeps the whole text
+TEST(TrayIconTest, ALongHintIsCutTo63UnitsAndNeverInsideACharacter) {
+    struct Case {
+        std::string hint;
+        std::wstring tip;
+    };
+    const std::string pair = "\xF0\x9F\x93\xA7"; // U+1F4E7: two UTF-16 units
+    const Case cases[] = {
+        {std::string(62, 'x') + "E" + "yyyy", std::wstring(62, L'x') + L"E"},
+        {std::string(62, 'x') + pair, std::wstring(62, L'x')},
+        {std::string(61, 'x') + pair + "z", std::wstring(61, L'x') + L"\xD83D\xDCE7"},
+        {"Łódź " + std::string(58, 'x') + "z", L"\x0141\x00F3"
+                                               L"d\x017A " +
+                                                   std::wstring(58, L'x')},
+    };
+    for (const Case& c : cases) {
+        FakeSystem fake;
+        TrayIcon icon{fake.Make().shellNotify};
+        icon.SetHint(c.hint);
+        icon.SetEnabled(true);
+        ASSERT_EQ(fake.shell.size(), 1u);
+        EXPECT_EQ(std::wstring(fake.shell[0].record.szTip), c.tip) << c.hint;
+        EXPECT_EQ(icon.Hint(), c.hint); // the component keeps the whole text
+    }
 }
 
 TEST(TrayIconTest, TheIconIsCopiedNotShared) {
@@ -193,7 +205,7 @@ TEST(TrayIconOnTheShell, AddModifyAndDeleteSucceedAndTheIconGoesWithTheComponent
     IconImage picture;
     ASSERT_TRUE(picture.LoadFromResource(1));
     {
-        TrayIcon icon{&Shell_NotifyIconA};
+        TrayIcon icon{&Shell_NotifyIconW};
         icon.SetHandle(owner);
         icon.SetHint("Tarvel Pro");
         icon.SetIcon(picture);
@@ -212,6 +224,6 @@ TEST(TrayIconOnTheShell, AddModifyAndDeleteSucceedAndTheIconGoesWithTheComponent
     record.cbSize = sizeof record;
     record.hWnd = owner;
     record.uID = 0;
-    EXPECT_FALSE(Shell_NotifyIconA(NIM_DELETE, reinterpret_cast<NOTIFYICONDATAA*>(&record)));
+    EXPECT_FALSE(Shell_NotifyIconW(NIM_DELETE, reinterpret_cast<NOTIFYICONDATAW*>(&record)));
     DestroyWindow(owner);
 }

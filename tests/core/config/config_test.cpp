@@ -11,6 +11,7 @@
 
 #include "core/config/config_support.h"
 #include "core/config/config.h"
+#include "core/config/security_config.h"
 #include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -306,6 +307,67 @@ TEST_F(ConfigFile, CheckAndSaveNameTheOffendingField) {
         EXPECT_EQ(ReadBytes(path_), SampleBytes);
         EXPECT_FALSE(fs::exists(path_ + ".tmp"));
     }
+}
+
+// A list in the code page (windows-1252 here and in the Wine prefix) is written byte for byte as older
+// copies wrote it; one in three scripts goes as UTF-8 behind the byte-order mark. Either loads back to
+// the same UTF-8 text, in zembrix.cfg and zembrix.ini alike.
+TEST_F(ConfigFile, TextBeyondTheCodePageIsWrittenAsUtf8WithTheMark) {
+    const std::string head = "s:25\r\nme@x\r\n:\r\nFALSE\r\n";
+    const struct {
+        const char* why;
+        std::vector<std::string> names; // UTF-8
+        std::string bytes;
+    } cases[] = {
+        {"code page",
+         {"J\xC3\xBCrgen M\xC3\xBCller", "caf\xC3\xA9 \xE2\x82\xAC"},
+         head + "J\xFCrgen M\xFCller\r\na@x\r\ncaf\xE9 \x80\r\na@x\r\n"},
+        {"three scripts",
+         {"\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82", "\xE7\x8E\x8B\xE5\xB0\x8F\xE6\x98\x8E",
+          "\xC5\x81ukasz"},
+         "\xEF\xBB\xBF" + head +
+             "\xCE\x93\xCE\xB9\xCF\x8E\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82\r\na@"
+             "x\r\n\xE7\x8E\x8B\xE5\xB0\x8F\xE6\x98"
+             "\x8E\r\na@x\r\n\xC5\x81ukasz\r\na@x\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        Settings s;
+        s.SMTPServer = "s", s.SMTPPort = "25", s.EmailAddress = "me@x";
+        s.NameList = c.names;
+        s.AddressList.assign(c.names.size(), "a@x");
+        SaveConfiguration(s, path_);
+        EXPECT_EQ(ReadBytes(path_), c.bytes);
+        EXPECT_EQ(LoadBytes(c.bytes).NameList, c.names);
+
+        SecuritySettings security;
+        security.User = c.names.front();
+        const std::string ini = (dir_ / "zembrix.ini").string();
+        SaveSecuritySettings(security, ini);
+        EXPECT_EQ(ReadBytes(ini).starts_with("\xEF\xBB\xBF"), c.bytes.starts_with("\xEF\xBB\xBF"));
+        SecuritySettings loaded;
+        LoadSecuritySettings(loaded, ini);
+        EXPECT_EQ(loaded.User, c.names.front());
+    }
+    // Without the mark a file is the code page's, even where its bytes would make UTF-8.
+    EXPECT_EQ(LoadBytes(head + "J\xC3\xBCrgen\r\na@x\r\n").NameList.front(), "J\xC3\x83\xC2\xBCrgen");
+}
+
+// A marked file that is not UTF-8 was not written by the program: refused, and nothing changes.
+TEST_F(ConfigFile, MarkedFileThatIsNotUtf8IsRefusedAndCodePageTextIsKept) {
+    for (const std::string bad : {"\xC0\xAF", "\xED\xA0\x80", "\xE2\x82", "\xFC"}) {
+        WriteBytes(path_, "\xEF\xBB\xBFs:25\r\nme@x\r\n:\r\nFALSE\r\n" + bad + "\r\na@x\r\n");
+        Settings s = Sample();
+        EXPECT_EQ(ConfigErrorOf([&] { LoadConfiguration(s, path_); }),
+                  "The configuration file \"" + path_ +
+                      "\" begins with the UTF-8 byte-order mark but is not UTF-8 text; it was not read.");
+        EXPECT_TRUE(SameSettings(s, Sample()));
+    }
+    // A value that is not UTF-8 is code page text (from an ANSI window): it goes back to the code page.
+    Settings s = Sample();
+    s.NameList[0] = "K\xF6ln";
+    SaveConfiguration(s, path_);
+    EXPECT_EQ(LoadBytes(ReadBytes(path_)).NameList.front(), "K\xC3\xB6ln");
 }
 
 TEST(CheckStorable, AcceptsColonsWhereTheFormatKeepsThem) {

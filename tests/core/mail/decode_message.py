@@ -4,9 +4,9 @@ what the user typed.
 
     decode_message.py MESSAGE TYPED
 
-MESSAGE holds the message text as the server keeps it; TYPED holds the typed fields as raw bytes in the
-sender's code page, each ended by a NUL: the Python codec name, the subject, the To name, the body
-(CR LF lines) and then the attachment names. Prints what differs and exits 1, or exits 0.
+MESSAGE holds the message text as the server keeps it; TYPED holds the typed fields as raw bytes (UTF-8, or
+a code page where they come from older files), each ended by a NUL: the Python codec name, the subject,
+the To name, the body (CR LF lines) and then the attachment names. Prints what differs and exits 1, or exits 0.
 """
 import email
 import email.policy

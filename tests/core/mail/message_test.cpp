@@ -169,6 +169,11 @@ TEST(AttachmentFileName, FollowsTheLastBackslashOrColonAndHoldsAtMost255Characte
     const std::string longName(300, 'n');
     EXPECT_EQ(AttachmentFileName("C:\\" + longName), longName.substr(0, 255));
     EXPECT_EQ(AttachmentFileName(longName + ".doc"), longName.substr(0, 255));
+    // Characters, not bytes: a name in Chinese keeps 255 whole characters.
+    std::string tokyo;
+    for (int i = 0; i < 300; ++i)
+        tokyo += "\xE6\x9D\xB1";
+    EXPECT_EQ(AttachmentFileName("C:\\" + tokyo), tokyo.substr(0, 255 * 3));
 }
 
 // The cancel arrives from another thread while a piece is on its way; here the output raises it.

@@ -1,9 +1,11 @@
 // National text and hostile text in a composed message: quoted-printable lines, encoded words, file
 // names, folding of long header lines, the text part that imitates the MIME boundary, bare line ends,
-// and, read back by Python's email package, the text exactly as typed in windows-1252 and utf-8.
+// and, read back by Python's email package, the text exactly as typed in any script or as a file in the
+// code page holds it.
 #include "core/mail/header_encoding.h"
 #include "core/mail/message.h"
 #include "core/mail/quoted_printable.h"
+#include "core/text/utf8.h"
 
 #include "core/mail/recording_output.h"
 #include "support/temp_folder.h"
@@ -64,12 +66,11 @@ void ExpectWireShape(const std::string& text) {
 class NationalText : public ::testing::Test {
 protected:
     NationalText() {
-        message.ToHeader = "J\xFCrgen <j@example.com>";
+        message.ToHeader = "J\xC3\xBCrgen <j@example.com>";
         message.Sender = "me@example.org";
-        message.Subject = "Gr\xFC\xDF"
-                          "e aus K\xF6ln";
+        message.Subject = "Gr\xC3\xBC\xC3\x9F"
+                          "e aus K\xC3\xB6ln";
         message.Recipients = {"j@example.com"};
-        message.Charset = "windows-1252";
     }
     std::string Write() {
         WriteFailure failure;
@@ -115,115 +116,103 @@ TEST(QuotedPrintable, EncodesEachLineExactly) {
     }
 }
 
-TEST(HeaderEncoding, CharsetsAreNamedAfterTheCodePage) {
-    EXPECT_EQ(CharsetOfCodePage(1252), "windows-1252");
-    EXPECT_EQ(CharsetOfCodePage(1250), "windows-1250");
-    EXPECT_EQ(CharsetOfCodePage(65001), "utf-8");
-    EXPECT_EQ(CharsetOfCodePage(932), "shift_jis");
-    EXPECT_EQ(CharsetOfCodePage(4242), "unknown-8bit");
-}
-
 // Each word is a whole number of characters: a reader decodes every word on its own.
 TEST(HeaderEncoding, EncodedWordsNeverCutACharacter) {
-    const struct {
-        std::string text;
-        const char* charset;
-        std::size_t characterBytes;
-    } cases[] = {
-        {std::string(40, 'a') +
-             [] {
-                 std::string s;
-                 for (int i = 0; i < 60; ++i)
-                     s += "\xC3\xBC\xE2\x82\xAC"; // u-umlaut, euro sign
-                 return s;
-             }(),
-         "utf-8", 0},
-        {[] {
-             std::string s;
-             for (int i = 0; i < 70; ++i)
-                 s += "\x93\xFA"; // one double-byte character
-             return "x" + s;
-         }(),
-         "shift_jis", 2},
-    };
-    for (const auto& c : cases) {
-        const std::vector<std::string> words = EncodedWords(c.text, c.charset);
-        ASSERT_GT(words.size(), 1u);
-        std::string decoded;
-        for (const std::string& word : words) {
-            EXPECT_LE(word.size(), 75u) << word;
-            const std::string prefix = "=?"s + c.charset + "?B?";
-            ASSERT_EQ(word.substr(0, prefix.size()), prefix);
-            ASSERT_EQ(word.substr(word.size() - 2), "?=");
-            // Base64 decoded by hand, so that the test shares nothing with the encoder.
-            const std::string b64 = word.substr(prefix.size(), word.size() - prefix.size() - 2);
-            const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-            std::string bytes;
-            unsigned bits = 0, count = 0;
-            for (char ch : b64) {
-                if (ch == '=') break;
-                bits = bits << 6 | static_cast<unsigned>(alphabet.find(ch));
-                if ((count += 6) >= 8) bytes += static_cast<char>(bits >> (count -= 8) & 0xFF);
-            }
-            if (std::string(c.charset) == "utf-8") {
-                EXPECT_NE(static_cast<unsigned char>(bytes.front()) & 0xC0, 0x80u)
-                    << "starts inside a character";
-            } else {
-                std::size_t at = 0;
-                while (at < bytes.size())
-                    at += static_cast<unsigned char>(bytes[at]) >= 0x81 ? c.characterBytes : 1;
-                EXPECT_EQ(at, bytes.size()) << "ends inside a character";
-            }
-            decoded += bytes;
+    std::string text(40, 'a');
+    for (int i = 0; i < 40; ++i)
+        text += "\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"; // u-umlaut, euro sign, an emoji
+    const std::vector<std::string> words = EncodedWords(text, HeaderCharset);
+    ASSERT_GT(words.size(), 1u);
+    std::string decoded;
+    for (const std::string& word : words) {
+        EXPECT_LE(word.size(), 75u) << word;
+        const std::string prefix = "=?UTF-8?B?";
+        ASSERT_EQ(word.substr(0, prefix.size()), prefix);
+        ASSERT_EQ(word.substr(word.size() - 2), "?=");
+        // Base64 decoded by hand, so that the test shares nothing with the encoder.
+        const std::string b64 = word.substr(prefix.size(), word.size() - prefix.size() - 2);
+        const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        std::string bytes;
+        unsigned bits = 0, count = 0;
+        for (char ch : b64) {
+            if (ch == '=') break;
+            bits = bits << 6 | static_cast<unsigned>(alphabet.find(ch));
+            if ((count += 6) >= 8) bytes += static_cast<char>(bits >> (count -= 8) & 0xFF);
         }
-        EXPECT_EQ(decoded, c.text);
+        EXPECT_NE(static_cast<unsigned char>(bytes.front()) & 0xC0, 0x80u) << "starts inside a character";
+        EXPECT_TRUE(IsValidUtf8(bytes)) << "ends inside a character";
+        decoded += bytes;
     }
+    EXPECT_EQ(decoded, text);
 }
 
 TEST(HeaderEncoding, ExtendedParameterPercentEncodesAllButAttributeCharacters) {
-    EXPECT_EQ(ExtendedParameterValue("Gr\xFC\xDF"
-                                     "e (1).txt",
-                                     "windows-1252"),
-              "windows-1252''Gr%FC%DFe%20%281%29.txt");
+    EXPECT_EQ(ExtendedParameterValue("Gr\xC3\xBC\xC3\x9F"
+                                     "e (1).txt"),
+              "UTF-8''Gr%C3%BC%C3%9Fe%20%281%29.txt");
 }
 
-TEST_F(NationalText, WindowsCodePageTextGoesAsEncodedWordsAndQuotedPrintable) {
-    message.Body = "Sch\xF6ne Gr\xFC\xDF"
-                   "e, caf\xE9 cr\xE8me\r\n.\r\n";
-    EXPECT_EQ(Write(), "To: =?windows-1252?B?SvxyZ2Vu?= <j@example.com>\r\n"
-                       "Reply-To: me@example.org\r\n"
-                       "From: me@example.org\r\n"
-                       "X-Mailer: Tarvel Pro 1.5\r\n"
-                       "Subject: =?windows-1252?B?R3L832UgYXVzIEv2bG4=?=\r\n"
-                       "Mime-Version: 1.0\r\n"
-                       "Content-Type: text/plain; charset=\"windows-1252\"\r\n"
-                       "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
-                       "Sch=F6ne Gr=FC=DFe, caf=E9 cr=E8me\r\n..\r\n\r\n");
-    // The estimate counts the body as it goes out: quoted-printable, without the last line end.
-    EXPECT_EQ(EstimateMessageSize(message),
-              static_cast<std::int64_t>(std::string("Sch=F6ne Gr=FC=DFe, caf=E9 cr=E8me\r\n.\r\n").size()));
+TEST_F(NationalText, TextBeyondAsciiGoesAsUtf8EncodedWordsAndQuotedPrintable) {
+    const std::string utf8Body = "Sch\xC3\xB6ne Gr\xC3\xBC\xC3\x9F"
+                                 "e, caf\xC3\xA9 cr\xC3\xA8me\r\n.\r\n";
+    const std::string wire = "To: =?UTF-8?B?SsO8cmdlbg==?= <j@example.com>\r\n"
+                             "Reply-To: me@example.org\r\n"
+                             "From: me@example.org\r\n"
+                             "X-Mailer: Tarvel Pro 1.5\r\n"
+                             "Subject: =?UTF-8?B?R3LDvMOfZSBhdXMgS8O2bG4=?=\r\n"
+                             "Mime-Version: 1.0\r\n"
+                             "Content-Type: text/plain; charset=\"utf-8\"\r\n"
+                             "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
+                             "Sch=C3=B6ne Gr=C3=BC=C3=9Fe, caf=C3=A9 cr=C3=A8me\r\n..\r\n\r\n";
+    const std::string quotedBody = "Sch=C3=B6ne Gr=C3=BC=C3=9Fe, caf=C3=A9 cr=C3=A8me\r\n.\r\n";
+    // The same text from the window, from a body file in UTF-8 (with and without Notepad's byte-order
+    // mark) and from one in the code page: one message on the wire.
+    const struct {
+        const char* why;
+        std::string body, file;
+    } cases[] = {
+        {"typed", utf8Body, ""},
+        {"UTF-8 file", "", utf8Body},
+        {"UTF-8 file with its mark", "", "\xEF\xBB\xBF" + utf8Body},
+        {"code page file", "",
+         "Sch\xF6ne Gr\xFC\xDF"
+         "e, caf\xE9 cr\xE8me\r\n.\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        output.bytes.clear();
+        message.Body = c.body;
+        message.BodyFile.clear();
+        if (!c.file.empty()) {
+            ASSERT_TRUE(TempFolder::PutFile("body.txt", c.file));
+            message.BodyFile = "body.txt";
+        }
+        // A body file's last line end is its own; typed text gets one more from the writer.
+        EXPECT_EQ(Write(), c.file.empty() ? wire : wire.substr(0, wire.size() - 2));
+        // The estimate counts the body as it goes out: quoted-printable, without the last line end.
+        EXPECT_EQ(EstimateMessageSize(message), static_cast<std::int64_t>(quotedBody.size()));
+    }
 }
 
 TEST_F(NationalText, AttachmentNameGetsAnExtendedParameterBesideAnEncodedName) {
-    ASSERT_TRUE(TempFolder::PutFile("Gr\xFC\xDF"
+    ASSERT_TRUE(TempFolder::PutFile("Gr\xC3\xBC\xC3\x9F"
                                     "e.txt",
                                     "abc"));
     message.Subject = "Files";
     message.ToHeader = " <j@example.com>";
     message.Body = "See attached.\r\n";
-    message.Attachments = {"Gr\xFC\xDF"
+    message.Attachments = {"Gr\xC3\xBC\xC3\x9F"
                            "e.txt"};
     const std::string text = Write();
     // The text part stays plain: only the file name holds national text.
     EXPECT_NE(text.find("Subject: Files\r\nMime-Version: 1.0\r\n"), std::string::npos);
     EXPECT_NE(text.find("Content-Type: text/plain; charset=\"us-ascii\"\r\n\r\nSee attached.\r\n"),
               std::string::npos);
-    EXPECT_NE(
-        text.find("Content-Type: application/octet-stream; name=\"=?windows-1252?B?R3L832UudHh0?=\";\r\n"
-                  "Content-Transfer-Encoding: base64\r\n"
-                  "Content-Disposition: attachment; filename*=windows-1252''Gr%FC%DFe.txt\r\n\r\n"
-                  "YWJj\r\n\r\n"),
-        std::string::npos)
+    EXPECT_NE(text.find("Content-Type: application/octet-stream; name=\"=?UTF-8?B?R3LDvMOfZS50eHQ=?=\";\r\n"
+                        "Content-Transfer-Encoding: base64\r\n"
+                        "Content-Disposition: attachment; filename*=UTF-8''Gr%C3%BC%C3%9Fe.txt\r\n\r\n"
+                        "YWJj\r\n\r\n"),
+              std::string::npos)
         << text;
 }
 
@@ -329,52 +318,53 @@ TEST_F(NationalText, LongHeaderLinesAreFolded) {
 
 #ifndef _WIN32
 // What a reader shows: Python's email package reads the message and compares with the typed fields.
-TEST_F(NationalText, ReaderGetsTheTypedTextBackInWindows1252AndUtf8) {
-    std::string accents;
-    for (int i = 0; i < 30; ++i)
-        accents += "\xC3\xA9";
+// Text in any script is typed as UTF-8; a body file and fields in the code page come from older files.
+TEST_F(NationalText, ReaderGetsTheTypedTextBackInAnyScript) {
+    std::string russian;
+    for (int i = 0; i < 20; ++i)
+        russian += "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, "; // "Privet, " in Cyrillic
     const struct {
-        const char* charset;
         const char* codec;
-        std::string subject, name, body, file;
+        std::string subject, name, body, bodyFile, file;
     } cases[] = {
-        {"windows-1252", "cp1252",
+        {"utf-8",
+         "\xCE\x93\xCE\xB5\xCE\xB9\xCE\xAC \xCF\x83\xCE\xBF\xCF\x85 "
+         "\xCE\xBA\xCF\x8C\xCF\x83\xCE\xBC\xCE\xB5 " +
+             std::string(80, 'x'),                         // Greek
+         "\xC5\x81ukasz \xC5\xBB\xC3\xB3\xC5\x82\xC4\x87", // Polish
+         russian + "\r\n\xE4\xBD\xA0\xE5\xA5\xBD\xEF\xBC\x8C\xE4\xB8\x96\xE7\x95\x8C\r\n.\r\n--" + Boundary +
+             "\r\n",
+         "\xEF\xBB\xBF\xF0\x9F\x98\x80 first\r\n", "\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82.txt"},
+        {"cp1252",
          "Gr\xFC\xDF"
-         "e aus K\xF6ln \x80 " +
-             std::string(120, 'x'),
-         "J\xFCrgen M\xFCller",
+         "e aus K\xF6ln \x80",
+         "J\xFCrgen M\xFCller", "caf\xE9\r\n",
          "Sch\xF6ne Gr\xFC\xDF"
-         "e, caf\xE9 cr\xE8me\r\n.\r\n--" +
-             Boundary + "\r\n" + std::string(200, '\xE9') + " \r\n",
+         "e\n" +
+             std::string(200, '\xE9') + " \n",
          "R\xE9sum\xE9.txt"},
-        {"utf-8", "utf-8",
-         "Gr\xC3\xBC\xC3\x9F"
-         "e aus K\xC3\xB6ln \xE2\x82\xAC " +
-             accents,
-         "J\xC3\xBCrgen",
-         "Sch\xC3\xB6ne Gr\xC3\xBC\xC3\x9F"
-         "e\r\n\xE2\x82\xAC 5\r\n",
-         "\xC3\x9C"
-         "bersicht.txt"},
     };
     if (std::system("/usr/bin/python3 -c 'import email' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
     const std::string script = std::string(TARVEL_SOURCE_DIR) + "/tests/core/mail/decode_message.py";
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.charset);
+        SCOPED_TRACE(c.codec);
         ASSERT_TRUE(TempFolder::PutFile(c.file, "attached bytes"));
+        ASSERT_TRUE(TempFolder::PutFile("body.txt", c.bodyFile));
         MailMessage m = message;
-        m.Charset = c.charset;
         m.Subject = c.subject;
         m.ToHeader = c.name + " <j@example.com>";
+        m.BodyFile = "body.txt";
         m.Body = c.body;
         m.Attachments = {c.file};
         PlainOutput plain;
         ASSERT_TRUE(WriteMessage(m, plain, aborted));
         ExpectWireShape(plain.bytes);
+        EXPECT_TRUE(IsAscii(plain.bytes)) << "every byte beyond US-ASCII is encoded";
         {
             std::ofstream("message.eml", std::ios::binary) << plain.bytes;
             std::ofstream typed("typed.bin", std::ios::binary);
-            for (const std::string& field : {std::string(c.codec), c.subject, c.name, c.body, c.file})
+            std::string body = c.bodyFile.starts_with("\xEF\xBB\xBF") ? c.bodyFile.substr(3) : c.bodyFile;
+            for (const std::string& field : {std::string(c.codec), c.subject, c.name, body + c.body, c.file})
                 typed << field << '\0';
         }
         const std::string command = "/usr/bin/python3 " + script + " message.eml typed.bin";

@@ -1,9 +1,11 @@
 // A small console program that drives Tarvel Pro's windows from outside, as a user would: it finds windows
-// by caption and controls by their place or caption, types with WM_SETTEXT, clicks with BM_CLICK, posts
+// by caption and controls by their place or caption, types with WM_SETTEXT or character by character with
+// WM_CHAR (UTF-16, as a keyboard or an input method delivers it), clicks with BM_CLICK, posts
 // tray notifications, reads what the windows show, finds and removes the Credential Manager entries
 // that a test had the program make, and puts a test's authority into the user's root store and out again. The
 // end-to-end suite runs it under the same Wine prefix as the program. One command per line on standard input,
-// one answer line per command on stdout: "ok <value>" or "err <reason>". Lists (toplevels, children) come as
+// one answer line per command on stdout: "ok <value>" or "err <reason>"; both in UTF-8, and the windows
+// are read and written through the W functions. Lists (toplevels, children) come as
 // one line of tab-separated items, and texts with their backslashes, tabs and line ends escaped.
 #include <windows.h>
 #include <commctrl.h>
@@ -23,18 +25,34 @@ struct Found {
     HWND hwnd = nullptr;
 };
 
+std::wstring Wide(const std::string& utf8) {
+    std::wstring out(utf8.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(),
+                                      static_cast<int>(out.size()));
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return out;
+}
+
+std::string Utf8(const std::wstring& wide) {
+    std::string out(wide.size() * 3, '\0');
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(),
+                                      static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return out;
+}
+
 std::string TextOf(HWND hwnd) {
-    char buffer[65536];
+    static wchar_t buffer[65536];
     buffer[0] = 0;
-    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG,
-                        5000, nullptr);
-    return buffer;
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, 65536, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000,
+                        nullptr);
+    return Utf8(buffer);
 }
 
 std::string ClassOf(HWND hwnd) {
-    char buffer[256] = {0};
-    GetClassNameA(hwnd, buffer, sizeof buffer);
-    return buffer;
+    wchar_t buffer[256] = {0};
+    GetClassNameW(hwnd, buffer, 256);
+    return Utf8(buffer);
 }
 
 struct TopSearch {
@@ -45,9 +63,9 @@ struct TopSearch {
 
 BOOL CALLBACK MatchTopLevel(HWND hwnd, LPARAM param) {
     auto* s = reinterpret_cast<TopSearch*>(param);
-    char buffer[512] = {0};
-    GetWindowTextA(hwnd, buffer, sizeof buffer);
-    if (s->caption != buffer) return TRUE;
+    wchar_t buffer[512] = {0};
+    GetWindowTextW(hwnd, buffer, 512);
+    if (s->caption != Utf8(buffer)) return TRUE;
     if (!s->cls.empty() && ClassOf(hwnd) != s->cls) return TRUE;
     if (s->pid) {
         DWORD pid = 0;
@@ -256,8 +274,9 @@ std::string Run(const std::vector<std::string>& a) {
         struct Dump {
             static BOOL CALLBACK Each(HWND hwnd, LPARAM param) {
                 auto* out = reinterpret_cast<std::string*>(param);
-                char caption[512] = {0};
-                GetWindowTextA(hwnd, caption, sizeof caption);
+                wchar_t wide[512] = {0};
+                GetWindowTextW(hwnd, wide, 512);
+                const std::string caption = Utf8(wide);
                 DWORD pid = 0;
                 GetWindowThreadProcessId(hwnd, &pid);
                 std::ostringstream item;
@@ -273,16 +292,18 @@ std::string Run(const std::vector<std::string>& a) {
     }
     // Credential Manager entries that a test had the program make: whether one is there, and removing it.
     if (cmd == "credential" && need(2)) { // credential TARGET: 1 when a generic entry of that name exists
-        PCREDENTIALA raw = nullptr;
-        if (!CredReadA(a[1].c_str(), CRED_TYPE_GENERIC, 0, &raw)) return "ok 0";
-        std::unique_ptr<CREDENTIALA, decltype(&CredFree)> entry(raw, &CredFree);
+        PCREDENTIALW raw = nullptr;
+        if (!CredReadW(Wide(a[1]).c_str(), CRED_TYPE_GENERIC, 0, &raw)) return "ok 0";
+        std::unique_ptr<CREDENTIALW, decltype(&CredFree)> entry(raw, &CredFree);
         return "ok 1";
     }
     if (cmd == "forget" && need(2)) { // forget TARGET: the generic entry is gone afterwards
-        if (CredDeleteA(a[1].c_str(), CRED_TYPE_GENERIC, 0) || GetLastError() == ERROR_NOT_FOUND) return "ok";
-        return "err CredDeleteA " + std::to_string(GetLastError());
+        if (CredDeleteW(Wide(a[1]).c_str(), CRED_TYPE_GENERIC, 0) || GetLastError() == ERROR_NOT_FOUND)
+            return "ok";
+        return "err CredDeleteW " + std::to_string(GetLastError());
     }
     if (cmd == "rootca" && need(3)) return RootAuthority(a[1], a[2]);
+    if (cmd == "acp") return "ok " + std::to_string(GetACP()); // the ANSI code page the prefix runs with
     if (!need(2)) return "err usage";
     HWND top = FindTopLevel(a[1], 0);
     if (!top) return "err no window " + a[1];
@@ -358,9 +379,18 @@ std::string Run(const std::vector<std::string>& a) {
     if (!ctl) return "err no control " + a[2];
     if (cmd == "get") return "ok " + Escape(TextOf(ctl));
     if (cmd == "set") {
-        std::string text = need(4) ? Unescape(a[3]) : "";
-        SendMessageTimeoutA(ctl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
+        const std::wstring text = Wide(need(4) ? Unescape(a[3]) : "");
+        SendMessageTimeoutW(ctl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
                             5000, nullptr);
+        return "ok";
+    }
+    if (cmd == "type" && need(4)) { // type WINDOW CONTROL TEXT: each UTF-16 unit as a WM_CHAR, as keys give
+        // Sent, not posted: each returns once the control has taken it, so a read that follows sees it.
+        for (wchar_t unit : Wide(Unescape(a[3]))) {
+            DWORD_PTR result = 0;
+            if (!SendMessageTimeoutW(ctl, WM_CHAR, unit, 1, SMTO_ABORTIFHUNG, 5000, &result))
+                return "err busy";
+        }
         return "ok";
     }
     if (cmd == "key" && need(4)) { // key WINDOW CONTROL VK: a key pressed and released on the control, posted
@@ -405,19 +435,13 @@ std::string Run(const std::vector<std::string>& a) {
     if (cmd == "count") return "ok " + std::to_string(SendMessageA(ctl, CB_GETCOUNT, 0, 0));
     if (cmd == "selected") return "ok " + std::to_string(SendMessageA(ctl, CB_GETCURSEL, 0, 0));
     if (cmd == "item" && need(4)) {
-        // Wine hands an item's text across processes in UTF-16 whatever the caller's character set, so
-        // ask for it in UTF-16 and convert it to the ANSI code page the program works in.
         const WPARAM index = std::stoul(a[3]);
         const LRESULT length = SendMessageW(ctl, CB_GETLBTEXTLEN, index, 0);
         if (length == CB_ERR) return "err no item " + a[3];
         std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
         SendMessageW(ctl, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(wide.data()));
         wide.resize(wcsnlen(wide.c_str(), wide.size()));
-        std::string text(wide.size() * 2 + 1, '\0');
-        const int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), text.data(),
-                                          static_cast<int>(text.size()), nullptr, nullptr);
-        text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-        return "ok " + Escape(text);
+        return "ok " + Escape(Utf8(wide));
     }
     if (cmd == "pick" &&
         need(4)) { // pick WINDOW COMBO INDEX: select as the user would, with the notification

@@ -89,7 +89,7 @@ struct PlatformLog {
     std::vector<Box> boxes;
     int boxAnswer = IDYES;
     std::vector<DWORD> pauses;
-    std::vector<int> hangUpsBeforePause; // RasHangUpA calls seen by the fake when each pause began
+    std::vector<int> hangUpsBeforePause; // RasHangUpW calls seen by the fake when each pause began
 };
 
 inline int CountCalls(const std::vector<std::string>& calls, const std::string& name) {
@@ -107,7 +107,7 @@ inline tarvel::RasPlatform RecordingPlatform(PlatformLog& log, FakeRas* fake) {
     };
     platform.pause = [&log, fake](DWORD milliseconds) {
         log.pauses.push_back(milliseconds);
-        log.hangUpsBeforePause.push_back(fake && fake->Loaded() ? CountCalls(fake->Calls(), "RasHangUpA")
+        log.hangUpsBeforePause.push_back(fake && fake->Loaded() ? CountCalls(fake->Calls(), "RasHangUpW")
                                                                 : -1);
     };
     return platform;

@@ -1,4 +1,4 @@
-// Dialling before a send: what reaches RasDialA, lines already up, failures and the texts they give,
+// Dialling before a send: what reaches RasDialW, lines already up, failures and the texts they give,
 // and input too long for its record field.
 #include <gtest/gtest.h>
 
@@ -23,13 +23,13 @@ TEST_F(RasDial, DialsTheEntryWithItsStoredNumberAndPassword) {
     EXPECT_EQ(manager->RasConnection(), reinterpret_cast<HANDLE>(0x5150));
 
     const fake_ras::Script& seen = fake.Script();
-    EXPECT_EQ(fake.Calls(), (Calls{"RasEnumConnectionsA", "RasGetEntryDialParamsA", "RasDialA"}));
-    EXPECT_EQ(seen.enumConnectionsFirstSize, 412u);
-    EXPECT_EQ(seen.enumConnectionsBufferBytes, 41200u);
-    EXPECT_EQ(seen.getDialParamsSize, 1052u);
+    EXPECT_EQ(fake.Calls(), (Calls{"RasEnumConnectionsW", "RasGetEntryDialParamsW", "RasDialW"}));
+    EXPECT_EQ(seen.enumConnectionsFirstSize, 816u);
+    EXPECT_EQ(seen.enumConnectionsBufferBytes, 81600u);
+    EXPECT_EQ(seen.getDialParamsSize, 2096u);
     EXPECT_STREQ(seen.getDialParamsEntryName, "Home ISP");
     EXPECT_TRUE(seen.getDialParamsPhoneBookNull);
-    EXPECT_EQ(seen.dialSize, 1052u);
+    EXPECT_EQ(seen.dialSize, 2096u);
     EXPECT_TRUE(seen.dialSynchronous);
     EXPECT_STREQ(seen.dialEntryName, "Home ISP");
     EXPECT_STREQ(seen.dialPhoneNumber, "5551234");
@@ -45,6 +45,15 @@ TEST_F(RasDial, PasswordOverrideReplacesTheStoredOneWhole) {
     EXPECT_STREQ(fake.Script().dialUserName, "alice");
 }
 
+TEST_F(RasDial, NamesAndPasswordsBeyondTheCodePageReachTheRecordWhole) {
+    fake.SetStored("5551234", "Łukasz", "stored-secret");
+    EXPECT_EQ(manager->DialRasEntry("Łódź Интернет 東京", "", "пароль"), "");
+    EXPECT_STREQ(fake.Script().getDialParamsEntryName, "Łódź Интернет 東京");
+    EXPECT_STREQ(fake.Script().dialEntryName, "Łódź Интернет 東京");
+    EXPECT_STREQ(fake.Script().dialUserName, "Łukasz");
+    EXPECT_STREQ(fake.Script().dialPassword, "пароль");
+}
+
 TEST_F(RasDial, PhoneTextIsAppendedToTheStoredNumber) {
     EXPECT_EQ(manager->DialRasEntry("Home ISP", "#77", ""), "");
     EXPECT_STREQ(fake.Script().dialPhoneNumber, "5551234#77");
@@ -53,11 +62,11 @@ TEST_F(RasDial, PhoneTextIsAppendedToTheStoredNumber) {
 TEST_F(RasDial, LineAlreadyUpIsNeitherDialledNorHungUp) {
     fake.Script().connectionCount = 1;
     EXPECT_EQ(manager->DialRasEntry("Home ISP", "", ""), "");
-    EXPECT_EQ(fake.Calls(), Calls{"RasEnumConnectionsA"});
+    EXPECT_EQ(fake.Calls(), Calls{"RasEnumConnectionsW"});
     EXPECT_FALSE(manager->RasDialled());
 
     EXPECT_EQ(manager->HangUpRas(false), " ");
-    EXPECT_EQ(fake.Calls(), Calls{"RasEnumConnectionsA"});
+    EXPECT_EQ(fake.Calls(), Calls{"RasEnumConnectionsW"});
     EXPECT_TRUE(log.pauses.empty());
 }
 
@@ -66,7 +75,7 @@ TEST_F(RasDial, LineFoundUpAfterOurOwnDialStaysOursToHangUp) {
     fake.Script().connectionCount = 1;
     fake.Script().dialHandle = 0x6000;
     EXPECT_EQ(manager->DialRasEntry("Home ISP", "", ""), "");
-    EXPECT_EQ(CountCalls(fake.Calls(), "RasDialA"), 1);
+    EXPECT_EQ(CountCalls(fake.Calls(), "RasDialW"), 1);
     EXPECT_TRUE(manager->RasDialled());
 
     EXPECT_EQ(manager->HangUpRas(false), " ");
@@ -76,7 +85,7 @@ TEST_F(RasDial, LineFoundUpAfterOurOwnDialStaysOursToHangUp) {
 TEST_F(RasDial, UnlistableConnectionsMeanNoDial) {
     fake.Script().enumConnectionsResult = 610;
     EXPECT_EQ(manager->DialRasEntry("Home ISP", "", ""), "");
-    EXPECT_EQ(fake.Calls(), Calls{"RasEnumConnectionsA"});
+    EXPECT_EQ(fake.Calls(), Calls{"RasEnumConnectionsW"});
     EXPECT_FALSE(manager->RasDialled());
 }
 
@@ -86,16 +95,16 @@ TEST_F(RasDial, UnreadableDialParamsStopBeforeDialling) {
     EXPECT_EQ(
         manager->DialRasEntry("Gone", "", ""),
         "RasGetEntryDialParams failed: The system could not find the phone book entry for this connection.");
-    EXPECT_EQ(fake.Calls(), (Calls{"RasEnumConnectionsA", "RasGetEntryDialParamsA", "RasGetErrorStringA"}));
+    EXPECT_EQ(fake.Calls(), (Calls{"RasEnumConnectionsW", "RasGetEntryDialParamsW", "RasGetErrorStringW"}));
     EXPECT_EQ(fake.Script().errorStringBufferBytes, 100u);
     EXPECT_FALSE(manager->RasDialled());
 
     // Without a platform text the code is shown in decimal.
     fake.Script().getDialParamsResult = 1234;
     EXPECT_EQ(manager->DialRasEntry("Gone", "", ""), "RasGetEntryDialParams failed: 1234");
-    EXPECT_EQ(CountCalls(fake.Calls(), "RasDialA"), 0);
+    EXPECT_EQ(CountCalls(fake.Calls(), "RasDialW"), 0);
     EXPECT_EQ(manager->HangUpRas(false), " ");
-    EXPECT_EQ(CountCalls(fake.Calls(), "RasHangUpA"), 0);
+    EXPECT_EQ(CountCalls(fake.Calls(), "RasHangUpW"), 0);
 }
 
 TEST_F(RasDial, FailedDialWithAHandleIsHungUpAtOnce) {
@@ -103,22 +112,22 @@ TEST_F(RasDial, FailedDialWithAHandleIsHungUpAtOnce) {
     fake.Script().dialHandle = 0x77;
     fake.AddErrorText(676, "The line is busy.");
     EXPECT_EQ(manager->DialRasEntry("Home ISP", "", ""), "RasDial failed: The line is busy.");
-    EXPECT_EQ(fake.Calls(), (Calls{"RasEnumConnectionsA", "RasGetEntryDialParamsA", "RasDialA",
-                                   "RasGetErrorStringA", "RasHangUpA"}));
+    EXPECT_EQ(fake.Calls(), (Calls{"RasEnumConnectionsW", "RasGetEntryDialParamsW", "RasDialW",
+                                   "RasGetErrorStringW", "RasHangUpW"}));
     EXPECT_EQ(fake.Script().hangUpHandle, 0x77u);
     EXPECT_TRUE(log.pauses.empty());
     EXPECT_FALSE(manager->RasDialled());
 
     // The end of the send then has nothing to hang up.
     EXPECT_EQ(manager->HangUpRas(false), " ");
-    EXPECT_EQ(CountCalls(fake.Calls(), "RasHangUpA"), 1);
+    EXPECT_EQ(CountCalls(fake.Calls(), "RasHangUpW"), 1);
 }
 
 TEST_F(RasDial, FailedDialWithoutTextOrHandle) {
     fake.Script().dialResult = 680;
     fake.Script().dialHandle = 0;
     EXPECT_EQ(manager->DialRasEntry("Home ISP", "", ""), "RasDial failed: Modem error?");
-    EXPECT_EQ(CountCalls(fake.Calls(), "RasHangUpA"), 0);
+    EXPECT_EQ(CountCalls(fake.Calls(), "RasHangUpW"), 0);
     EXPECT_EQ(manager->RasConnection(), nullptr);
     EXPECT_FALSE(manager->RasDialled());
 }
@@ -139,7 +148,7 @@ TEST_F(RasDial, FailedRedialAfterOurLineDroppedLeavesUsOffline) {
     EXPECT_EQ(manager->DialRasEntry("Home ISP", "", ""), "RasDial failed: Modem error?");
     EXPECT_FALSE(manager->RasDialled());
     EXPECT_EQ(manager->HangUpRas(false), " ");
-    EXPECT_EQ(CountCalls(fake.Calls(), "RasHangUpA"), 1);
+    EXPECT_EQ(CountCalls(fake.Calls(), "RasHangUpW"), 1);
     EXPECT_EQ(fake.Script().hangUpHandle, 0x88u);
 }
 
@@ -151,8 +160,8 @@ TEST_F(RasDial, TextsThatDoNotFitTheirFieldsAreRefusedAndNothingIsDialled) {
     // 7 stored digits + 122 = 129 > 128.
     EXPECT_EQ(manager->DialRasEntry("Home ISP", std::string(122, '1'), ""),
               "Dial-up phone number is longer than 128 characters.");
-    EXPECT_EQ(CountCalls(fake.Calls(), "RasDialA"), 0);
-    EXPECT_EQ(CountCalls(fake.Calls(), "RasGetEntryDialParamsA"), 1);
+    EXPECT_EQ(CountCalls(fake.Calls(), "RasDialW"), 0);
+    EXPECT_EQ(CountCalls(fake.Calls(), "RasGetEntryDialParamsW"), 1);
     EXPECT_FALSE(manager->RasDialled());
 }
 

@@ -13,17 +13,21 @@ using Items = std::vector<std::string>;
 class RasEntries : public FakeRasTest {};
 
 TEST_F(RasEntries, ListsNamesInLibraryOrderAndSelectsTheExactName) {
-    fake.SetEntries({"Work", "Home ISP", "Backup"});
+    fake.SetEntries({"Work", "Home ISP", "Łódź Интернет", "東京"});
     RasEntryList list;
     manager->FillRasEntries(list, "Home ISP");
-    EXPECT_EQ(list.items, (Items{"Work", "Home ISP", "Backup"}));
+    EXPECT_EQ(list.items, (Items{"Work", "Home ISP", "Łódź Интернет", "東京"}));
     EXPECT_EQ(list.selected, 1);
+    manager->FillRasEntries(list, "東京");
+    EXPECT_EQ(list.selected, 3);
+    fake.ClearCalls();
+    manager->FillRasEntries(list, "Home ISP");
 
     // One buffer of 100 records in the first layout, default phone book.
-    EXPECT_EQ(fake.Script().enumEntriesFirstSize, 264u);
-    EXPECT_EQ(fake.Script().enumEntriesBufferBytes, 26400u);
+    EXPECT_EQ(fake.Script().enumEntriesFirstSize, 520u);
+    EXPECT_EQ(fake.Script().enumEntriesBufferBytes, 52000u);
     EXPECT_TRUE(fake.Script().enumEntriesArgumentsNull);
-    EXPECT_EQ(fake.Calls(), Calls{"RasEnumEntriesA"});
+    EXPECT_EQ(fake.Calls(), Calls{"RasEnumEntriesW"});
 }
 
 TEST_F(RasEntries, NameDifferingOnlyInCaseOrAbsentSelectsNothing) {
@@ -81,9 +85,8 @@ TEST_F(RasEntries, MoreThanHundredEntriesDoNotFitAndListNothing) {
 }
 
 TEST_F(RasEntries, LongestEntryNameComesThroughWhole) {
-    std::string longest(256, 'n');
-    longest.front() = 'A';
-    longest.back() = 'Z';
+    // 256 UTF-16 units, the field's limit, some of them beyond any one code page.
+    std::string longest = "Ж" + std::string(254, 'n') + "Z";
     fake.SetEntries({longest, "short"});
     RasEntryList list;
     manager->FillRasEntries(list, longest);

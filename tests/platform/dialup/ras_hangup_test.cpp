@@ -18,7 +18,7 @@ protected:
 
 TEST_F(RasHangUp, HangsUpOurLineThenPausesASecond) {
     EXPECT_EQ(manager->HangUpRas(false), " ");
-    EXPECT_EQ(fake.Calls(), Calls{"RasHangUpA"});
+    EXPECT_EQ(fake.Calls(), Calls{"RasHangUpW"});
     EXPECT_EQ(fake.Script().hangUpHandle, 0x5150u);
     EXPECT_EQ(log.pauses, std::vector<DWORD>{1000});
     EXPECT_EQ(log.hangUpsBeforePause, std::vector<int>{1});
@@ -27,7 +27,7 @@ TEST_F(RasHangUp, HangsUpOurLineThenPausesASecond) {
 
     // Once offline, a second hang-up does nothing.
     EXPECT_EQ(manager->HangUpRas(false), " ");
-    EXPECT_EQ(fake.Calls(), Calls{"RasHangUpA"});
+    EXPECT_EQ(fake.Calls(), Calls{"RasHangUpW"});
 }
 
 TEST_F(RasHangUp, FailedHangUpIsReportedAndNotRetried) {
@@ -36,7 +36,7 @@ TEST_F(RasHangUp, FailedHangUpIsReportedAndNotRetried) {
     EXPECT_TRUE(log.pauses.empty());
     EXPECT_FALSE(manager->RasDialled());
     EXPECT_EQ(manager->HangUpRas(false), " ");
-    EXPECT_EQ(fake.Calls(), Calls{"RasHangUpA"});
+    EXPECT_EQ(fake.Calls(), Calls{"RasHangUpW"});
 }
 
 TEST_F(RasHangUp, AskingFirstAndAnsweringNoLeavesTheLineUp) {
@@ -52,7 +52,7 @@ TEST_F(RasHangUp, AskingFirstAndAnsweringNoLeavesTheLineUp) {
     log.boxAnswer = IDYES;
     EXPECT_EQ(manager->HangUpRas(true), " ");
     EXPECT_EQ(log.boxes.size(), 2u);
-    EXPECT_EQ(fake.Calls(), Calls{"RasHangUpA"});
+    EXPECT_EQ(fake.Calls(), Calls{"RasHangUpW"});
     EXPECT_FALSE(manager->RasDialled());
 
     // Nothing dialled: no question either.

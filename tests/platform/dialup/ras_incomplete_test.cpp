@@ -1,4 +1,4 @@
-// A remote-access library without one of the seven entry points (RasGetConnectStatusA): loaded once,
+// A remote-access library without one of the seven entry points (RasGetConnectStatusW): loaded once,
 // unavailable for the rest of the run, and every operation quietly does nothing.
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@ using tarvel::RasEntryList;
 class RasIncomplete : public FakeRasTest {};
 
 TEST_F(RasIncomplete, StaysUnavailableForTheRunAndDoesNothing) {
-    ASSERT_EQ(GetProcAddress(fake.Module(), "RasGetConnectStatusA"), nullptr)
+    ASSERT_EQ(GetProcAddress(fake.Module(), "RasGetConnectStatusW"), nullptr)
         << "the complete fake was loaded";
     fake.SetEntries({"Work"});
     fake.SetStored("5551234", "alice", "secret");

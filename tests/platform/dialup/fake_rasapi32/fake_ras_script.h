@@ -18,12 +18,12 @@ struct ErrorText {
 struct Script {
     // The phone book and the lines that are up.
     int entryCount;
-    char entries[MaxEntries][257];
-    DWORD enumEntriesResult; // non-zero: RasEnumEntriesA fails with it
+    char entries[MaxEntries][257 * 3]; // UTF-8: up to three bytes for each UTF-16 unit
+    DWORD enumEntriesResult;           // non-zero: RasEnumEntriesW fails with it
     int connectionCount;
     DWORD enumConnectionsResult;
 
-    // What RasGetEntryDialParamsA returns for any entry.
+    // What RasGetEntryDialParamsW returns for any entry.
     DWORD getDialParamsResult;
     char storedPhoneNumber[129];
     char storedCallbackNumber[129];
@@ -32,9 +32,9 @@ struct Script {
     char storedDomain[16];
 
     DWORD dialResult;
-    DWORD dialHandle; // handed back by RasDialA, also on failure; 0: none
+    DWORD dialHandle; // handed back by RasDialW, also on failure; 0: none
     DWORD hangUpResult;
-    int errorTextCount; // codes without a text make RasGetErrorStringA fail
+    int errorTextCount; // codes without a text make RasGetErrorStringW fail
     ErrorText errorTexts[MaxErrorTexts];
 
     // Seen by the fake, in call order.
@@ -48,7 +48,7 @@ struct Script {
     DWORD getDialParamsSize;
     char getDialParamsEntryName[300];
     BOOL getDialParamsPhoneBookNull;
-    // The dial record as RasDialA received it, read at the offsets of the first layout.
+    // The dial record as RasDialW received it, read at the offsets of the first Unicode layout.
     DWORD dialSize;
     char dialEntryName[300];
     char dialPhoneNumber[300];

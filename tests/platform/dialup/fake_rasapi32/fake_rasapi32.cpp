@@ -1,18 +1,20 @@
 // A stand-in for RASAPI32.DLL whose phone book, lines and answers a test scripts. It reads and writes the
-// records at the byte offsets of their first layouts, independently of the program's own declarations.
-// Built twice: complete, and without RasGetConnectStatusA (FAKE_RAS_INCOMPLETE).
+// records at the byte offsets of their first Unicode layouts, independently of the program's own
+// declarations, and keeps its texts in UTF-8. Built twice: complete, and without RasGetConnectStatusW
+// (FAKE_RAS_INCOMPLETE).
 //
 // In-process tests script it through FakeRas_Script(). A test that runs the real program beside it scripts
 // it through the environment instead, read once when the library is loaded:
 //   FAKE_RAS_ENTRIES      phone-book entry names, separated by ";"
 //   FAKE_RAS_CONNECTIONS  how many lines are already up
-//   FAKE_RAS_DIAL_RESULT  RasDialA's answer (0 or absent: the line comes up)
+//   FAKE_RAS_DIAL_RESULT  RasDialW's answer (0 or absent: the line comes up)
 //   FAKE_RAS_ERRORS       error texts as "code=text", separated by ";"
-//   FAKE_RAS_LOG          a file to which every call is appended as one line (with what RasDialA was given)
+//   FAKE_RAS_LOG          a file to which every call is appended as one line (with what RasDialW was given)
 #include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "fake_ras_script.h"
@@ -22,15 +24,15 @@ namespace {
 fake_ras::Script script;
 
 // First-layout record sizes and field offsets.
-constexpr DWORD EntryNameSize = 264;
-constexpr DWORD ConnSize = 412;
-constexpr DWORD DialParamsSize = 1052;
+constexpr DWORD EntryNameSize = 520;
+constexpr DWORD ConnSize = 816;
+constexpr DWORD DialParamsSize = 2096;
 constexpr int EntryNameOffset = 4;
-constexpr int PhoneNumberOffset = 261;
-constexpr int CallbackNumberOffset = 390;
-constexpr int UserNameOffset = 519;
-constexpr int PasswordOffset = 776;
-constexpr int DomainOffset = 1033;
+constexpr int PhoneNumberOffset = 518;
+constexpr int CallbackNumberOffset = 776;
+constexpr int UserNameOffset = 1034;
+constexpr int PasswordOffset = 1548;
+constexpr int DomainOffset = 2062;
 
 constexpr DWORD ErrorInvalidParameter = 87;
 constexpr DWORD ErrorBufferTooSmall = 603;
@@ -39,10 +41,26 @@ constexpr DWORD ErrorInvalidHandle = 6;
 
 std::string logPath; // FAKE_RAS_LOG; empty: no file
 
+std::wstring Wide(const std::string& utf8) {
+    std::wstring out(utf8.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(),
+                                      static_cast<int>(out.size()));
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return out;
+}
+
+std::string Utf8(const wchar_t* text, size_t length) {
+    std::string out(length * 3, '\0');
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(),
+                                      static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return out;
+}
+
 void LogLine(const std::string& line) {
     if (logPath.empty()) return;
-    HANDLE file = CreateFileA(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(Wide(logPath).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     const std::string text = line + "\r\n";
     DWORD written = 0;
@@ -55,13 +73,13 @@ void Log(const char* name) {
         std::strncpy(script.calls[script.callCount], name, sizeof script.calls[0] - 1);
         ++script.callCount;
     }
-    if (std::strcmp(name, "RasDialA") != 0) LogLine(name);
+    if (std::strcmp(name, "RasDialW") != 0) LogLine(name);
 }
 
-std::string Environment(const char* name) {
-    char buffer[4096];
-    const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
-    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
+std::string Environment(const wchar_t* name) {
+    wchar_t buffer[4096];
+    const DWORD n = GetEnvironmentVariableW(name, buffer, 4096);
+    return n > 0 && n < 4096 ? Utf8(buffer, n) : std::string();
 }
 
 template <size_t N> void CopyText(char (&out)[N], const std::string& text) {
@@ -72,8 +90,8 @@ template <size_t N> void CopyText(char (&out)[N], const std::string& text) {
 // The script of a run of the real program, which cannot call FakeRas_Script().
 void ScriptFromEnvironment() {
     script.dialHandle = 0x5150;
-    logPath = Environment("FAKE_RAS_LOG");
-    std::string entries = Environment("FAKE_RAS_ENTRIES");
+    logPath = Environment(L"FAKE_RAS_LOG");
+    std::string entries = Environment(L"FAKE_RAS_ENTRIES");
     for (size_t start = 0;
          !entries.empty() && start <= entries.size() && script.entryCount < fake_ras::MaxEntries;) {
         size_t end = entries.find(';', start);
@@ -81,10 +99,10 @@ void ScriptFromEnvironment() {
         CopyText(script.entries[script.entryCount++], entries.substr(start, end - start));
         start = end + 1;
     }
-    script.connectionCount = std::atoi(Environment("FAKE_RAS_CONNECTIONS").c_str());
+    script.connectionCount = std::atoi(Environment(L"FAKE_RAS_CONNECTIONS").c_str());
     script.dialResult =
-        static_cast<DWORD>(std::strtoul(Environment("FAKE_RAS_DIAL_RESULT").c_str(), nullptr, 10));
-    std::string errors = Environment("FAKE_RAS_ERRORS");
+        static_cast<DWORD>(std::strtoul(Environment(L"FAKE_RAS_DIAL_RESULT").c_str(), nullptr, 10));
+    std::string errors = Environment(L"FAKE_RAS_ERRORS");
     for (size_t start = 0;
          !errors.empty() && start < errors.size() && script.errorTextCount < fake_ras::MaxErrorTexts;) {
         size_t end = errors.find(';', start);
@@ -105,19 +123,18 @@ DWORD ReadDword(const void* record) {
     return value;
 }
 
-// Copies a zero-terminated field of `length` bytes out of a record; an unterminated field is cut at its end.
+// Copies a zero-terminated field of `length` UTF-16 units out of a record, as UTF-8; an unterminated field
+// is cut at its end.
 template <size_t N> void ReadField(char (&out)[N], const void* record, int offset, size_t length) {
-    const char* field = static_cast<const char*>(record) + offset;
-    size_t n = strnlen(field, length);
-    if (n >= N) n = N - 1;
-    std::memcpy(out, field, n);
-    out[n] = '\0';
+    const auto* field = reinterpret_cast<const wchar_t*>(static_cast<const char*>(record) + offset);
+    CopyText(out, Utf8(field, wcsnlen(field, length)));
 }
 
 void WriteField(void* record, int offset, size_t length, const char* text) {
-    char* field = static_cast<char*>(record) + offset;
-    std::memset(field, 0, length);
-    std::memcpy(field, text, strnlen(text, length - 1));
+    auto* field = reinterpret_cast<wchar_t*>(static_cast<char*>(record) + offset);
+    std::wmemset(field, 0, length);
+    const std::wstring wide = Wide(text);
+    std::wmemcpy(field, wide.data(), wide.size() < length ? wide.size() : length - 1);
 }
 
 } // namespace
@@ -139,8 +156,8 @@ __declspec(dllexport) void __cdecl FakeRas_Reset() {
 }
 
 __declspec(dllexport) DWORD WINAPI
-    RasEnumEntriesA(LPCSTR reserved, LPCSTR phoneBook, void* entries, DWORD* bufferBytes, DWORD* count) {
-    Log("RasEnumEntriesA");
+    RasEnumEntriesW(LPCWSTR reserved, LPCWSTR phoneBook, void* entries, DWORD* bufferBytes, DWORD* count) {
+    Log("RasEnumEntriesW");
     if (!entries || !bufferBytes || !count) return ErrorInvalidParameter;
     script.enumEntriesFirstSize = ReadDword(entries);
     script.enumEntriesBufferBytes = *bufferBytes;
@@ -162,8 +179,8 @@ __declspec(dllexport) DWORD WINAPI
     return 0;
 }
 
-__declspec(dllexport) DWORD WINAPI RasEnumConnectionsA(void* connections, DWORD* bufferBytes, DWORD* count) {
-    Log("RasEnumConnectionsA");
+__declspec(dllexport) DWORD WINAPI RasEnumConnectionsW(void* connections, DWORD* bufferBytes, DWORD* count) {
+    Log("RasEnumConnectionsW");
     if (!connections || !bufferBytes || !count) return ErrorInvalidParameter;
     script.enumConnectionsFirstSize = ReadDword(connections);
     script.enumConnectionsBufferBytes = *bufferBytes;
@@ -183,8 +200,8 @@ __declspec(dllexport) DWORD WINAPI RasEnumConnectionsA(void* connections, DWORD*
 }
 
 __declspec(dllexport) DWORD WINAPI
-    RasGetEntryDialParamsA(LPCSTR phoneBook, void* params, BOOL* passwordReturned) {
-    Log("RasGetEntryDialParamsA");
+    RasGetEntryDialParamsW(LPCWSTR phoneBook, void* params, BOOL* passwordReturned) {
+    Log("RasGetEntryDialParamsW");
     if (!params || !passwordReturned) return ErrorInvalidParameter;
     script.getDialParamsSize = ReadDword(params);
     script.getDialParamsPhoneBookNull = phoneBook == nullptr;
@@ -200,9 +217,9 @@ __declspec(dllexport) DWORD WINAPI
     return 0;
 }
 
-__declspec(dllexport) DWORD WINAPI RasDialA(void* extensions, LPCSTR phoneBook, void* params,
+__declspec(dllexport) DWORD WINAPI RasDialW(void* extensions, LPCWSTR phoneBook, void* params,
                                             DWORD notifierType, void* notifier, HANDLE* connection) {
-    Log("RasDialA");
+    Log("RasDialW");
     if (!params || !connection) return ErrorInvalidParameter;
     script.dialSize = ReadDword(params);
     ReadField(script.dialEntryName, params, EntryNameOffset, 257);
@@ -212,35 +229,36 @@ __declspec(dllexport) DWORD WINAPI RasDialA(void* extensions, LPCSTR phoneBook, 
     ReadField(script.dialPassword, params, PasswordOffset, 257);
     ReadField(script.dialDomain, params, DomainOffset, 16);
     script.dialSynchronous = !extensions && !phoneBook && notifierType == 0 && !notifier;
-    LogLine(std::string("RasDialA\t") + script.dialEntryName + "\t" + script.dialPassword);
+    LogLine(std::string("RasDialW\t") + script.dialEntryName + "\t" + script.dialPassword);
     if (script.dialHandle) *connection = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(script.dialHandle));
     return script.dialResult;
 }
 
-__declspec(dllexport) DWORD WINAPI RasHangUpA(HANDLE connection) {
-    Log("RasHangUpA");
+__declspec(dllexport) DWORD WINAPI RasHangUpW(HANDLE connection) {
+    Log("RasHangUpW");
     script.hangUpHandle = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(connection));
     return script.hangUpResult;
 }
 
-__declspec(dllexport) DWORD WINAPI RasGetErrorStringA(UINT error, LPSTR buffer, DWORD bufferBytes) {
-    Log("RasGetErrorStringA");
-    script.errorStringBufferBytes = bufferBytes;
-    if (!buffer || bufferBytes == 0) return ErrorInvalidParameter;
+__declspec(dllexport) DWORD WINAPI RasGetErrorStringW(UINT error, LPWSTR buffer, DWORD bufferChars) {
+    Log("RasGetErrorStringW");
+    script.errorStringBufferBytes = bufferChars;
+    if (!buffer || bufferChars == 0) return ErrorInvalidParameter;
     for (int i = 0; i < script.errorTextCount; ++i) {
         if (script.errorTexts[i].code != error) continue;
-        size_t n = std::strlen(script.errorTexts[i].text);
-        if (n >= bufferBytes) n = bufferBytes - 1;
-        std::memcpy(buffer, script.errorTexts[i].text, n);
-        buffer[n] = '\0';
+        const std::wstring text = Wide(script.errorTexts[i].text);
+        size_t n = text.size();
+        if (n >= bufferChars) n = bufferChars - 1;
+        std::wmemcpy(buffer, text.data(), n);
+        buffer[n] = L'\0';
         return 0;
     }
     return ErrorInvalidParameter;
 }
 
 #ifndef FAKE_RAS_INCOMPLETE
-__declspec(dllexport) DWORD WINAPI RasGetConnectStatusA(HANDLE, void*) {
-    Log("RasGetConnectStatusA");
+__declspec(dllexport) DWORD WINAPI RasGetConnectStatusW(HANDLE, void*) {
+    Log("RasGetConnectStatusW");
     return ErrorInvalidHandle;
 }
 #endif
