@@ -28,6 +28,9 @@ struct MailMessage {
     // The MIME name of the code page that the text fields are written in ("windows-1252", "utf-8"); it
     // is declared only when a field holds more than US-ASCII. Empty: "unknown-8bit".
     std::string Charset;
+    // The Date and Message-ID header values; the SMTP session sets both as a send starts (StampMessage).
+    std::string Date;
+    std::string MessageId;
 };
 
 // The records one SMTP session sends; the program keeps exactly one and refills it for every send.

@@ -2,6 +2,7 @@
 // so that neither the body file nor an attachment is ever held in memory.
 #include "core/mail/message.h"
 
+#include "core/mail/address.h"
 #include "core/mail/base64.h"
 #include "core/mail/byte_file.h"
 #include "core/mail/quoted_printable.h"
@@ -136,10 +137,16 @@ bool WriteMessage(const MailMessage& message, MessageOutput& output, const std::
     const bool multipart = !message.Attachments.empty();
     const TextPartPlan plan = PlanTextPart(message);
 
+    // A message that goes with SMTPUTF8 keeps its addresses as typed (RFC 6532); any other carries only
+    // ASCII in its headers, so a domain beyond it is written as its A-labels there too.
+    const std::string sender =
+        SmtpUtf8Address(message).empty() ? AddressToAscii(message.Sender) : message.Sender;
     output.WriteLine(ToHeaderLines(message));
-    output.WriteLine(Concat({"Reply-To: ", message.Sender, CRLF}));
-    output.WriteLine(Concat({"From: ", message.Sender, CRLF}));
+    output.WriteLine(Concat({"Reply-To: ", sender, CRLF}));
+    output.WriteLine(Concat({"From: ", sender, CRLF}));
     output.WriteLine(Concat({"X-Mailer: Tarvel Pro " TARVEL_VERSION, CRLF}));
+    if (!message.Date.empty()) output.WriteLine(Concat({"Date: ", message.Date, CRLF}));
+    if (!message.MessageId.empty()) output.WriteLine(Concat({"Message-ID: ", message.MessageId, CRLF}));
     output.WriteLine(SubjectHeaderLines(message));
     // Encoded words and a transfer encoding mean MIME also where no attachment made it so.
     if (multipart || plan.quoted) output.WriteLine(Concat({"Mime-Version: 1.0", CRLF}));

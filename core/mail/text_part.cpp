@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "core/mail/address.h"
 #include "core/mail/byte_file.h"
 #include "core/mail/header_encoding.h"
 #include "core/mail/quoted_printable.h"
@@ -145,11 +146,14 @@ std::string ToHeaderLines(const MailMessage& message) {
     const std::string_view name = ToName(header);
     std::vector<std::string> pieces;
     std::string_view addresses = header;
-    if (!IsAscii(name)) {
+    // With SMTPUTF8 the header is UTF-8 as typed (RFC 6532); otherwise domains go as A-labels.
+    const bool utf8 = !SmtpUtf8Address(message).empty();
+    if (!IsAscii(name) && !utf8) {
         AppendWords(pieces, name, MessageCharset(message));
         addresses = header.substr(name.size());
     }
-    for (std::string& piece : PiecesAfterSemicolons(addresses))
+    const std::string written = utf8 ? std::string(addresses) : AddressListToAscii(addresses);
+    for (std::string& piece : PiecesAfterSemicolons(written))
         pieces.push_back(std::move(piece));
     return FoldPieces("To", pieces);
 }

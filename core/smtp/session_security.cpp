@@ -55,6 +55,7 @@ EhloOffer ParseEhloOffer(std::string_view reply) {
             words[0] = "AUTH";
         }
         if (words[0] == "STARTTLS") offer.startTls = true;
+        if (words[0] == "SMTPUTF8") offer.smtpUtf8 = true;
         if (words[0] != "AUTH") continue;
         for (std::size_t i = 1; i < words.size(); ++i) {
             offer.authPlain = offer.authPlain || words[i] == "PLAIN";

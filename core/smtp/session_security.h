@@ -42,6 +42,7 @@ struct EhloOffer {
     bool startTls = false;
     bool authPlain = false;
     bool authLogin = false;
+    bool smtpUtf8 = false; // RFC 6531: mailboxes beyond ASCII
 };
 // Reads the keyword lines of a whole 250 reply to EHLO (RFC 5321 section 4.1.1.1); the first line is
 // the server's name. "AUTH=" is the form some older servers use.

@@ -2,6 +2,7 @@
 // the local-failure path shared by the socket's error event, the time-out and a runaway reply.
 #include "core/smtp/smtp_session.h"
 
+#include "core/mail/address.h"
 #include "core/mail/field_check.h"
 #include "core/smtp/socket_writer.h"
 #include "core/errors/convert_error.h"
@@ -73,6 +74,7 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
     messageIndex_ = 0;
     server_ = server;
     encrypted_ = false;
+    smtpUtf8Offered_ = false;
     received_ = 0;
     if (messages_.empty()) {
         current_ = nullptr;
@@ -84,7 +86,9 @@ bool SmtpSession::Start(const std::string& server, const std::string& port) {
     // A field that would break a command or a header line apart is refused before any connect.
     bool sendable = true;
     for (MailMessage& message : messages_) {
-        const std::string unsendable = UnsendableFieldText(message);
+        StampMessage(message, stampSource_());
+        std::string unsendable = UnsendableFieldText(message);
+        if (unsendable.empty()) unsendable = InvalidDomainText(message);
         if (!unsendable.empty()) message.Outcome = SendOutcome::Failure(unsendable);
         sendable = sendable && unsendable.empty();
     }
@@ -234,8 +238,7 @@ void SmtpSession::OnGreeting(const SmtpReply& reply) {
 void SmtpSession::OnHelo(const SmtpReply& reply) {
     if (reply.code == CodeOk) {
         if (current_->Recipients.empty()) return Refuse(SendOutcome::Failure(NoRecipientText));
-        SetState(SessionState::MailFrom);
-        Send("MAIL FROM: <" + current_->Sender + ">");
+        SendMailFrom();
     } else if (Refuses(reply.code)) {
         Refuse(SendOutcome::Refusal(reply.text));
     }
@@ -290,9 +293,19 @@ void SmtpSession::QuitAndClose() {
     connection_.Disconnect();
 }
 
+void SmtpSession::SendMailFrom() {
+    // A mailbox beyond ASCII has no ASCII form: only a server that offers SMTPUTF8 can take it.
+    const std::string utf8Address = SmtpUtf8Address(*current_);
+    if (!utf8Address.empty() && !smtpUtf8Offered_)
+        return Refuse(SendOutcome::Failure(NoSmtpUtf8Text(utf8Address)));
+    SetState(SessionState::MailFrom);
+    Send("MAIL FROM: <" + AddressToAscii(current_->Sender) + ">" + (utf8Address.empty() ? "" : " SMTPUTF8"));
+}
+
 void SmtpSession::SendNextRecipient() {
-    // Sent exactly as it stands in the list, blanks included.
-    const std::string& address = current_->Recipients[recipientIndex_];
+    // Sent exactly as it stands in the list, blanks included; only a domain beyond ASCII is rewritten,
+    // as its A-labels, which every server takes.
+    const std::string address = AddressToAscii(current_->Recipients[recipientIndex_]);
     ++recipientIndex_;
     SetState(SessionState::RcptTo);
     Send("RCPT TO: <" + address + ">");

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/mail/message.h"
+#include "core/mail/message_stamp.h"
 #include "core/smtp/reply_assembler.h"
 #include "core/smtp/send_state.h"
 #include "core/smtp/session_security.h"
@@ -76,6 +77,8 @@ public:
     // How the next Start secures the connection and logs on; None and no user: plain HELO as always.
     // The password is wiped as soon as it has been sent or the session ends.
     void SetSecurity(SessionSecurity security);
+    // Where each send's Date and Message-ID come from: the system's clock unless a test fixes them.
+    void SetStampSource(std::function<StampInputs()> source) { stampSource_ = std::move(source); }
     // Receives "Connecting securely..." and "Logging on..." on the session's thread.
     void SetStatusSink(std::function<void(std::string_view)> sink) { statusSink_ = std::move(sink); }
     // Told of every change of the state, on the thread that makes it, while the session's lock is held:
@@ -118,6 +121,7 @@ private:
     // A failure that ends the whole session, not only the current record: its outcome, then "QUIT".
     void RefuseSession(SendOutcome outcome);
 
+    void SendMailFrom();
     void SendNextRecipient();
     void Refuse(SendOutcome outcome);
     void NextMessage();
@@ -147,6 +151,8 @@ private:
     std::function<void(std::string_view)> statusSink_;
     std::string server_;
     bool encrypted_ = false;
+    bool smtpUtf8Offered_ = false; // the last reply to EHLO offered SMTPUTF8
+    std::function<StampInputs()> stampSource_ = SystemStampInputs;
     std::uint64_t received_ = 0; // bytes handed to HandleReply since Start
 };
 

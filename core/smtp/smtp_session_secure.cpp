@@ -2,7 +2,10 @@
 // with AUTH PLAIN or AUTH LOGIN (RFC 4954), never over an unencrypted connection.
 #include "core/smtp/smtp_session.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "core/mail/address.h"
 
 namespace tarvel {
 
@@ -34,8 +37,10 @@ void SmtpSession::RefuseBeforeTls(const SmtpReply& reply) {
 }
 
 bool SmtpSession::UsesEhlo() const {
-    // Without either the session stays exactly what it always was: HELO, no extensions.
-    return security_.mode != SecurityMode::None || !security_.user.empty();
+    // Without any of these the session stays exactly what it always was: HELO, no extensions.
+    return security_.mode != SecurityMode::None || !security_.user.empty() ||
+           std::any_of(messages_.begin(), messages_.end(),
+                       [](const MailMessage& message) { return !SmtpUtf8Address(message).empty(); });
 }
 
 void SmtpSession::SendHello() {
@@ -46,13 +51,20 @@ void SmtpSession::SendHello() {
 
 void SmtpSession::OnEhlo(const SmtpReply& reply) {
     if (reply.code != CodeOk) {
-        if (reply.code >= 400 && reply.code <= 599) {
-            if (AwaitsEncryption()) return RefuseBeforeTls(reply);
+        // A server that knows no EHLO offers no SMTPUTF8 either, and that is what the user must hear
+        // when EHLO was sent only for it.
+        const bool onlyForUtf8 = security_.mode == SecurityMode::None && security_.user.empty();
+        const std::string address = SmtpUtf8Address(*current_);
+        if (onlyForUtf8 && !address.empty() && reply.code >= 500 && reply.code <= 599)
+            RefuseSession(SendOutcome::Failure(NoSmtpUtf8Text(address)));
+        else if (reply.code >= 400 && reply.code <= 599 && AwaitsEncryption())
+            RefuseBeforeTls(reply);
+        else if (reply.code >= 400 && reply.code <= 599)
             RefuseSession(SendOutcome::Refusal(reply.text));
-        }
         return;
     }
     const EhloOffer offer = ParseEhloOffer(reply.text);
+    smtpUtf8Offered_ = offer.smtpUtf8;
     if (security_.mode == SecurityMode::StartTls && !encrypted_) {
         // Never go on in the clear when encryption was asked for.
         if (!offer.startTls) return RefuseSession(SendOutcome::Failure(NoStartTlsText));

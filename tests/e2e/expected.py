@@ -2,6 +2,8 @@
 message text for a set of fields and attachments, the wire form of it, and what a configuration file reads as."""
 
 import base64
+import email.utils
+import re
 
 CRLF = "\r\n"
 BOUNDARY = "=====================_MERLANTOSK_==_"
@@ -48,6 +50,28 @@ def message(to, sender, subject, body_lines=(), attachments=()):
     if attachments:
         out += f"--{BOUNDARY}--{CRLF}{CRLF}".encode("latin-1")
     return bytes(out)
+
+
+STAMP = re.compile(rb"\r\nDate: ([^\r\n]*)\r\nMessage-ID: (<[0-9A-Za-z.]+@[0-9A-Za-z.-]+>)\r\nSubject: ")
+
+
+def stamp(data):
+    """The Date (an aware datetime) and Message-ID of a received message, after checking that each is there
+    once, the two together right before Subject, in the form the program writes."""
+    head = data.split(b"\r\n\r\n", 1)[0]
+    found = STAMP.search(head + b"\r\n")
+    assert found and head.count(b"\nDate: ") == 1 and head.count(b"\nMessage-ID: ") == 1, head[:400]
+    date = found.group(1).decode("ascii")
+    assert re.fullmatch(r"(Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d [A-Z][a-z]{2} \d{4} \d\d:\d\d:\d\d [+-]\d{4}", date)
+    return email.utils.parsedate_to_datetime(date), found.group(2).decode("ascii")
+
+
+def unstamped(data):
+    """A received message without its Date and Message-ID lines (which differ at every send) once stamp() has
+    checked them: the rest is compared byte for byte with message()."""
+    stamp(data)
+    found = STAMP.search(data)
+    return data[:found.start()] + b"\r\nSubject: " + data[found.end():]
 
 
 def stored(text):

@@ -298,9 +298,10 @@ def config(server="127.0.0.1", port=25, email="me@example.com", entry="", passwo
 
 
 class Mailbox:
-    """aiosmtpd on 127.0.0.1 that keeps every accepted message's exact bytes and stores it in a Maildir."""
+    """aiosmtpd on 127.0.0.1 that keeps every accepted message's exact bytes and stores it in a Maildir;
+    with smtputf8=True it offers SMTPUTF8 (RFC 6531)."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, smtputf8=False):
         from aiosmtpd.controller import Controller
 
         self.messages = []
@@ -319,7 +320,7 @@ class Mailbox:
                 return "250 OK"
 
         self.port = free_port()
-        self.controller = Controller(Handler(), hostname="127.0.0.1", port=self.port)
+        self.controller = Controller(Handler(), hostname="127.0.0.1", port=self.port, enable_SMTPUTF8=smtputf8)
         self.controller.start()
 
     def wait(self, count=1, timeout=30):

@@ -68,11 +68,12 @@ class SubmissionServers:
       starttls  STARTTLS required before anything else, then AUTH PLAIN/LOGIN (port 587's kind)
       implicit  TLS from the first byte, then AUTH (port 465's kind)
       plain     no STARTTLS and no AUTH at all
-    `users` maps user names to passwords. Accepted mail goes to 127.0.0.1:`relay_port`."""
+    `users` maps user names to passwords. Accepted mail goes to 127.0.0.1:`relay_port`. With smtputf8=True
+    Postfix offers SMTPUTF8 and the plain service relays for 127.0.0.1 without a log-on."""
 
     NAMES = ("starttls", "implicit", "plain")
 
-    def __init__(self, users, relay_port):
+    def __init__(self, users, relay_port, smtputf8=False):
         if os.geteuid() != 0:
             raise SubmissionServerError("Postfix and Dovecot need root to run their own instance")
         for program in (POSTFIX, DOVECOT, "/usr/lib/postfix/sbin/master"):
@@ -88,6 +89,7 @@ class SubmissionServers:
         self.dovecot = None
         self.master_pid = None
         self.ports = {}
+        self.smtputf8 = smtputf8
         try:
             self._certificate()
             self._dovecot(users)
@@ -176,7 +178,7 @@ smtp_tls_security_level = none
 smtpd_relay_restrictions = permit_sasl_authenticated, reject
 # The message as the client wrote it: no headers added to it or rewritten, except the Received line.
 local_header_rewrite_clients =
-smtputf8_enable = no
+smtputf8_enable = {"yes" if self.smtputf8 else "no"}
 """)
         for attempt in range(3):
             self.ports = {name: free_port() for name in self.NAMES}
@@ -202,6 +204,8 @@ smtputf8_enable = no
             "implicit": log_on + ["smtpd_tls_wrappermode=yes"],
             "plain": ["smtpd_tls_security_level=none", "smtpd_sasl_auth_enable=no"],
         }
+        if self.smtputf8:
+            services["plain"] += ["mynetworks=127.0.0.0/8", "smtpd_relay_restrictions=permit_mynetworks,reject"]
         text = ""
         for name, options in services.items():
             text += f"127.0.0.1:{self.ports[name]} inet n - n - - smtpd\n"
