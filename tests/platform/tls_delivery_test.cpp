@@ -131,7 +131,8 @@ TEST_F(TlsDelivery, StartTlsAndImplicitTlsDeliverTheMessageByteForByte) {
     // The password goes through Credential Manager as the program keeps it.
     ASSERT_EQ(StorePassword(target_, Password), "");
     for (const auto& [server, mode] :
-         {std::pair{"starttls", SecurityMode::StartTls}, std::pair{"implicit", SecurityMode::Implicit}}) {
+         {std::pair{"starttls", SecurityMode::StartTls}, std::pair{"implicit", SecurityMode::Implicit},
+          std::pair{"clientcert", SecurityMode::StartTls}}) {
         SCOPED_TRACE(server);
         messages_[0].Sender = std::string(server) + "-" + sender_;
         SecureSend send(messages_);

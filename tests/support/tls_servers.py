@@ -12,6 +12,8 @@ them). Then serves (aiosmtpd, log-on ann / "s3cret pass", never over plain text)
   changed   STARTTLS, the second untrusted one          wrong     STARTTLS, the wrong name
   late      TLS from the first byte, the first untrusted one, and a greeting that comes a moment after the
             handshake rather than with its last records (as Postfix's does)
+  clientcert  STARTTLS, the good certificate, and a request for a client certificate (which the
+            program has none of: it goes on without)
   early     STARTTLS, the good certificate, no log-on: after the 354 it reads 1 MiB of the message, then
             refuses it through TLS ("554 5.7.0 early refusal"), writes bytes that are no TLS record, and
             reads on until the client closes; any number of connections, one after the other
@@ -69,6 +71,12 @@ def fingerprint(cert):
 def context(cert_key):
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     ctx.load_cert_chain(*cert_key)
+    return ctx
+
+
+def asking_client(ctx, ca):
+    ctx.verify_mode = ssl.CERT_OPTIONAL
+    ctx.load_verify_locations(ca[1])
     return ctx
 
 
@@ -180,6 +188,7 @@ def main():
         "implicit": start(capture, ssl_context=context(good), auth_require_tls=False),
         "late": start(capture, LateController, ssl_context=context(unknown), auth_require_tls=False),
         "plain": start(capture),
+        "clientcert": start(capture, tls_context=asking_client(context(good), ca), **starttls),
         "unknown": start(capture, tls_context=context(unknown), **starttls),
         "changed": start(capture, tls_context=context(changed), **starttls),
         "wrong": start(capture, tls_context=context(wrong), **starttls),
