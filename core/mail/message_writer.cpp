@@ -81,7 +81,8 @@ public:
                 line += static_cast<char>(c);
             if (c == EOF) {
                 if (std::ferror(file.get())) return Fail(path, Reason("read error", errno));
-                if (line.empty()) return Outcome::Done;
+                // Notepad saves an empty UTF-8 file as its byte-order mark alone: no line of text.
+                if (line.empty() || (first && line == "\xEF\xBB\xBF")) return Outcome::Done;
             }
             if (!line.empty() && line.back() == '\r') line.pop_back();
             WriteText(WithCrLfLineEnds(BodyFileLine(line, first, inCodePage)) + std::string(CRLF), quoted);

@@ -53,6 +53,7 @@ template <typename Each> void ForEachBodyFileLine(const std::string& path, Each 
     std::string line;
     int c;
     bool any = false;
+    bool emitted = false;
     while ((c = std::getc(file.get())) != EOF) {
         any = true;
         if (c != '\n') {
@@ -61,10 +62,12 @@ template <typename Each> void ForEachBodyFileLine(const std::string& path, Each 
         }
         if (!line.empty() && line.back() == '\r') line.pop_back();
         each(line);
+        emitted = true;
         line.clear();
         any = false;
     }
-    if (any) each(line);
+    // Notepad saves an empty UTF-8 file as its byte-order mark alone: that is no line of text.
+    if (any && (emitted || line != "\xEF\xBB\xBF")) each(line);
 }
 
 // A file is UTF-8 when every line is: no line end can fall inside a UTF-8 character.

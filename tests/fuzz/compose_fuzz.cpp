@@ -8,6 +8,7 @@
 #include "fuzz_support.h"
 #include "mime_reader.h"
 
+#include "core/mail/address.h"
 #include "core/mail/field_check.h"
 #include "core/mail/message.h"
 #include "core/smtp/send_state.h"
@@ -194,12 +195,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(wire == Stuffed(plain.bytes) + std::string(EndOfData), "the leading-dot rule is applied exactly",
           wire);
     Check(wire.find(EndOfData) == wire.size() - EndOfData.size(), "only the last line ends the data", wire);
-    // Addresses beyond US-ASCII go as they are, to a server that takes them (RFC 6532).
+    // Addresses beyond US-ASCII go as they are, to a server that takes them (RFC 6532), and a message
+    // that needs such a server has its address headers in UTF-8, names included.
     const std::size_t name =
         message.ToHeader.ends_with('>') ? message.ToHeader.find(" <") : std::string::npos;
     const std::string_view addresses =
         std::string_view(message.ToHeader).substr(name == std::string::npos ? 0 : name);
-    if (IsAscii(addresses) && IsAscii(message.Sender))
+    if (IsAscii(addresses) && IsAscii(message.Sender) && SmtpUtf8Address(message).empty())
         Check(IsAscii(wire), "every byte beyond US-ASCII is encoded", wire);
 
     std::string error;

@@ -8,6 +8,7 @@
 #include "core/mail/message.h"
 #include "core/text/utf8.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,8 +26,11 @@ void CheckFields(const MailToFields& fields, std::size_t linkSize) {
     Check(!HasControl(fields.notice), "no control character in the notice", fields.notice);
     Check(!HasControl(fields.body, true) && OnlyCrLfPairs(fields.body), "the body is CR LF lines",
           fields.body);
-    // A code page byte takes at most three bytes in UTF-8.
-    Check(Utf8ToUtf16(fields.subject).size() <= MaxMailToSubject, "the subject is cut to its bound");
+    // The bound counts characters (code points), not bytes or UTF-16 units.
+    const auto characters = std::count_if(fields.subject.begin(), fields.subject.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    });
+    Check(static_cast<std::size_t>(characters) <= MaxMailToSubject, "the subject is cut to its bound");
     Check(fields.email.size() <= 3 * linkSize, "the addresses are bounded by the link");
     Check(fields.body.size() <= 3 * linkSize, "the body is bounded by the link");
     Check(fields.notice.size() <= LinkAddressLeftOutText.size() + 4 * linkSize, "the notice is bounded");
