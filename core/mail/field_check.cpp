@@ -2,7 +2,10 @@
 // line around it.
 #include "core/mail/field_check.h"
 
+#include <algorithm>
 #include <string_view>
+
+#include "core/mail/text_part.h"
 
 namespace tarvel {
 
@@ -39,6 +42,15 @@ std::string UnsendableFieldText(const MailMessage& message) {
         if (value.size() + field.framing > MaxHeaderLine)
             return std::string(field.label) + " is longer than one header line can hold (" +
                    std::to_string(MaxHeaderLine - field.framing) + " characters at most)";
+    }
+    // Domains in the To line go out as A-labels, which can be longer than what was typed: the line is
+    // measured again as it will be written.
+    const std::string toLines = ToHeaderLines(message);
+    for (std::size_t start = 0, end; start < toLines.size(); start = end + 2) {
+        end = std::min(toLines.find("\r\n", start), toLines.size());
+        if (end - start > MaxHeaderLine)
+            return "The To line is longer than one header line can hold (" +
+                   std::to_string(MaxHeaderLine - std::string_view("To: ").size()) + " characters at most)";
     }
     for (const std::string& recipient : message.Recipients)
         if (HasLineBreak(recipient)) return HoldsLineBreak("A recipient address");

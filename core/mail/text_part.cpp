@@ -173,13 +173,16 @@ std::string ToHeaderLines(const MailMessage& message) {
     const std::string_view name = ToName(header);
     std::vector<std::string> pieces;
     std::string_view addresses = header;
-    // With SMTPUTF8 the header is UTF-8 as typed (RFC 6532); otherwise domains go as A-labels.
+    // With SMTPUTF8 the header is UTF-8 as typed (RFC 6532); otherwise domains go as A-labels. A name
+    // that would take the UTF-8 line past its bound goes as encoded words, which fold where it cannot.
     const bool utf8 = !SmtpUtf8Address(message).empty();
-    if (!IsAscii(name) && !utf8) {
+    const bool rawName =
+        utf8 && std::string_view("To: ").size() + Utf8OrCodePage(header).size() <= MaxLineOctets;
+    if (!IsAscii(name) && !rawName) {
         AppendWords(pieces, Utf8OrCodePage(name), HeaderCharset);
         addresses = header.substr(name.size());
     }
-    const std::string written = utf8 ? std::string(addresses) : AddressListToAscii(addresses);
+    const std::string written = utf8 ? Utf8OrCodePage(addresses) : AddressListToAscii(addresses);
     for (std::string& piece : PiecesAfterSemicolons(written))
         pieces.push_back(std::move(piece));
     return FoldPieces("To", pieces);
