@@ -9,19 +9,10 @@
 #include <vector>
 
 #include "core/text/wide.h"
+#include "platform/credential_free.h"
 
 namespace tarvel {
-namespace {
-
-struct CredentialFree {
-    void operator()(PCREDENTIALW credential) const noexcept {
-        if (credential->CredentialBlob)
-            SecureZeroMemory(credential->CredentialBlob, credential->CredentialBlobSize);
-        CredFree(credential);
-    }
-};
-
-} // namespace
+namespace {} // namespace
 
 std::string CredentialTarget(std::string_view user, std::string_view server) {
     return "Tarvel Pro/smtp/" + std::string(user) + "@" + std::string(server);

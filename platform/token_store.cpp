@@ -10,17 +10,10 @@
 
 #include "core/oauth/token_store.h"
 #include "core/text/wide.h"
+#include "platform/credential_free.h"
 
 namespace tarvel {
 namespace {
-
-struct CredentialFree {
-    void operator()(PCREDENTIALW credential) const noexcept {
-        if (credential->CredentialBlob)
-            SecureZeroMemory(credential->CredentialBlob, credential->CredentialBlobSize);
-        CredFree(credential);
-    }
-};
 
 using oauth::CredentialBlobLimit;
 

@@ -10,6 +10,7 @@
 #include "core/config/atomic_file.h"
 #include "core/config/file_text.h"
 #include "core/oauth/provider.h"
+#include "core/text/ascii.h"
 #include "core/text/utf8.h"
 
 namespace tarvel {
@@ -37,20 +38,6 @@ constexpr OAuthTextKey OAuthTextKeys[] = {
 };
 constexpr std::size_t FingerprintDigits = 64;
 
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
-
-std::string_view Trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const std::size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
 std::vector<std::string> SplitLines(std::string_view text) {
     std::vector<std::string> lines;
     std::size_t pos = 0;
@@ -66,14 +53,14 @@ std::vector<std::string> SplitLines(std::string_view text) {
 }
 
 bool IsComment(std::string_view line) {
-    const std::string_view t = Trimmed(line);
+    const std::string_view t = TrimBlanks(line);
     return t.empty() || t.front() == ';' || t.front() == '#';
 }
 
 std::optional<std::string> SectionName(std::string_view line) {
-    const std::string_view t = Trimmed(line);
+    const std::string_view t = TrimBlanks(line);
     if (t.size() < 2 || t.front() != '[' || t.back() != ']') return std::nullopt;
-    return Lower(Trimmed(t.substr(1, t.size() - 2)));
+    return AsciiLower(TrimBlanks(t.substr(1, t.size() - 2)));
 }
 
 std::optional<StorageProblem> LineBreakProblem(std::string_view field, std::string_view value) {
@@ -93,7 +80,7 @@ std::optional<StorageProblem> LineBreakProblem(std::string_view field, std::stri
 // empty value always is: it means "the built-in one".
 std::optional<std::string> OAuthValueProblem(const OAuthTextKey& key, std::string_view value) {
     if (value.empty()) return std::nullopt;
-    if (key.url && Lower(value.substr(0, 8)) != "https://")
+    if (key.url && AsciiLower(value.substr(0, 8)) != "https://")
         return std::string("must begin with https://: the sign-in sends secrets to it.");
     if (key.member == &OAuth2Settings::Tenant &&
         value.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-") !=
@@ -176,9 +163,9 @@ const char* SecurityModeText(SecurityMode mode) {
 }
 
 std::optional<SecurityMode> ParseSecurityMode(std::string_view text) {
-    const std::string lower = Lower(Trimmed(text));
+    const std::string lower = AsciiLower(TrimBlanks(text));
     for (SecurityMode mode : {SecurityMode::None, SecurityMode::StartTls, SecurityMode::Implicit})
-        if (lower == Lower(SecurityModeText(mode))) return mode;
+        if (lower == AsciiLower(SecurityModeText(mode))) return mode;
     return std::nullopt;
 }
 
@@ -188,7 +175,7 @@ std::string SecurityConfigPath(std::string_view exeFolder) {
 
 std::optional<std::string> NormalizeFingerprint(std::string_view text) {
     std::string hex;
-    for (const char c : Trimmed(text)) {
+    for (const char c : TrimBlanks(text)) {
         if (c == ':') continue;
         if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
         hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -227,7 +214,7 @@ void LoadSecuritySettings(SecuritySettings& settings, const std::string& path) {
         }
         const std::size_t equals = line.find('=');
         if (equals == std::string::npos) fail("(\"" + line + "\") is not of the form name=value.");
-        const std::string key = Lower(Trimmed(std::string_view(line).substr(0, equals)));
+        const std::string key = AsciiLower(TrimBlanks(std::string_view(line).substr(0, equals)));
         const std::string_view value = std::string_view(line).substr(equals + 1);
         if (section == SecuritySection) {
             if (key == "mode") {
@@ -244,7 +231,7 @@ void LoadSecuritySettings(SecuritySettings& settings, const std::string& path) {
                 haveUser = true;
             } else if (key == "logon") {
                 if (haveLogOn) fail("gives the log-on a second time.");
-                const std::string method = Lower(Trimmed(value));
+                const std::string method = AsciiLower(TrimBlanks(value));
                 if (method != "password" && method != "oauth2")
                     fail("names the log-on \"" + std::string(value) + "\"; it must be Password or OAuth2.");
                 loaded.LogOn = method == "oauth2" ? LogOnMethod::OAuth2 : LogOnMethod::Password;
@@ -253,8 +240,9 @@ void LoadSecuritySettings(SecuritySettings& settings, const std::string& path) {
                 loaded.OtherLines.emplace_back(section, line);
             }
         } else if (section == OAuthSection) {
-            const auto textKey = std::find_if(std::begin(OAuthTextKeys), std::end(OAuthTextKeys),
-                                              [&](const OAuthTextKey& k) { return Lower(k.name) == key; });
+            const auto textKey =
+                std::find_if(std::begin(OAuthTextKeys), std::end(OAuthTextKeys),
+                             [&](const OAuthTextKey& k) { return AsciiLower(k.name) == key; });
             if (key == "provider") {
                 if (haveProvider) fail("gives the sign-in provider a second time.");
                 const auto provider = oauth::ParseProvider(value);
@@ -267,7 +255,7 @@ void LoadSecuritySettings(SecuritySettings& settings, const std::string& path) {
                 if (std::find(oauthKeysSeen.begin(), oauthKeysSeen.end(), key) != oauthKeysSeen.end())
                     fail("gives the " + std::string(textKey->field) + " a second time.");
                 oauthKeysSeen.push_back(key);
-                const std::string_view text = Trimmed(value);
+                const std::string_view text = TrimBlanks(value);
                 if (const auto problem = OAuthValueProblem(*textKey, text))
                     fail("holds \"" + std::string(text) + "\" for " + textKey->name + ", which " + *problem);
                 loaded.OAuth2.*textKey->member = std::string(text);
@@ -292,7 +280,7 @@ std::optional<StorageProblem> CheckStorable(const SecuritySettings& s) {
     for (const OAuthTextKey& key : OAuthTextKeys) {
         const std::string& value = s.OAuth2.*key.member;
         if (auto problem = LineBreakProblem(key.field, value)) return problem;
-        if (Trimmed(value) != value)
+        if (TrimBlanks(value) != value)
             return StorageProblem{key.field,
                                   "The " + std::string(key.field) + " must not begin or end with a space."};
         if (const auto problem = OAuthValueProblem(key, value))
@@ -300,8 +288,9 @@ std::optional<StorageProblem> CheckStorable(const SecuritySettings& s) {
     }
     for (const auto& [server, fingerprint] : s.Trusted) {
         if (auto problem = LineBreakProblem(FieldTrustedServer, server)) return problem;
-        if (Trimmed(server).empty() || server.find('=') != std::string::npos || Trimmed(server) != server ||
-            server.front() == '[' || server.front() == ';' || server.front() == '#')
+        if (TrimBlanks(server).empty() || server.find('=') != std::string::npos ||
+            TrimBlanks(server) != server || server.front() == '[' || server.front() == ';' ||
+            server.front() == '#')
             return StorageProblem{FieldTrustedServer,
                                   "The trusted server name \"" + server + "\" cannot be stored."};
         if (!NormalizeFingerprint(fingerprint))
@@ -318,13 +307,13 @@ void SaveSecuritySettings(const SecuritySettings& settings, const std::string& p
 }
 
 std::optional<std::string> TrustedFingerprint(const SecuritySettings& settings, std::string_view server) {
-    const auto found = settings.Trusted.find(Lower(Trimmed(server)));
+    const auto found = settings.Trusted.find(AsciiLower(TrimBlanks(server)));
     if (found == settings.Trusted.end()) return std::nullopt;
     return found->second;
 }
 
 void TrustFingerprint(SecuritySettings& settings, std::string_view server, std::string_view fingerprint) {
-    settings.Trusted[Lower(Trimmed(server))] =
+    settings.Trusted[AsciiLower(TrimBlanks(server))] =
         NormalizeFingerprint(fingerprint).value_or(std::string(fingerprint));
 }
 

@@ -4,23 +4,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "core/text/ascii.h"
+
 namespace tarvel::oauth {
-namespace {
-
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
-
-std::string_view Trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-} // namespace
 
 const char* ProviderText(OAuthProvider provider) {
     switch (provider) {
@@ -35,9 +21,9 @@ const char* ProviderText(OAuthProvider provider) {
 }
 
 std::optional<OAuthProvider> ParseProvider(std::string_view text) {
-    const std::string lower = Lower(Trimmed(text));
+    const std::string lower = AsciiLower(TrimBlanks(text));
     for (OAuthProvider provider : {OAuthProvider::Microsoft, OAuthProvider::Google, OAuthProvider::Other})
-        if (lower == Lower(ProviderText(provider))) return provider;
+        if (lower == AsciiLower(ProviderText(provider))) return provider;
     return std::nullopt;
 }
 
