@@ -156,7 +156,8 @@ int main(int argc, char** argv) {
         bench::SendDriver driver(messages);
         if (security.Mode != SecurityMode::None) {
             driver.SetSecurity(SessionSecurity{security.Mode, {}, {}});
-            driver.Tls().AskTrust = [&security](const std::string& name, const CertificateReport& report) {
+            driver.OnTrustQuestion = [&security](const std::string& name,
+                                                 const CertificateReport& report) -> std::optional<bool> {
                 // Nobody to ask here: only what the user trusted before goes on.
                 return JudgeCertificate(report.trusted, report.sha256, security, name) ==
                        CertificateVerdict::Accept;

@@ -7,17 +7,9 @@
 
 #include <string>
 
-namespace tarvel {
+#include "core/smtp/certificate_report.h"
 
-struct CertificateReport {
-    bool trusted = false; // chain and name both good
-    std::string problem;  // why not, in words for the user
-    std::string subject;
-    std::string issuer;
-    std::string validFrom; // "YYYY-MM-DD HH:MM UTC"
-    std::string validTo;
-    std::string sha256; // 64 lower-case hex digits of the DER certificate
-};
+namespace tarvel {
 
 // What a chain is checked against. The program checks against the system's roots now (SystemChain);
 // tests hand in an engine whose only root is their own CA, and the moment their certificates were made for.

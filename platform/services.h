@@ -39,8 +39,10 @@ struct Services {
     // tests stand in for such a slow name server here.
     std::function<void()> beforeAddressLookup;
     // Whether to trust a server certificate that failed the check, asked on the window's thread with the
-    // modal dialog of ui/certificate_question.h; true for trust.
-    std::function<bool(HWND owner, const std::string& server, const CertificateReport& report)>
+    // modal dialog of ui/certificate_question.h; true for trust. The dialog closes unanswered (false) as
+    // soon as `ended` says the send that asked is over.
+    std::function<bool(HWND owner, const std::string& server, const CertificateReport& report,
+                       const std::function<bool()>& ended)>
         certificateQuestion;
     Dialler dialler;
 

@@ -171,10 +171,10 @@ bool TlsConnection::WaitReadable(const std::atomic<bool>* cancel, DWORD deadline
     }
 }
 
-std::string TlsConnection::StartTls(const TlsRequest& request) {
+TlsConnection::TlsResult TlsConnection::StartTls(const TlsRequest& request) {
     {
         std::lock_guard lock(receiveMutex_);
-        if (state_.load() != State::Plain) return "This connection cannot be encrypted";
+        if (state_.load() != State::Plain) return {"This connection cannot be encrypted", {}};
         // Nothing may be waiting in the clear once the server has agreed: text the session has not taken,
         // and text that has come but is not read yet, were both sent before the handshake and must not
         // pass for text from inside TLS.
@@ -182,27 +182,41 @@ std::string TlsConnection::StartTls(const TlsRequest& request) {
             state_ = State::Closed;
             // Before the session took any reply (TLS from the first byte) plain text means a server that
             // does not speak TLS on this port, whichever came first, its greeting or this call.
-            if (request.plaintextConsumed == 0) return NotTlsText;
-            return "The server sent unencrypted data after agreeing to encrypt the connection; nothing was "
-                   "sent";
+            if (request.plaintextConsumed == 0) return {NotTlsText, {}};
+            return {"The server sent unencrypted data after agreeing to encrypt the connection; nothing was "
+                    "sent",
+                    {}};
         }
         state_ = State::Handshaking;
     }
-    const std::string failure = Handshake(request);
+    TlsResult result;
+    result.failure = Handshake(request, result.question);
     {
         std::lock_guard lock(receiveMutex_);
-        // From the handshake straight to the records, or to nothing: never back to the clear.
-        state_ = failure.empty() ? State::Encrypted : State::Closed;
+        // From the handshake straight to the records, to the user's decision, or to nothing: never back
+        // to the clear.
+        state_ = !result.failure.empty() ? State::Closed
+                 : result.question       ? State::Undecided
+                                         : State::Encrypted;
     }
-    if (!failure.empty()) return failure;
-    // The greeting (with TLS from the first byte) may have come with the end of the handshake, or while
-    // the certificate was checked: its data event then found the handshake running and read nothing,
-    // and the socket raises no other until it is read. Either way the session must look once more.
-    PostReadEvent();
-    return {};
+    if (result.failure.empty() && !result.question) PostReadEvent();
+    return result;
 }
 
-std::string TlsConnection::Handshake(const TlsRequest& request) {
+bool TlsConnection::TrustCertificate() {
+    {
+        std::lock_guard lock(receiveMutex_);
+        if (state_.load() != State::Undecided) return false;
+        state_ = State::Encrypted;
+    }
+    // The greeting (with TLS from the first byte) may have come with the end of the handshake, or while
+    // the certificate was decided on: its data event then read nothing, and the socket raises no other
+    // until it is read. Either way the session must look once more.
+    PostReadEvent();
+    return true;
+}
+
+std::string TlsConnection::Handshake(const TlsRequest& request, std::optional<CertificateReport>& question) {
     const DWORD deadline = GetTickCount() + HandshakeLimitMs;
     const std::atomic<bool>* cancel = request.cancel;
     const auto limits = [&] {
@@ -313,14 +327,17 @@ std::string TlsConnection::Handshake(const TlsRequest& request) {
         status = QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
     }
     if (status != SEC_E_OK) return SecurityErrorText("QueryContextAttributes", status);
-    if (std::string problem = CheckCertificate(request.serverName); !problem.empty()) return problem;
+    CertificateReport report;
+    if (std::string problem = CheckCertificate(request.serverName, report); !problem.empty()) return problem;
+    // The user decides on it with no lock held: the stream waits meanwhile, nothing read or written.
+    if (!report.trusted) question = std::move(report);
 
     std::lock_guard lock(receiveMutex_);
     received_ = std::move(input);
     return {};
 }
 
-std::string TlsConnection::CheckCertificate(const std::string& serverName) {
+std::string TlsConnection::CheckCertificate(const std::string& serverName, CertificateReport& report) {
     PCCERT_CONTEXT raw = nullptr;
     SECURITY_STATUS status;
     {
@@ -332,10 +349,8 @@ std::string TlsConnection::CheckCertificate(const std::string& serverName) {
         void operator()(PCCERT_CONTEXT c) const noexcept { CertFreeCertificateContext(c); }
     };
     std::unique_ptr<const CERT_CONTEXT, Free> certificate(raw);
-    const CertificateReport report = CheckServerCertificate(certificate.get(), serverName, SystemChain());
-    if (report.trusted) return {};
-    if (AskTrust && AskTrust(serverName, report)) return {};
-    return "The server's certificate was not accepted: " + report.problem;
+    report = CheckServerCertificate(certificate.get(), serverName, SystemChain());
+    return {};
 }
 
 int TlsConnection::Receive(char* buffer, int length) {
@@ -349,7 +364,9 @@ int TlsConnection::Receive(char* buffer, int length) {
         return got;
     }
     // During the handshake its own reads take what comes; after a failed one nothing is read at all.
-    if (state == State::Handshaking || (state == State::Closed && plainText_.empty())) return 0;
+    if (state == State::Handshaking || state == State::Undecided ||
+        (state == State::Closed && plainText_.empty()))
+        return 0;
     if (state == State::Encrypted && plainText_.size() < static_cast<std::size_t>(length)) {
         char chunk[ReadChunk];
         const int got = recv(static_cast<SOCKET>(plain_.SocketHandle()), chunk, sizeof chunk, 0);

@@ -9,8 +9,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,15 +25,13 @@ namespace tarvel {
 
 class TlsConnection final : public SmtpConnection, public SendSocket {
 public:
-    // Asked on the handshake's thread when the certificate fails the check; true accepts it (a
-    // fingerprint the user trusted before, or the user's answer now). Unset: refused.
-    using TrustQuestion = std::function<bool(const std::string& serverName, const CertificateReport& report)>;
-
     // Where the connection stands; one value, changed under the receive lock, so that a read never
     // finds the handshake over and the records not yet in force.
     enum class State {
         Plain,       // before StartTls: the plain stream's own reads and writes
         Handshaking, // nothing is read or written but the handshake's own records
+        Undecided,   // the handshake is done but its certificate failed the check: nothing either way
+                     // until the user's decision (TrustCertificate)
         Encrypted,   // every byte through the records
         Closed,      // the handshake failed, or the server's close_notify came: nothing more either way
     };
@@ -47,8 +45,6 @@ public:
     ~TlsConnection() override;
     TlsConnection(const TlsConnection&) = delete;
     TlsConnection& operator=(const TlsConnection&) = delete;
-
-    TrustQuestion AskTrust;
 
     void SetAddress(const std::string& address) override { plain_.SetAddress(address); }
     void SetPort(const std::string& port) override { plain_.SetPort(port); }
@@ -64,7 +60,8 @@ public:
     // through the write loop; the whole text or a failure, never a part of it silently.
     WriteResult Write(std::string_view bytes, const WriteLimits& limits) override;
     bool Encrypted() const override { return state_.load() == State::Encrypted; }
-    std::string StartTls(const TlsRequest& request) override;
+    TlsResult StartTls(const TlsRequest& request) override;
+    bool TrustCertificate() override;
 
     // The send flow's read on a data event: at most `length` bytes of text for the session, decrypted
     // once TLS runs (none while the handshake runs or a record is incomplete). In the clear it is the
@@ -81,8 +78,10 @@ public:
 private:
     // Write's work; `text`: message text, counted in TextBatches and TextRecords.
     WriteResult WriteRecords(std::string_view bytes, const WriteLimits& limits, bool text);
-    std::string Handshake(const TlsRequest& request);
-    std::string CheckCertificate(const std::string& serverName);
+    // Empty when done; `question` set when the certificate failed the check.
+    std::string Handshake(const TlsRequest& request, std::optional<CertificateReport>& question);
+    // Empty with `report` filled in, or why there is nothing to check.
+    std::string CheckCertificate(const std::string& serverName, CertificateReport& report);
     // Waits until the socket can be read, at most until `deadline`; false on cancel or time-out.
     bool WaitReadable(const std::atomic<bool>* cancel, DWORD deadline);
     // Encrypts up to RecordsPerSend records of the front of `text` into out_; `taken` tells how much.

@@ -1,13 +1,9 @@
 // The trust question as a dialog of its own, built from an in-memory template so that the dialog
 // manager gives it the keyboard handling of every other dialog (Tab, Enter, Escape), asked on the
-// window's thread for a handshake that waits on a worker.
+// window's thread while the connection waits for the answer.
 #include "ui/certificate_question.h"
 
-#include <chrono>
 #include <cctype>
-#include <atomic>
-#include <future>
-#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -104,7 +100,11 @@ DialogTemplate QuestionTemplate() {
 struct Question {
     const std::string& server;
     const CertificateReport& report;
+    const std::function<bool()>& ended;
 };
+
+// How often an open question looks whether its send has ended meanwhile.
+constexpr UINT EndedTimer = 1, EndedPollMs = 100;
 
 INT_PTR CALLBACK QuestionProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -127,8 +127,16 @@ INT_PTR CALLBACK QuestionProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         set(CertificateAdvice, advice);
         // Cancel is the safe answer: it has the focus, so Enter alone trusts nothing.
         SetFocus(GetDlgItem(dialog, IDCANCEL));
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        SetTimer(dialog, EndedTimer, EndedPollMs, nullptr);
         return FALSE;
     }
+    case WM_TIMER:
+        // The send was cancelled, failed or timed out while the user read: nothing is left to trust.
+        if (wParam == EndedTimer &&
+            reinterpret_cast<const Question*>(GetWindowLongPtrW(dialog, DWLP_USER))->ended())
+            EndDialog(dialog, IDCANCEL);
+        return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
             EndDialog(dialog, LOWORD(wParam));
@@ -141,9 +149,10 @@ INT_PTR CALLBACK QuestionProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 
 } // namespace
 
-bool AskAboutCertificate(HWND owner, const std::string& server, const CertificateReport& report) {
+bool AskAboutCertificate(HWND owner, const std::string& server, const CertificateReport& report,
+                         const std::function<bool()>& ended) {
     const DialogTemplate dialog = QuestionTemplate();
-    const Question question{server, report};
+    const Question question{server, report, ended};
     return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog.Get(), owner, QuestionProc,
                                    reinterpret_cast<LPARAM>(&question)) == IDOK;
 }
@@ -174,43 +183,24 @@ SessionSecurity SecurityForSend(const Services& services, const SecuritySettings
     return session;
 }
 
-bool AskCertificateTrust(const Services& services, const Window& window, SecuritySettings& security,
-                         const std::string& securityPath, const std::string& server,
-                         const CertificateReport& report, const std::function<bool()>& stop) {
-    auto answer = std::make_shared<std::promise<bool>>();
-    // Set once the worker has stopped waiting: nothing more is asked or saved for that send.
-    auto abandoned = std::make_shared<std::atomic<bool>>(false);
-    std::future<bool> answered = answer->get_future();
-    const bool posted =
-        window.Post([&services, &window, &security, securityPath, server, report, answer, abandoned] {
-            if (abandoned->load()) return answer->set_value(false);
-            // The settings belong to this thread: the check and the save happen here.
-            const CertificateVerdict verdict =
-                JudgeCertificate(report.trusted, report.sha256, security, server);
-            if (verdict != CertificateVerdict::Ask)
-                return answer->set_value(verdict == CertificateVerdict::Accept);
-            if (!services.certificateQuestion(window.Handle(), server, report) || abandoned->load())
-                return answer->set_value(false);
-            SecuritySettings changed = security;
-            TrustFingerprint(changed, server, report.sha256);
-            try {
-                SaveSecuritySettings(changed, securityPath);
-                security = std::move(changed);
-            } catch (const ConfigError& error) {
-                // Trusted for this send; the next one asks again.
-                ShowMessage(services.messageBox, window.Handle(), error.what(), MB_OK | MB_ICONERROR);
-            }
-            answer->set_value(true);
-        });
-    if (!posted) return false;
-    // A window that closes meanwhile never answers: its handle going tells.
-    while (answered.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
-        if (window.Handle() == nullptr || stop()) {
-            abandoned->store(true);
-            return false;
-        }
+bool DecideCertificate(const Services& services, const Window& window, SecuritySettings& security,
+                       const std::string& securityPath, const std::string& server,
+                       const CertificateReport& report, const std::function<bool()>& stop) {
+    // The settings belong to this thread: the check and the save happen here.
+    const CertificateVerdict verdict = JudgeCertificate(report.trusted, report.sha256, security, server);
+    if (verdict != CertificateVerdict::Ask) return verdict == CertificateVerdict::Accept;
+    if (stop() || !services.certificateQuestion(window.Handle(), server, report, stop) || stop())
+        return false;
+    SecuritySettings changed = security;
+    TrustFingerprint(changed, server, report.sha256);
+    try {
+        SaveSecuritySettings(changed, securityPath);
+        security = std::move(changed);
+    } catch (const ConfigError& error) {
+        // Trusted for this send; the next one asks again.
+        ShowMessage(services.messageBox, window.Handle(), error.what(), MB_OK | MB_ICONERROR);
     }
-    return answered.get();
+    return true;
 }
 
 } // namespace tarvel::ui

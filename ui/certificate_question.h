@@ -39,17 +39,16 @@ SessionSecurity SecurityForSend(const Services& services, const SecuritySettings
 std::string FingerprintForDisplay(const std::string& sha256);
 
 // The modal dialog that shows why the check failed, the server, subject, issuer, validity and
-// fingerprint, with "Trust this certificate" and "Cancel" (the default); true for trust. The real
-// Services::certificateQuestion.
-bool AskAboutCertificate(HWND owner, const std::string& server, const CertificateReport& report);
+// fingerprint, with "Trust this certificate" and "Cancel" (the default); true for trust. It closes by
+// itself, trusting nothing, once `ended` says so. The real Services::certificateQuestion.
+bool AskAboutCertificate(HWND owner, const std::string& server, const CertificateReport& report,
+                         const std::function<bool()>& ended);
 
-// On the handshake's worker: a fingerprint trusted before for this server is accepted at once;
-// otherwise the user is asked on the window's thread (the worker waits), and a trusted one is saved
-// to `securityPath`. False when the window is gone, or as soon as `stop` says so (the send was aborted):
-// a question not shown yet is then never shown, and an answer that comes later is dropped unsaved.
-// `services` and `window` outlive the question.
-bool AskCertificateTrust(const Services& services, const Window& window, SecuritySettings& security,
-                         const std::string& securityPath, const std::string& server,
-                         const CertificateReport& report, const std::function<bool()>& stop);
+// On the window's thread: "trusted, or pinned" (JudgeCertificate) decides, or else the user is asked,
+// and a certificate the user trusts is saved to `securityPath`. False without asking, or with the
+// answer dropped unsaved, once `stop` says so (the send that asked has ended).
+bool DecideCertificate(const Services& services, const Window& window, SecuritySettings& security,
+                       const std::string& securityPath, const std::string& server,
+                       const CertificateReport& report, const std::function<bool()>& stop);
 
 } // namespace tarvel::ui

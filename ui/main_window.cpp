@@ -84,12 +84,6 @@ MainWindow::MainWindow(Settings& settings, MessageList& messages, tarvel::Servic
       flow_(*this, tls_, session_, send_, messages_, settings_, services_.dialler,
             [this](std::function<void()> work) { Post(std::move(work)); }) {
     flow_.SetTimeoutTicks(options_.timeoutTicks);
-    tls_.AskTrust = [this](const std::string& server, const CertificateReport& report) {
-        return flow_.AskUser([&](const SendFlow::StopAsking& stop) {
-            return AskCertificateTrust(services_, *this, settings_.Security, options_.securityPath, server,
-                                       report, stop);
-        });
-    };
     socket_.SetMaximumReceiveLength(8192);
     socket_.OnDataAvailable = [this](ClientSocket&, int socket) { flow_.OnData(socket); };
     socket_.OnSessionClosed = [this](ClientSocket&, int socket) { flow_.OnClose(socket); };

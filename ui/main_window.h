@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -131,6 +132,7 @@ private:
     void Done(bool sent) override;
     SessionSecurity SecurityFor(const std::string& server) override;
     OAuthSource OAuthFor() override;
+    std::optional<bool> TrustFor(const std::string& server, const CertificateReport& report) override;
 
     Settings& settings_;
     MessageList& messages_;

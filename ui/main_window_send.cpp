@@ -78,4 +78,16 @@ SendView::OAuthSource MainWindow::OAuthFor() {
     return {services_.signIn.get(), settings_.Security.OAuth2};
 }
 
+std::optional<bool> MainWindow::TrustFor(const std::string& server, const CertificateReport& report) {
+    // Shown from the message loop, as any window is, not from inside the flow's call; the send ended
+    // meanwhile (an abort) ends the question, and its answer is then dropped unsaved.
+    const auto ended = [this] { return !flow_.AwaitsCertificateAnswer(); };
+    Post([this, server, report, ended] {
+        const bool trusted = DecideCertificate(services_, *this, settings_.Security, options_.securityPath,
+                                               server, report, ended);
+        if (!ended()) flow_.AnswerCertificate(trusted);
+    });
+    return std::nullopt;
+}
+
 } // namespace tarvel::ui

@@ -87,6 +87,8 @@ void SendFlow::SetStep(SendStep next) {
         shared_.SendAborted.store(false);
         userCancelled_ = false;
         connectPending_ = false;
+        asking_.store(false);
+        deciding_ = false;
         sendSocket_ = -1;
         busyShown_ = false;
     }
@@ -150,8 +152,12 @@ void SendFlow::OnClick() {
     // Nothing of an earlier send may cut this one short.
     shared_.IdleTicks.store(0);
     shared_.SendAborted.store(false);
-    Job job{settings_.SMTPServer, settings_.SMTPPort, settings_.UseDialup, settings_.DialEntry,
-            settings_.DialPassword};
+    Job job;
+    job.server = settings_.SMTPServer;
+    job.port = settings_.SMTPPort;
+    job.useDialup = settings_.UseDialup;
+    job.dialEntry = settings_.DialEntry;
+    job.dialPassword = settings_.DialPassword;
     SessionSecurity security = view_.SecurityFor(job.server);
     if (security.logOn == LogOnMethod::OAuth2) {
         job.oauth = true;
@@ -244,6 +250,7 @@ void SendFlow::ConnectStepDone(unsigned send) {
     connectPending_ = false;
     if (step_ == SendStep::Connecting) SetStep(SendStep::Exchanging);
     AbortWithHeldFailure();
+    AskIfUndecided();
     TryFinish();
 }
 
@@ -277,7 +284,8 @@ void SendFlow::ReplyHandled(unsigned send) {
     if (send != sendNumber_.load() || step_ != SendStep::Exchanging) return;
     // The session has closed the connection itself (after the server's answer to "QUIT", or after a
     // failure): no close event follows, so the send ends now.
-    if (session_.State() == SessionState::Idle && socket_.SocketHandle() == -1) BeginEnding();
+    if (session_.State() == SessionState::Idle && socket_.SocketHandle() == -1) return BeginEnding();
+    AskIfUndecided();
 }
 
 void SendFlow::OnClose(int socket) {
@@ -299,7 +307,7 @@ void SendFlow::OnError(int socket, const std::string& text) {
 
 void SendFlow::Failure(unsigned send, const std::string& text) {
     if (send != sendNumber_.load() || step_ == SendStep::Idle || step_ == SendStep::Dialling) return;
-    if (connectPending_ || asking_.load()) {
+    if (connectPending_) {
         // A worker holds the session: the abort waits for it instead of holding up this thread.
         if (pendingFailure_.empty()) pendingFailure_ = text;
         return;
@@ -307,20 +315,27 @@ void SendFlow::Failure(unsigned send, const std::string& text) {
     AbortSmtpSession(session_, text);
 }
 
-bool SendFlow::AskUser(const std::function<bool(const StopAsking& stop)>& ask) {
-    // Set before SendAborted is looked at, as Failure and the time-out look at it before they abort. An
-    // abort that looked first has set SendAborted, or will: the question ends when it does.
+void SendFlow::AskIfUndecided() {
+    if (asking_.load() || deciding_ || step_ != SendStep::Exchanging || shared_.SendAborted.load()) return;
+    const std::optional<CertificateReport> question = session_.CertificateQuestion();
+    if (!question) return;
     asking_.store(true);
-    const StopAsking stop = [this] { return shared_.SendAborted.load(); };
-    const bool answer = !stop() && ask(stop) && !stop();
-    asking_.store(false);
-    post_([this, send = sendNumber_.load()] { Answered(send); });
-    return answer;
+    if (const std::optional<bool> answer = view_.TrustFor(job_.server, *question)) AnswerCertificate(*answer);
 }
 
-void SendFlow::Answered(unsigned send) {
-    if (send != sendNumber_.load() || step_ == SendStep::Idle || connectPending_) return;
-    AbortWithHeldFailure();
+void SendFlow::AnswerCertificate(bool trusted) {
+    if (!asking_.exchange(false) || step_ != SendStep::Exchanging) return;
+    // The decision writes (EHLO after a trust): on the worker that handles the replies, as they do.
+    // Until it has been made the session still waits, and no reply handled meanwhile may ask again.
+    deciding_ = true;
+    replies_.Then([this, trusted] { session_.DecideCertificate(trusted); });
+    replies_.Then([this, send = sendNumber_.load()] {
+        post_([this, send] {
+            if (send != sendNumber_.load()) return;
+            deciding_ = false;
+            ReplyHandled(send);
+        });
+    });
 }
 
 void SendFlow::AbortWithHeldFailure() {
@@ -343,8 +358,8 @@ void SendFlow::OnTick() {
     if (step_ != SendStep::Connecting && step_ != SendStep::Exchanging) return;
     if (shared_.SendAborted.load()) return BeginEnding();
     // The connect step (a name lookup may take seconds) holds the session: an abort now would wait
-    // for it here. The count goes on, so the time-out follows as soon as the step is over. A question
-    // to the user holds it as well, without counting.
+    // for it here. The count goes on, so the time-out follows as soon as the step is over. While the
+    // user is asked about the certificate nothing counts and nothing times out.
     if (connectPending_ || asking_.load()) return;
     // A session that closed the connection itself raises no close event.
     if (session_.State() == SessionState::Idle && socket_.SocketHandle() == -1) return BeginEnding();
@@ -361,6 +376,12 @@ void SendFlow::OnProgressTick() {
 
 void SendFlow::BeginEnding() {
     if (step_ != SendStep::Connecting && step_ != SendStep::Exchanging) return;
+    // An open question ends with the send, unanswered: no lock is held while it is open, so this never
+    // waits, and the send's own end (a cancel, a failure, the server's close) tells the outcome.
+    if (asking_.exchange(false)) {
+        shared_.SendAborted.store(true);
+        session_.DecideCertificate(false);
+    }
     SetStep(SendStep::Ending);
     TryFinish();
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -90,6 +91,15 @@ public:
         OAuth2Settings settings;
     };
     virtual OAuthSource OAuthFor() { return {}; }
+    // The certificate of `server` failed the check ("trusted, or pinned" is JudgeCertificate's word,
+    // core/config/security_config.h): whether to trust it, on the user-interface thread with no lock
+    // held. The answer now, or nullopt and later through SendFlow::AnswerCertificate. Refused unless
+    // the view says otherwise.
+    virtual std::optional<bool> TrustFor(const std::string& server, const CertificateReport& report) {
+        (void)server;
+        (void)report;
+        return false;
+    }
 };
 
 // Hands work to the user-interface thread, after what is queued there already; safe from any thread.
@@ -127,15 +137,12 @@ public:
     bool Busy() const { return step_ != SendStep::Idle; }
     int TimeoutTicks() const { return timeoutTicks_; }
     void SetTimeoutTicks(int ticks) { timeoutTicks_ = ticks; }
-    // Asks the user something on behalf of a worker that holds the session (whether to trust the server's
-    // certificate) and returns the answer; false without asking once the send is being aborted. Until it
-    // is answered no idle tick counts, since the user's time is no silence of the server's, and failures
-    // wait for the answer. `ask` has the user-interface thread ask, and waits for the answer only while
-    // `stop` says no: an abort (a cancel, a failure that could not wait, the end of the program) ends the
-    // question whenever it comes, so that no abort can wait for the worker while the worker waits for the
-    // user. Called on that worker.
-    using StopAsking = std::function<bool()>;
-    bool AskUser(const std::function<bool(const StopAsking& stop)>& ask);
+    // The answer to TrustFor's question, on the user-interface thread. Dropped once the send no longer
+    // waits for it: an abort (a cancel, a failure, the end of the program) ends the question.
+    void AnswerCertificate(bool trusted);
+    // A question about a certificate is open: no idle tick counts meanwhile, the user's time being no
+    // silence of the server's.
+    bool AwaitsCertificateAnswer() const { return asking_.load(); }
     // Told of every change of the step, "from -> to", on the user-interface thread.
     std::function<void(SendStep from, SendStep to)> OnStep;
 
@@ -174,7 +181,8 @@ private:
     void ConnectStepDone(unsigned send);
     // Posted after each received text has been handled, and for failures.
     void ReplyHandled(unsigned send);
-    void Answered(unsigned send);
+    // The session waits for a decision on the certificate: the view is asked (the worker has returned).
+    void AskIfUndecided();
     // The failure held back while a worker held the session (pendingFailure_), if any, now.
     void AbortWithHeldFailure();
     void Failure(unsigned send, const std::string& text);
@@ -199,7 +207,8 @@ private:
     bool dialled_ = false;   // the send under way asked for the dial-up line
     bool userCancelled_ = false;
     bool connectPending_ = false;        // the worker has not yet returned from the connect step
-    std::atomic<bool> asking_{false};    // a worker that holds the session waits for the user's answer
+    std::atomic<bool> asking_{false};    // the session waits for the user's answer about a certificate
+    bool deciding_ = false;              // the answer is on its way to the session
     std::atomic<bool> signingIn_{false}; // the worker waits for the sign-in: no idle tick counts
     Job job_;                            // the send under way
     bool tokenRetried_ = false;          // it went again once with a renewed token

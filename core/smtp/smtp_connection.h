@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "core/smtp/certificate_report.h"
 #include "core/smtp/write_loop.h"
 
 namespace tarvel {
@@ -58,12 +60,20 @@ public:
         std::uint64_t plaintextConsumed = 0;
         const std::atomic<bool>* cancel = nullptr; // ends the handshake when set
     };
-    // Empty when the connection is now encrypted, else the text that says why it is not; the
-    // connection is then unusable and the session closes it.
-    virtual std::string StartTls(const TlsRequest& request) {
+    // The handshake's end: encrypted (neither field set); a failure, the connection then unusable and
+    // closed by the session; or a certificate that failed the check, with the connection established
+    // but nothing read or written until TrustCertificate (the user's decision, asked with no lock held).
+    struct TlsResult {
+        std::string failure;
+        std::optional<CertificateReport> question;
+    };
+    virtual TlsResult StartTls(const TlsRequest& request) {
         (void)request;
-        return "This connection cannot be encrypted";
+        return {"This connection cannot be encrypted", {}};
     }
+    // The certificate StartTls asked about is accepted: the stream is encrypted from now on. False when
+    // the connection no longer waits for that (closed meanwhile).
+    virtual bool TrustCertificate() { return false; }
 
 private:
     const std::atomic<bool>* cancel_ = nullptr;

@@ -56,6 +56,8 @@ const char* SessionStateName(SessionState state) {
         return "AuthBearerReady";
     case SessionState::AuthBearerError:
         return "AuthBearerError";
+    case SessionState::TrustQuestion:
+        return "TrustQuestion";
     }
     return "?";
 }
@@ -171,6 +173,14 @@ void SmtpSession::Abort(const std::string& text) {
     // SendAborted is set, so a running transfer stops within one send and the wait is short.
     std::lock_guard lock(mutex_);
     if (before != SessionState::Idle) RecordLocalFailure(text);
+    if (State() == SessionState::TrustQuestion) {
+        // Nothing can go out while the certificate waits for a decision, not even "QUIT".
+        question_.reset();
+        WipeSecret(security_.password);
+        SetState(SessionState::Idle);
+        connection_.Disconnect();
+        return;
+    }
     // A reply handled while this waited has made the state Idle on seeing SendAborted; only an
     // interrupted transfer (and a session already over) may end without "QUIT".
     const bool commandsOnly =
@@ -235,6 +245,9 @@ void SmtpSession::OnReply(const SmtpReply& reply) {
         return OnAuthBearerReady(reply);
     case SessionState::AuthBearerError:
         return OnAuthBearerError(reply);
+    case SessionState::TrustQuestion:
+        // The stream reads nothing until the certificate is decided on.
+        return;
     }
 }
 

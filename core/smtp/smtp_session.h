@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,7 @@ enum class SessionState : int {
     AuthBearer = 13,      // the outcome of the log-on: the reply to the initial response
     AuthBearerReady = 14, // the 334 after an AUTH line too long to carry the initial response
     AuthBearerError = 15, // the final reply after answering a 334 that carried an error
+    TrustQuestion = 16,   // the handshake is done, the certificate waits for the user's decision
 };
 
 const char* SessionStateName(SessionState state);
@@ -53,6 +55,9 @@ inline constexpr std::string_view ReplyTooLongText =
 inline constexpr std::string_view LineBreakInCommandText = "A command to the server would hold a line break";
 // Before the server's words: it answered while the message text was still being written.
 inline constexpr std::string_view EarlyReplyText = "The server answered before the whole message was sent: ";
+
+// Before the problem the certificate check found, when nobody trusted the certificate.
+inline constexpr std::string_view CertificateRefusedText = "The server's certificate was not accepted: ";
 
 // What a refusal before the stream is encrypted shows instead of the server's own words.
 std::string PreTlsRefusalText(int code);
@@ -90,6 +95,14 @@ public:
     // for tests and a debug log. Set it before the session starts.
     std::function<void(SessionState from, SessionState to)> OnStateChange;
 
+    // In TrustQuestion: the report on the certificate that the user is to decide on. Never waits for a
+    // transfer under way.
+    std::optional<CertificateReport> CertificateQuestion();
+    // The decision on that certificate: trusted, the stream is encrypted and the session goes on as
+    // after a handshake that passed the check; otherwise (or once the send is aborted) it ends with
+    // CertificateRefusedText. Nothing when the session no longer waits for it.
+    void DecideCertificate(bool trusted);
+
     SessionState State() const { return state_.load(); }
     // The last send's OAuth 2.0 log-on was refused because the token was invalid or had expired (the
     // server's 334 error said so): a renewed token on a new connection may succeed.
@@ -124,8 +137,11 @@ private:
     void OnAuthBearer(const SmtpReply& reply);
     void OnAuthBearerReady(const SmtpReply& reply);
     void OnAuthBearerError(const SmtpReply& reply);
-    // The handshake; false when it failed, which has then ended the session.
+    // The handshake; false when it failed, which has then ended the session, or when its certificate
+    // waits for the user's decision (TrustQuestion).
     bool BeginTls();
+    // A handshake that failed, or a certificate that was not trusted: the session ends with `failure`.
+    void EndHandshake(const std::string& failure);
     // A line with the password in it, through the stream's call that refuses unless it is encrypted.
     void SendSecret(const Secret& line);
     // Set up to encrypt, and not encrypted yet: the server's words cannot be trusted.
@@ -168,7 +184,8 @@ private:
     oauth::BearerMechanism bearer_ = oauth::BearerMechanism::OAuthBearer;
     std::atomic<bool> bearerTokenRefused_{false};
     bool encrypted_ = false;
-    bool smtpUtf8Offered_ = false; // the last reply to EHLO offered SMTPUTF8
+    std::optional<CertificateReport> question_; // the certificate being decided on, in TrustQuestion
+    bool smtpUtf8Offered_ = false;              // the last reply to EHLO offered SMTPUTF8
     std::function<StampInputs()> stampSource_ = SystemStampInputs;
     std::uint64_t received_ = 0; // bytes handed to HandleReply since Start
 };

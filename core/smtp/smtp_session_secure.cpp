@@ -107,18 +107,54 @@ bool SmtpSession::BeginTls() {
     request.serverName = server_;
     request.plaintextConsumed = received_;
     request.cancel = &send_.SendAborted;
-    const std::string failure = connection_.StartTls(request);
+    SmtpConnection::TlsResult result = connection_.StartTls(request);
     replies_.Clear();
-    if (failure.empty()) {
+    if (result.question) {
+        // Asked with no lock held: this call returns, and the flow brings the answer to DecideCertificate.
+        question_ = std::move(result.question);
+        SetState(SessionState::TrustQuestion);
+        return false;
+    }
+    if (result.failure.empty()) {
         encrypted_ = true;
         return true;
     }
+    EndHandshake(result.failure);
+    return false;
+}
+
+void SmtpSession::EndHandshake(const std::string& failure) {
     WipeSecret(security_.password);
     // A cancel or a time-out stopped the handshake: their own texts tell the outcome.
     if (!send_.SendAborted.exchange(true)) RecordLocalFailure(failure);
     SetState(SessionState::Idle);
     connection_.Disconnect();
-    return false;
+}
+
+std::optional<CertificateReport> SmtpSession::CertificateQuestion() {
+    // Looked at first without the lock, which a message transfer holds for as long as it runs: the
+    // window's thread asks after every reply and must never wait for that.
+    if (State() != SessionState::TrustQuestion) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    if (State() != SessionState::TrustQuestion) return std::nullopt;
+    return question_;
+}
+
+void SmtpSession::DecideCertificate(bool trusted) {
+    if (State() != SessionState::TrustQuestion) return;
+    std::lock_guard lock(mutex_);
+    if (State() != SessionState::TrustQuestion || !question_) return;
+    const std::string problem = std::move(question_->problem);
+    question_.reset();
+    if (trusted && !send_.SendAborted.load() && connection_.TrustCertificate()) {
+        encrypted_ = true;
+        replies_.Clear();
+        // TLS from the first byte: the greeting comes next. STARTTLS: EHLO again (RFC 3207 section 4.2).
+        if (security_.mode == SecurityMode::Implicit) return SetState(SessionState::Greeting);
+        SetState(SessionState::Ehlo);
+        return Send("EHLO " + connection_.GetLocalHostName());
+    }
+    EndHandshake(std::string(CertificateRefusedText) + problem);
 }
 
 void SmtpSession::OnAuth(const SmtpReply& reply) {

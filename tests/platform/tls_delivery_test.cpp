@@ -70,6 +70,7 @@ public:
         return run.outcome;
     }
     TlsConnection& Tls() { return driver_.Tls(); }
+    bench::SendDriver& Driver() { return driver_; }
 
 private:
     bench::SendDriver driver_;
@@ -234,7 +235,10 @@ TEST_F(TlsDelivery, CertificatesThatFailTheCheckAreAskedAboutAndTrustedByFingerp
     CertificateReport lastReport;
     auto send = [&](const std::string& server) {
         SecureSend s(messages_);
-        s.Tls().AskTrust = [&](const std::string& name, const CertificateReport& report) {
+        s.Driver().OnTrustQuestion = [&](const std::string& name,
+                                         const CertificateReport& report) -> std::optional<bool> {
+            // Asked with the handshake over and no lock held: the stream waits, usable by nobody.
+            EXPECT_EQ(s.Tls().CurrentState(), TlsConnection::State::Undecided);
             if (trusted.count(name) && trusted[name] == report.sha256) return true;
             ++asked;
             lastReport = report;
@@ -283,7 +287,7 @@ TEST_F(TlsDelivery, GreetingThatArrivesWhileTheCertificateIsAskedAboutIsRead) {
     SecureSend send(messages_);
     int asked = 0;
     bool greeted = false;
-    send.Tls().AskTrust = [&](const std::string&, const CertificateReport&) {
+    send.Driver().OnTrustQuestion = [&](const std::string&, const CertificateReport&) -> std::optional<bool> {
         ++asked;
         const SOCKET handle = static_cast<SOCKET>(send.Tls().SocketHandle());
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);

@@ -92,8 +92,8 @@ public:
         s.beforeAddressLookup = [this] {
             if (beforeAddressLookup) beforeAddressLookup();
         };
-        s.certificateQuestion = [this](HWND owner, const std::string& server,
-                                       const CertificateReport& report) {
+        s.certificateQuestion = [this](HWND owner, const std::string& server, const CertificateReport& report,
+                                       const std::function<bool()>&) {
             return certificateQuestion && certificateQuestion(owner, server, report);
         };
         s.dialler = dialler;

@@ -131,7 +131,7 @@ class ScriptedServer:
     the connection, as some tests want) has its exception in `errors`; `done` is set once a script has
     ended."""
 
-    def __init__(self, script, port=0, every_connection=False, timeout=60):
+    def __init__(self, script, port=0, every_connection=False, timeout=60, receive_buffer=None):
         self.script = script
         self.timeout = timeout
         self.sessions = []
@@ -140,6 +140,10 @@ class ScriptedServer:
         self.closed = threading.Event()
         self.listener = socket.socket()
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        if receive_buffer:
+            # A fixed buffer turns off the kernel's autotuning, which on some machines lets a loopback
+            # connection take in tens of MiB that nobody reads; set before listen, accepted sockets share it.
+            self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
         self.listener.bind(("127.0.0.1", port))
         self.listener.listen(5)
         self.port = self.listener.getsockname()[1]

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "core/send/send_flow.h"
@@ -47,6 +49,10 @@ public:
     SendFlow& Flow() { return flow_; }
     // How the next sends are secured; plain unless set.
     void SetSecurity(SessionSecurity security) { security_ = std::move(security); }
+    // The user's part in a send: the answer about a certificate that failed the check, asked on the
+    // thread that runs Run (nullopt: answered later through Flow().AnswerCertificate). Unset: refused.
+    std::function<std::optional<bool>(const std::string& server, const CertificateReport& report)>
+        OnTrustQuestion;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -60,6 +66,9 @@ private:
     void RestartTick() override { nextTick_ = Clock::now() + TickInterval; }
     void Done(bool) override;
     SessionSecurity SecurityFor(const std::string&) override { return security_; }
+    std::optional<bool> TrustFor(const std::string& server, const CertificateReport& report) override {
+        return OnTrustQuestion ? OnTrustQuestion(server, report) : std::optional<bool>(false);
+    }
 
     // Dispatches what this thread's queue holds, waiting at most until `until` for something to come.
     void Pump(Clock::time_point until);

@@ -80,7 +80,8 @@ MODES = {
 
 
 def scripted(port, mode):
-    server = ScriptedServer(MODES[mode], port, every_connection=True, timeout=None)
+    # A stalled transfer must fill the buffers long before the test's attachment is all written.
+    server = ScriptedServer(MODES[mode], port, every_connection=True, timeout=None, receive_buffer=64 * 1024)
 
     def stop():
         server.close()

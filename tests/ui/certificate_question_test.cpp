@@ -1,7 +1,7 @@
 // The certificate question: what the dialog shows and how each way of leaving it answers (Enter alone
-// must trust nothing), and the round a handshake worker makes through the window's thread: a trusted
-// fingerprint is not asked about again, a trusted one is saved, a save that fails trusts for this send,
-// and a question dropped with its closing window still answers the worker.
+// must trust nothing, and the end of the send closes it), and the decision on the window's thread: a
+// trusted fingerprint is not asked about again, a trusted one is saved, a save that fails trusts for
+// this send, and an answer that comes after the send ended is dropped unsaved.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,7 +13,6 @@
 #include "core/config/security_config.h"
 #include "dialog_support.h"
 #include "ui/certificate_question.h"
-#include "win/messages.h"
 
 namespace tarvel::test {
 namespace {
@@ -96,6 +95,7 @@ void Key(HWND dialog, WPARAM key) {
 
 TEST(CertificateDialog, ShowsTheCertificateAndOnlyTheTrustButtonTrusts) {
     ui::Application app;
+    std::atomic<bool> ended{false};
     const struct {
         const char* how;
         std::function<void(HWND)> leave;
@@ -106,12 +106,15 @@ TEST(CertificateDialog, ShowsTheCertificateAndOnlyTheTrustButtonTrusts) {
         {"Enter", [](HWND d) { Key(d, VK_RETURN); }, false},
         {"Escape", [](HWND d) { Key(d, VK_ESCAPE); }, false},
         {"closed", [](HWND d) { PostMessageA(d, WM_SYSCOMMAND, SC_CLOSE, 0); }, false},
+        {"send ended", [&ended](HWND) { ended = true; }, false},
     };
     const CertificateReport report = UnknownAuthority();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
+        ended = false;
         auto seen = std::async(std::launch::async, AnswerDialog, c.leave);
-        const bool trusted = ui::AskAboutCertificate(nullptr, "mail.example.org", report);
+        const bool trusted =
+            ui::AskAboutCertificate(nullptr, "mail.example.org", report, [&] { return ended.load(); });
         const Seen s = seen.get();
         ASSERT_TRUE(s.found) << "no dialog appeared";
         EXPECT_EQ(trusted, c.trusted);
@@ -140,14 +143,10 @@ class TrustRound : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(window.Open()); }
 
-    // The handshake's worker asks while this thread pumps, as the window's thread does in a send.
+    // On the window's thread, as the main window decides when the send flow asks.
     bool Ask(const CertificateReport& report) {
-        auto answer = std::async(std::launch::async, [&] {
-            return ui::AskCertificateTrust(services, window, security, path, "Mail.Example.org", report,
-                                           [] { return false; });
-        });
-        EXPECT_TRUE(PumpUntil([&] { return answer.wait_for(0s) == std::future_status::ready; }));
-        return answer.get();
+        return ui::DecideCertificate(services, window, security, path, "Mail.Example.org", report,
+                                     [this] { return ended; });
     }
 
     tarvel::test::FakeSystem fake;
@@ -158,10 +157,13 @@ protected:
     std::string path = folder.File("zembrix.ini");
     int asked = 0;
     bool answer = false;
+    bool ended = false;          // the send that asked has ended (an abort)
+    bool endsWhileAsked = false; // and it ends while the user reads the question
     Services services = [this] {
         fake.certificateQuestion = [this](HWND, const std::string& server, const CertificateReport&) {
             EXPECT_EQ(server, "Mail.Example.org");
             ++asked;
+            ended = ended || endsWhileAsked;
             return answer;
         };
         return fake.Make();
@@ -206,35 +208,19 @@ TEST_F(TrustRound, ASaveThatFailsTrustsForThisSendAndSaysWhy) {
     EXPECT_EQ(asked, 2);
 }
 
-TEST_F(TrustRound, NothingIsTrustedWithoutAFingerprintOrAWindow) {
+TEST_F(TrustRound, NothingIsTrustedWithoutAFingerprintOrOnceTheSendHasEnded) {
     answer = true;
     CertificateReport unread = UnknownAuthority();
     unread.sha256.clear();
     EXPECT_FALSE(Ask(unread));
-    window.Destroy();
+    EXPECT_EQ(asked, 0);
+    // An abort while the user reads the question: the answer that comes later is dropped unsaved.
+    endsWhileAsked = true;
     EXPECT_FALSE(Ask(UnknownAuthority()));
-    EXPECT_EQ(asked, 0);
-    EXPECT_TRUE(security.Trusted.empty());
-}
-
-TEST_F(TrustRound, AQuestionDroppedWithItsWindowTrustsNothing) {
-    // The program closes after the worker has posted its question but before the window's thread took
-    // it: the question is dropped unasked, and the worker must still get its answer.
-    answer = true;
-    auto asking = std::async(std::launch::async, [&] {
-        return ui::AskCertificateTrust(services, window, security, path, "Mail.Example.org",
-                                       UnknownAuthority(), [] { return false; });
-    });
-    MSG queued{};
-    for (int i = 0; i < 1000 && !PeekMessageA(&queued, window.Handle(), ui::WM_TARVEL_RUN, ui::WM_TARVEL_RUN,
-                                              PM_NOREMOVE);
-         ++i)
-        std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(queued.message, ui::WM_TARVEL_RUN) << "the question was never posted";
-    window.Destroy();
-    ASSERT_EQ(asking.wait_for(10s), std::future_status::ready) << "the worker still waits for an answer";
-    EXPECT_FALSE(asking.get());
-    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(asked, 1);
+    // Ended before the question was shown: it never is.
+    EXPECT_FALSE(Ask(UnknownAuthority()));
+    EXPECT_EQ(asked, 1);
     EXPECT_TRUE(security.Trusted.empty());
     EXPECT_FALSE(std::filesystem::exists(path));
 }

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -127,6 +128,10 @@ public:
     }
     SessionSecurity SecurityFor(const std::string&) override { return security; }
     OAuthSource OAuthFor() override { return oauth; }
+    std::optional<bool> TrustFor(const std::string& server, const CertificateReport& report) override {
+        questions.push_back(server + ": " + report.problem);
+        return trustAnswer;
+    }
 
     std::string LastStatus() const {
         for (auto it = log.rbegin(); it != log.rend(); ++it)
@@ -135,8 +140,10 @@ public:
     }
 
     MailMessage composed;
-    SessionSecurity security; // plain unless a test asks for more
-    OAuthSource oauth;        // with security.logOn OAuth2
+    SessionSecurity security;        // plain unless a test asks for more
+    OAuthSource oauth;               // with security.logOn OAuth2
+    std::optional<bool> trustAnswer; // TrustFor's answer at once; none: the test answers later
+    Strings questions;               // "server: problem" for each certificate asked about
     Strings log;
     bool busy = false;
     bool tickOn = false;

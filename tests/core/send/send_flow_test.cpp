@@ -220,67 +220,60 @@ TEST_F(SendFlowTest, FailuresReportedWhileAWorkerRunsTheSessionAreHandledAfterIt
     }
 }
 
-TEST_F(SendFlowTest, AQuestionToTheUserStopsTheTimeOutHoldsFailuresAndEndsAtAnAbort) {
+TEST_F(SendFlowTest, ACertificateQuestionHoldsNoLockWritesNothingUntilTrustedAndEndsAtAnAbort) {
     view.security = SessionSecurity{SecurityMode::StartTls, "", ""};
-    std::atomic<bool> asking{false}, answered{false}, stopped{false};
-    // The handshake's worker asks about the certificate while it holds the session, as the window does.
-    socket.duringTls = [&] {
-        flow->AskUser([&](const SendFlow::StopAsking& stop) {
-            asking = true;
-            // The user reads the question until the test answers, or an abort ends it. A tick or a failure
-            // that did not wait for the answer would wait for this worker in turn: the bound fails the test.
-            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (!answered.load() && !stop() && std::chrono::steady_clock::now() < limit)
-                std::this_thread::yield();
-            stopped = stop();
-            return answered.load();
-        });
-    };
+    CertificateReport report;
+    report.problem = "The certificate is not trusted.";
+    socket.tlsQuestion = report;
+    enum class Then { Trust, Refuse, Fail, Cancel };
     const struct {
-        const char* failure; // reported while the question is open; null: none
-        bool cancel;         // the user cancels (or the program closes) while the question is open
+        Then then;
+        Strings afterTls; // what the stream saw after the handshake
         const char* status;
     } cases[] = {
-        {nullptr, false, "Mail has been cancelled!"},
-        {"Connection reset by peer", false, "Connection reset by peer"},
-        {nullptr, true, "Mail has been cancelled!"},
+        {Then::Trust,
+         {"<trusted>", "EHLO testhost\r\n", "<disconnect>"},
+         "Mail has been cancelled!"},
+        {Then::Refuse,
+         {"<disconnect>"},
+         "The server's certificate was not accepted: The certificate is not trusted."},
+        {Then::Fail, {"<disconnect>"}, "Connection reset by peer"},
+        {Then::Cancel, {"<disconnect>"}, "Mail has been cancelled!"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.status);
-        asking = answered = stopped = false;
+        view.questions.clear();
         Click();
         Server("220 mx ESMTP\r\n");
         Server("250-mx\r\n250 STARTTLS\r\n");
-        const unsigned handled = flow->TextsHandled();
-        socket.incoming.push_back("220 go ahead\r\n");
-        flow->OnData(socket.SocketHandle());
-        ASSERT_TRUE(ui.RunUntil([&] { return asking.load(); }));
-        // The window thread's own ticks while the question is open, up to past the time-out.
+        Server("220 go ahead\r\n");
+        ASSERT_EQ(view.questions, Strings{"mx.example.org: The certificate is not trusted."});
+        // While it is open this thread goes on: its ticks, up to past the time-out, count nothing, and
+        // a data event reaches the session on its worker, which finds the session's lock free.
         const int idle = shared.IdleTicks.load();
         for (int i = 0; i < flow->TimeoutTicks() + 2; ++i)
             flow->OnTick();
-        if (c.failure) flow->OnError(socket.SocketHandle(), c.failure);
-        EXPECT_EQ(shared.IdleTicks.load(), idle) << "the time the user takes counted as the server's";
-        EXPECT_FALSE(shared.SendAborted.load()) << "aborted while the question was open";
-        if (c.cancel)
+        Server("");
+        EXPECT_EQ(shared.IdleTicks.load(), idle);
+        EXPECT_FALSE(shared.SendAborted.load());
+        EXPECT_EQ(Log().back(), "<tls>") << "written before the certificate was trusted";
+        const unsigned handled = flow->TextsHandled();
+        if (c.then == Then::Trust || c.then == Then::Refuse) flow->AnswerCertificate(c.then == Then::Trust);
+        if (c.then == Then::Fail) flow->OnError(socket.SocketHandle(), "Connection reset by peer");
+        if (c.then == Then::Cancel) flow->OnCancel();
+        if (c.then == Then::Trust) {
+            ASSERT_TRUE(ui.RunUntil([&] { return flow->TextsHandled() == handled + 1; }));
+            EXPECT_TRUE(socket.Encrypted());
             flow->OnCancel();
-        else
-            answered = true;
-        ASSERT_TRUE(ui.RunUntil([&] { return flow->TextsHandled() == handled + 1; }));
-        EXPECT_EQ(stopped.load(), c.cancel) << "the abort did not end the question";
-        const Strings log = Log();
-        const auto tls = std::find(log.rbegin(), log.rend(), "<tls>");
-        ASSERT_NE(tls, log.rbegin());
-        if (!c.failure && !c.cancel) {
-            EXPECT_EQ(*(tls - 1), "EHLO testhost\r\n") << "the session did not go on after the answer";
-            EXPECT_FALSE(shared.SendAborted.load());
-            flow->OnClick(); // Cancel
         }
-        // The failure is handled once the answer is in.
         ASSERT_TRUE(ui.RunUntil([this] { return shared.SendAborted.load() || !flow->Busy(); }));
         if (flow->Busy()) flow->OnTick();
         WaitIdle();
+        flow->AnswerCertificate(true); // too late: dropped
         EXPECT_EQ(view.LastStatus(), c.status);
+        const Strings log = Log();
+        const auto tls = std::find(log.rbegin(), log.rend(), "<tls>");
+        EXPECT_EQ(Strings(tls.base(), log.end()), c.afterTls);
     }
 }
 

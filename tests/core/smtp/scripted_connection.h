@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +44,7 @@ public:
     static constexpr const char* DisconnectEntry = "<disconnect>";
     static constexpr const char* DataEntry = "<data>";
     static constexpr const char* TlsEntry = "<tls>";
+    static constexpr const char* TrustEntry = "<trusted>";
 
     // --- script ---
     std::string hostName = "testhost";
@@ -56,10 +58,11 @@ public:
     std::function<void(const std::string&)> onError; // the component's error event
     std::function<void()> afterRawSend;              // runs after each RawSend, e.g. to press Cancel
     const std::atomic<bool>* sendAborted = nullptr;
-    std::string tlsFailure;          // what StartTls answers; empty: the handshake succeeds
-    std::function<void()> duringTls; // runs inside StartTls, e.g. to press Cancel
-    bool encrypted = false;          // a handshake succeeded since the connect
-    bool staysPlain = false;         // the handshake "succeeds" but the stream is not encrypted
+    std::string tlsFailure;                       // what StartTls answers; empty: the handshake succeeds
+    std::function<void()> duringTls;              // runs inside StartTls, e.g. to press Cancel
+    std::optional<CertificateReport> tlsQuestion; // the handshake ends with this certificate to decide on
+    bool encrypted = false;                       // a handshake succeeded since the connect
+    bool staysPlain = false;                      // the handshake "succeeds" but the stream is not encrypted
 
     // --- record ---
     std::string ipAddr, port;
@@ -122,16 +125,24 @@ public:
         log_.push_back(DisconnectEntry);
     }
     std::string GetLocalHostName() override { return hostName; }
-    std::string StartTls(const TlsRequest& request) override {
+    TlsResult StartTls(const TlsRequest& request) override {
         {
             std::lock_guard lock(mutex_);
             log_.push_back(TlsEntry);
             tlsRequests.push_back(request);
         }
         if (duringTls) duringTls();
-        if (request.cancel != nullptr && request.cancel->load()) return "cancelled during the handshake";
+        if (request.cancel != nullptr && request.cancel->load())
+            return {"cancelled during the handshake", {}};
+        if (tlsFailure.empty() && tlsQuestion) return {{}, tlsQuestion};
         encrypted = tlsFailure.empty() && !staysPlain;
-        return tlsFailure;
+        return {tlsFailure, {}};
+    }
+    bool TrustCertificate() override {
+        std::lock_guard lock(mutex_);
+        log_.push_back(TrustEntry);
+        encrypted = true;
+        return true;
     }
     bool Encrypted() const override { return encrypted; }
 
