@@ -81,7 +81,7 @@ SendView::OAuthSource MainWindow::OAuthFor() {
 std::optional<bool> MainWindow::TrustFor(const std::string& server, const CertificateReport& report) {
     // Shown from the message loop, as any window is, not from inside the flow's call; the send ended
     // meanwhile (an abort) ends the question, and its answer is then dropped unsaved.
-    const auto ended = [this] { return !flow_.AwaitsCertificateAnswer(); };
+    const auto ended = [this, send = flow_.SendNumber()] { return !flow_.AwaitsCertificateAnswer(send); };
     Post([this, server, report, ended] {
         const bool trusted = DecideCertificate(services_, *this, settings_.Security, options_.securityPath,
                                                server, report, ended);

@@ -140,9 +140,11 @@ public:
     // The answer to TrustFor's question, on the user-interface thread. Dropped once the send no longer
     // waits for it: an abort (a cancel, a failure, the end of the program) ends the question.
     void AnswerCertificate(bool trusted);
-    // A question about a certificate is open: no idle tick counts meanwhile, the user's time being no
-    // silence of the server's.
-    bool AwaitsCertificateAnswer() const { return asking_.load(); }
+    // The send under way (or the last one); what was asked for one send is never answered for another.
+    unsigned SendNumber() const { return sendNumber_.load(); }
+    // Send `send` asked about a certificate and still waits for the answer. No idle tick counts
+    // meanwhile, the user's time being no silence of the server's.
+    bool AwaitsCertificateAnswer(unsigned send) const { return asking_.load() && send == sendNumber_.load(); }
     // Told of every change of the step, "from -> to", on the user-interface thread.
     std::function<void(SendStep from, SendStep to)> OnStep;
 

@@ -231,9 +231,7 @@ TEST_F(SendFlowTest, ACertificateQuestionHoldsNoLockWritesNothingUntilTrustedAnd
         Strings afterTls; // what the stream saw after the handshake
         const char* status;
     } cases[] = {
-        {Then::Trust,
-         {"<trusted>", "EHLO testhost\r\n", "<disconnect>"},
-         "Mail has been cancelled!"},
+        {Then::Trust, {"<trusted>", "EHLO testhost\r\n", "<disconnect>"}, "Mail has been cancelled!"},
         {Then::Refuse,
          {"<disconnect>"},
          "The server's certificate was not accepted: The certificate is not trusted."},
@@ -248,6 +246,8 @@ TEST_F(SendFlowTest, ACertificateQuestionHoldsNoLockWritesNothingUntilTrustedAnd
         Server("250-mx\r\n250 STARTTLS\r\n");
         Server("220 go ahead\r\n");
         ASSERT_EQ(view.questions, Strings{"mx.example.org: The certificate is not trusted."});
+        EXPECT_TRUE(flow->AwaitsCertificateAnswer(flow->SendNumber()));
+        EXPECT_FALSE(flow->AwaitsCertificateAnswer(flow->SendNumber() - 1)) << "an earlier send's question";
         // While it is open this thread goes on: its ticks, up to past the time-out, count nothing, and
         // a data event reaches the session on its worker, which finds the session's lock free.
         const int idle = shared.IdleTicks.load();
