@@ -6,32 +6,20 @@
 #include <wincred.h>
 
 #include <memory>
-#include <vector>
 
 #include "core/text/wide.h"
-#include "platform/credential_free.h"
+#include "platform/generic_credential.h"
 
 namespace tarvel {
-namespace {} // namespace
 
 std::string CredentialTarget(std::string_view user, std::string_view server) {
     return "Tarvel Pro/smtp/" + std::string(user) + "@" + std::string(server);
 }
 
 std::string StorePassword(const std::string& target, const std::string& password) {
-    std::wstring name = Widen(target);
     // The password's UTF-8 bytes are the blob, as they always were for ASCII passwords.
-    std::vector<BYTE> blob(password.begin(), password.end());
-    CREDENTIALW credential{};
-    credential.Type = CRED_TYPE_GENERIC;
-    credential.TargetName = name.data();
-    credential.CredentialBlobSize = static_cast<DWORD>(blob.size());
-    credential.CredentialBlob = blob.data();
-    credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
-    const BOOL stored = CredWriteW(&credential, 0);
-    const DWORD error = stored ? 0 : GetLastError();
-    if (!blob.empty()) SecureZeroMemory(blob.data(), blob.size());
-    if (stored) return {};
+    const DWORD error = WriteGenericCredential(Widen(target), password);
+    if (error == 0) return {};
     return "The password could not be stored in Windows Credential Manager (error " + std::to_string(error) +
            ").";
 }

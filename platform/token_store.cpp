@@ -10,7 +10,7 @@
 
 #include "core/oauth/token_store.h"
 #include "core/text/wide.h"
-#include "platform/credential_free.h"
+#include "platform/generic_credential.h"
 
 namespace tarvel {
 namespace {
@@ -19,20 +19,6 @@ using oauth::CredentialBlobLimit;
 
 std::wstring PartTarget(const std::string& target, std::size_t index) {
     return Widen(oauth::CredentialPartTarget(target, index));
-}
-
-DWORD WritePart(const std::wstring& name, std::string_view bytes) {
-    std::vector<BYTE> blob(bytes.begin(), bytes.end());
-    std::wstring writable = name;
-    CREDENTIALW credential{};
-    credential.Type = CRED_TYPE_GENERIC;
-    credential.TargetName = writable.data();
-    credential.CredentialBlobSize = static_cast<DWORD>(blob.size());
-    credential.CredentialBlob = blob.data();
-    credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
-    const DWORD error = CredWriteW(&credential, 0) ? 0 : GetLastError();
-    if (!blob.empty()) SecureZeroMemory(blob.data(), blob.size());
-    return error;
 }
 
 // From part `first` on, until one is missing; 0 when none is left, else the system's error.
@@ -51,7 +37,7 @@ std::string StoreToken(const std::string& target, std::string_view token) {
     std::vector<std::string> parts = oauth::SplitCredentialBlob(token);
     DWORD error = 0;
     for (std::size_t index = 0; index < parts.size() && error == 0; ++index)
-        error = WritePart(PartTarget(target, index), parts[index]);
+        error = WriteGenericCredential(PartTarget(target, index), parts[index]);
     for (std::string& part : parts)
         SecureZeroMemory(part.data(), part.size());
     if (error != 0) {

@@ -383,6 +383,22 @@ USER_KEYS = [r"HKCU\Software\Classes\mailto", r"HKCU\Software\Classes\TarvelPro.
              r"HKCU\Software\Clients\Mail\Tarvel Pro"]
 
 
+def files_holding(forms, program_dir, prefix, since):
+    """The files that hold any of the byte strings `forms`: anywhere in the program's folder, and in the Wine
+    prefix among those written since `since` (only they can hold what the test made)."""
+    found = []
+    for folder, everything in ((Path(program_dir), True), (Path(prefix), False)):
+        for path in folder.rglob("*"):
+            try:
+                if not path.is_file() or path.is_symlink() or (not everything and path.stat().st_mtime < since):
+                    continue
+                data = path.read_bytes()
+            except OSError:
+                continue
+            found += [str(path) for form in forms if form in data]
+    return found
+
+
 def reg(*args):
     result = subprocess.run(["wine", "reg", *args], env=wine_env(), stdin=subprocess.DEVNULL,
                             capture_output=True, timeout=60)

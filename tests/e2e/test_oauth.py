@@ -14,7 +14,7 @@ from pathlib import Path
 import pytest
 
 import expected
-from harness import CANCELLED, MAIN, SENT, Main, config, reg
+from harness import CANCELLED, MAIN, SENT, Main, config, files_holding, reg
 from submission_servers import relayed
 
 from oauth_server import CLIENT_ID, SCOPE, AuthorizationServer  # tests/support, on the path through harness
@@ -229,15 +229,4 @@ def test_tokens_are_in_no_file_after_a_send(case):
     tokens = [t for t, grant in {**case.auth.access, **case.auth.refresh}.items() if grant["user"] == case.user]
     assert len(tokens) == 2
     forms = [t.encode(enc) for t in tokens for enc in ("utf-8", "utf-16-le")]
-    leaks = []
-    # Only files written during the test can hold what the test's sign-in made.
-    for folder, everything in ((case.program_dir, True), (prefix, False)):
-        for path in folder.rglob("*"):
-            try:
-                if not path.is_file() or path.is_symlink() or (not everything and path.stat().st_mtime < start):
-                    continue
-                data = path.read_bytes()
-            except OSError:
-                continue
-            leaks += [str(path) for form in forms if form in data]
-    assert leaks == []
+    assert files_holding(forms, case.program_dir, prefix, start) == []

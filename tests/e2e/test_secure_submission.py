@@ -10,7 +10,7 @@ from pathlib import Path
 import pytest
 
 import expected
-from harness import MAIN, MENU_PROPERTIES, SENT, SETTINGS, Mailbox, Main, Settings, config
+from harness import MAIN, MENU_PROPERTIES, SENT, SETTINGS, Mailbox, Main, Settings, config, files_holding
 from submission_servers import SubmissionServerError, SubmissionServers, relayed
 
 ME = "me@example.com"
@@ -154,15 +154,4 @@ def test_password_is_in_no_file_after_a_send(postfix, tray_program, drive, forge
     target = target_of(user_of(postfix, "password-files")).encode()
     drive.wait_for(lambda: target in (prefix / "user.reg").read_bytes(), 40, "the registry saved to user.reg")
     forms = (PASSWORD.encode(), PASSWORD.encode("utf-16-le"))
-    leaks = []
-    # Only files written during the test can hold what the test typed.
-    for folder, everything in ((program_dir, True), (prefix, False)):
-        for path in folder.rglob("*"):
-            try:
-                if not path.is_file() or path.is_symlink() or (not everything and path.stat().st_mtime < start):
-                    continue
-                data = path.read_bytes()
-            except OSError:
-                continue
-            leaks += [str(path) for form in forms if form in data]
-    assert leaks == []
+    assert files_holding(forms, program_dir, prefix, start) == []

@@ -160,13 +160,7 @@ TEST_F(SecureSessionTest, RefusalsEndTheSessionWithAClearStatusAndNoMail) {
         SmtpSession s(conn, list, sendState);
         s.SetSecurity(SessionSecurity{c.mode, c.user, "s3cret"});
         ASSERT_TRUE(s.Start("mx.example.org", "587"));
-        std::vector<std::string> expected;
-        for (const Turn& turn : c.turns) {
-            if (turn.fromServer)
-                s.HandleReply(turn.text);
-            else
-                expected.push_back(turn.text);
-        }
+        const std::vector<std::string> expected = FeedServerTurns(s, c.turns);
         EXPECT_EQ(conn.Log(), expected);
         EXPECT_EQ(list[0].Outcome, c.outcome);
         EXPECT_EQ(conn.Wire(), "") << "no message text went out";
@@ -216,13 +210,7 @@ TEST_F(SecureSessionTest, TheLogOnUsesOnlyWhatTheEncryptedEhloOffers) {
                                    C("STARTTLS"),     S("220 go\r\n"),    Tls,
                                    C("EHLO testhost")};
         turns.insert(turns.end(), c.turns.begin(), c.turns.end());
-        std::vector<std::string> expected;
-        for (const Turn& turn : turns) {
-            if (turn.fromServer)
-                s.HandleReply(turn.text);
-            else
-                expected.push_back(turn.text);
-        }
+        const std::vector<std::string> expected = FeedServerTurns(s, turns);
         EXPECT_EQ(conn.Log(), expected);
         EXPECT_EQ(list[0].Outcome, c.outcome);
     }

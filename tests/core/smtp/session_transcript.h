@@ -29,6 +29,19 @@ inline Turn C(std::string command) {
 inline const Turn MessageText{false, ScriptedConnection::DataEntry};
 inline const Turn Closed{false, ScriptedConnection::DisconnectEntry};
 
+// Hands the session every server chunk of `turns` at once and gives back the rest: what it must have
+// done, in order, for a test that compares the whole log at the end.
+inline std::vector<std::string> FeedServerTurns(SmtpSession& session, const std::vector<Turn>& turns) {
+    std::vector<std::string> expected;
+    for (const Turn& turn : turns) {
+        if (turn.fromServer)
+            session.HandleReply(turn.text);
+        else
+            expected.push_back(turn.text);
+    }
+    return expected;
+}
+
 // The message text as the writers must put it on the wire, end-of-data line included.
 inline std::string ExpectedWire(const MailMessage& message) {
     RecordingOutput output;
