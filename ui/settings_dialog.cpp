@@ -15,6 +15,7 @@
 #include "platform/registry.h"
 #include "res/resource.h"
 #include "core/text/wide.h"
+#include "ui/choice_list.h"
 #include "win/message_box.h"
 
 namespace tarvel::ui {
@@ -201,9 +202,7 @@ void SettingsDialog::FormCreate() {
     ClearItems(securityList);
     for (SecurityMode mode : SecurityChoices)
         AddItem(securityList, SecurityModeText(mode));
-    SetSelectedIndex(securityList, static_cast<int>(std::find(std::begin(SecurityChoices),
-                                                              std::end(SecurityChoices), s.Security.Mode) -
-                                                    std::begin(SecurityChoices)));
+    SetSelectedIndex(securityList, IndexOf(SecurityChoices, s.Security.Mode));
     SetText(userEdit, s.Security.User);
     std::optional<std::string> password;
     if (!s.Security.User.empty() && services_.readPassword)
@@ -215,9 +214,7 @@ void SettingsDialog::FormCreate() {
 }
 
 SecurityMode SettingsDialog::ChosenSecurity() const {
-    const int index = SelectedIndex(securityList);
-    return index >= 0 && index < static_cast<int>(std::size(SecurityChoices)) ? SecurityChoices[index]
-                                                                              : SecurityMode::None;
+    return ChoiceAt(SecurityChoices, SelectedIndex(securityList));
 }
 
 void SettingsDialog::EnableLogOnFields() {

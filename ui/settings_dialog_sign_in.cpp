@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/oauth/provider.h"
+#include "ui/choice_list.h"
 #include "ui/settings_dialog.h"
 
 namespace tarvel::ui {
@@ -54,12 +55,6 @@ constexpr int StartTlsChoice = 1;
 constexpr const char* SignInCaption = "Sign &in...";
 constexpr const char* CancelCaption = "Cancel";
 
-template <class T, std::size_t N> int IndexOf(const T (&choices)[N], T value) {
-    for (std::size_t i = 0; i < N; ++i)
-        if (choices[i] == value) return static_cast<int>(i);
-    return 0;
-}
-
 } // namespace
 
 // What the worker and the dialog share: the worker posts its outcome to the dialog while one is there.
@@ -95,15 +90,11 @@ void SettingsDialog::FillSignIn() {
 }
 
 LogOnMethod SettingsDialog::ChosenLogOn() const {
-    const int index = SelectedIndex(logOnList);
-    return index > 0 && index < static_cast<int>(std::size(LogOnChoices)) ? LogOnChoices[index]
-                                                                          : LogOnMethod::Password;
+    return ChoiceAt(LogOnChoices, SelectedIndex(logOnList));
 }
 
 OAuthProvider SettingsDialog::ChosenProvider() const {
-    const int index = SelectedIndex(providerList);
-    return index > 0 && index < static_cast<int>(std::size(ProviderChoices)) ? ProviderChoices[index]
-                                                                             : OAuthProvider::Microsoft;
+    return ChoiceAt(ProviderChoices, SelectedIndex(providerList));
 }
 
 OAuth2Settings SettingsDialog::FieldsOAuth2() const {

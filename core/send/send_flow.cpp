@@ -170,19 +170,7 @@ void SendFlow::OnClick() {
     tokenRetried_ = false;
     dialled_ = job.useDialup;
     userCancelled_ = false;
-    sendSocket_ = -1;
-    pendingFailure_.clear();
-    drainQueued_ = false;
-    drained_ = false;
-    const unsigned send = sendNumber_.fetch_add(1) + 1;
-    // The last send ended only once its worker had posted its last report: this join waits at most for
-    // the worker's return.
-    JoinWorker();
-    // Nothing of an earlier connection may linger into this one.
-    if (socket_.SocketHandle() != -1) socket_.Disconnect();
-    connectPending_ = true;
-    SetStep(job.useDialup ? SendStep::Dialling : SendStep::Connecting);
-    worker_ = std::thread([this, job, send] { RunWorker(job, send); });
+    StartWorker(job);
 }
 
 void SendFlow::StartWorker(const Job& job) {
@@ -193,10 +181,13 @@ void SendFlow::StartWorker(const Job& job) {
     shared_.IdleTicks.store(0);
     shared_.SendAborted.store(false);
     const unsigned send = sendNumber_.fetch_add(1) + 1;
+    // The last send ended only once its worker had posted its last report: this join waits at most for
+    // the worker's return.
     JoinWorker();
+    // Nothing of an earlier connection may linger into this one.
     if (socket_.SocketHandle() != -1) socket_.Disconnect();
     connectPending_ = true;
-    SetStep(SendStep::Connecting);
+    SetStep(job.useDialup ? SendStep::Dialling : SendStep::Connecting);
     worker_ = std::thread([this, job, send] { RunWorker(job, send); });
 }
 
